@@ -1,0 +1,31 @@
+// A view of the current raw record, addressed by offsets from its start.
+//
+// The record starts a fixed count of bytes before its end marker, which may
+// lie before the beginning of the buffer; offsets are turned into buffer
+// indices and never into pointers outside it.
+#pragma once
+
+#include <cassert>
+#include <cstdint>
+
+#include "pabx/pabx.h"
+
+class rawrec {
+ public:
+  // The record whose end marker, at inpptr, is record byte `endoffset`.
+  explicit rawrec(int endoffset) : base_(inpptr - endoffset) {}
+
+  // True when the byte at `off` lies inside the buffer.
+  bool has(int off) const { return base_ + off >= 0 && base_ + off < 256; }
+
+  uint8_t& operator[](int off) const {
+    assert(has(off));
+    return rawbuf[base_ + off];
+  }
+
+  // The record text from `off`; the caller keeps to the record's length.
+  const char* text(int off) const { return reinterpret_cast<const char*>(&(*this)[off]); }
+
+ private:
+  int base_;
+};

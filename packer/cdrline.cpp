@@ -1,0 +1,111 @@
+#include "cdrline.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "bcd.h"
+#include "diag.h"
+#include "settings.h"
+
+mpct gmpct = {};
+int isfuj9600l = 0;
+
+namespace {
+
+char iostr[8];  // a lead position, six number characters, NUL
+char tbuff[16];
+char chg[13];
+
+// iostr = blank + the six nibble characters of bcd.
+void setiostr(const uint8_t* bcd) {
+  iostr[0] = ' ';
+  memcpy(iostr + 1, bcd2a(bcd), 6);
+  iostr[7] = '\0';
+}
+
+}  // namespace
+
+int twodigityear(uint8_t year) { return year > 15 ? year - 16 : year + 84; }
+
+const char* lj(const char* text) {
+  while (*text == ' ') ++text;
+  return text;
+}
+
+const char* ljs(const char* text) {
+  text = lj(text);
+  while (*text == '0') ++text;
+  return text;
+}
+
+const char* izero(int32_t n) {
+  if (n == 0) return "";
+  snprintf(tbuff, sizeof tbuff, "%ld", static_cast<long>(n));
+  return tbuff;
+}
+
+// Remaps a six-digit party number d1 d2 .. d6 for a ZOR9600Ez8 exchange:
+// d1, then 8 times d2 as two digits when d2 is 0 to 3, then d3 .. d6.
+void dofuj96lt8() {
+  if (!isfuj9600l) {
+    if (strncmp(pabx.pakver + 5, "ZOR9600Ez8", 10) != 0 || strlen(iostr + 1) != 6) return;
+    isfuj9600l = 1;
+  }
+  if (dodebug)
+    errf("isfuj9600l=%d Before [%s] len(iostr+1)=%d ", isfuj9600l, iostr,
+         static_cast<int>(strlen(iostr + 1)));
+  iostr[0] = iostr[1];
+  static const char* const times8[4] = {"00", "08", "16", "24"};
+  if (iostr[2] >= '0' && iostr[2] <= '3') memcpy(iostr + 1, times8[iostr[2] - '0'], 2);
+  if (dodebug) errf(" After [%s]\n", iostr);
+}
+
+const char* ctrk(const pkrecord* pk) {
+  setiostr(pk->pk_trunk);
+  dofuj96lt8();
+  return iostr;
+}
+
+const char* cstat(const pkrecord* pk) {
+  setiostr(pk->pk_station);
+  if ((pk->pk_flags & pkf_class) != pkf_class) return iostr + 1;
+  dofuj96lt8();
+  return iostr;
+}
+
+const char* cchg(const pkrecord* pk) {
+  strcpy(iostr, bcd2asc(pk->pk_chglo));
+  return iostr;
+}
+
+const char* cdial(const pkrecord* pk) { return pk->pk_dialled; }
+
+const char* mkchg(const pkrecord* pk) {
+  memcpy(chg, bcd2a(pk->pk_chghi), 6);
+  memcpy(chg + 6, bcd2a(pk->pk_chglo), 6);
+  chg[12] = '\0';
+  const char* p = chg;
+  while (*p == '0') ++p;
+  return p;
+}
+
+void formcall(char* line, const pkrecord* pk) {
+  to_jul(maketime(pk) + getduration(pk), &gmpct);
+  bool trunkfirst = pk->pk_flags & pkf_trunkfirst;
+
+  int n = snprintf(line, cdrlinemax, ":%s|", ljs(trunkfirst ? ctrk(pk) : cstat(pk)));
+  n += snprintf(line + n, cdrlinemax - n, "%s|", ljs(trunkfirst ? cstat(pk) : ctrk(pk)));
+
+  // The stored text is 24 characters; never read past it.
+  char dialled[25];
+  memcpy(dialled, cdial(pk), 24);
+  dialled[24] = '\0';
+  n += snprintf(line + n, cdrlinemax - n, "%s|", lj(dialled));
+
+  n += snprintf(line + n, cdrlinemax - n, "%02d%02d%02d%02d%02d%02d|%s|", gmpct.date + 1,
+                gmpct.month + 1, twodigityear(gmpct.year), gmpct.hour, gmpct.minute,
+                gmpct.second, izero(static_cast<int32_t>(getduration(pk))));
+  snprintf(line + n, cdrlinemax - n, "%s|%s|%02x\n", izero(getmeter(pk) & 0x1fff),
+           ljs(cchg(pk)), pk->pk_flags);
+  if (dodebug) errf("formcall(): [%s", line);
+}

@@ -1,0 +1,11 @@
+// Diagnostics: everything goes to standard error and is flushed at once.
+#pragma once
+
+// Writes one formatted text to standard error as a single write and
+// flushes it, so that no other output can split it.
+[[gnu::format(printf, 1, 2)]] void errf(const char* fmt, ...);
+
+#include <string>
+
+// Appends formatted text to s.
+[[gnu::format(printf, 2, 3)]] void appendf(std::string& s, const char* fmt, ...);

@@ -1,0 +1,86 @@
+#include "framer.h"
+
+#include <string>
+
+#include "diag.h"
+#include "exit.h"
+#include "ptime.h"
+#include "settings.h"
+
+uint8_t rawbuf[256] = {};
+int inpptr = 0;
+
+int getraw_etx(inputstream& in, uint8_t* buf, const framing& f) {
+  uint16_t i = 0;
+  for (;;) {
+    uint8_t byte = getrawbyte(in);
+    buf[i] = byte;
+    if (byte == f.etx) {
+      if (i >= f.petx) {
+        inpptr = i;
+        return i + 1;
+      }
+      if (doXdebug) errf("\n - ETX before expected\n");
+      i = 0;
+      continue;
+    }
+    if (++i > 255) i = 0;
+  }
+}
+
+int getraw_stx(inputstream& in, uint8_t* buf, const framing& f) {
+  if (doXdebug)
+    errf("[stx=%02x nstx=%d psynb=%d synb=%02x]\n", f.stx, f.nstx, f.psynb, f.synb);
+  uint16_t i = 0;
+  int j = 0;  // bytes of the record so far; 0 while hunting the start byte
+  for (;;) {
+    uint8_t byte = getrawbyte(in);
+    buf[i] = byte;
+    if (j == 0 && byte == f.stx) {
+      if (doXdebug) errf(" [FOUND STX] ");
+      buf[0] = f.stx;
+      i = 1;
+      j = 1;
+      continue;
+    }
+    if (j != 0) ++j;
+    if (j < f.nstx) {
+      if (++i > 255) {
+        errf(" [BUFFER WRAP] ");
+        i = 0;
+        j = 0;
+      }
+      continue;
+    }
+    if (doXdebug) errf(" [GOT NSTX bytes] ");
+    if (f.psynb && buf[f.psynb] != f.synb) {
+      i = 0;
+      j = 0;
+      if (doXdebug)
+        errf("\n - OUT OF SYNC - psynb=%d  synb=%02x  buf[0]=%02x\n", f.psynb, f.synb, buf[0]);
+      continue;
+    }
+    if (f.psynb && doXdebug) errf(" [SYNB OK] ");
+    inpptr = i;
+    return i + 1;
+  }
+}
+
+void handlerawrec() {
+  if (doXdebug) errf("** (HEX record):");
+  if (pabx.frame.is_stx)
+    getraw_stx(cdrfp, rawbuf, pabx.frame);
+  else
+    getraw_etx(cdrfp, rawbuf, pabx.frame);
+  if (!cdrfp.synclog()) my_exit(exitfail);
+  getcurtime(realt);
+  if (doXdebug) dumpasc(rawbuf, pabx.frame.etx);
+}
+
+void dumpasc(const uint8_t* buf, uint8_t etx) {
+  std::string text = "\n" + std::string(78, '-') + "\n";
+  for (int i = 0; i < 256 && buf[i] != etx; ++i)
+    text += (buf[i] >= 0x20 && buf[i] <= 0x7d) ? static_cast<char>(buf[i]) : '.';
+  text += '\n';
+  errf("%s", text.c_str());
+}

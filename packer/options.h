@@ -1,0 +1,27 @@
+// The command line of the packer: defaults, options, the banner, the usage
+// text and the settings dump.
+#pragma once
+
+// What the start-up keeps besides the run settings.
+struct startup {
+  char inputpath[128];  // empty: standard input
+  char outputdir[128];  // the buffer cdrdir points at
+  const char* hostname; // with a TCP source: host and port text, else null
+  const char* hostport;
+};
+extern startup start;
+
+// Sets the defaults of the start-up.
+void setdefaults();
+
+// Reads the options into the run settings; a bad option ends the program
+// with code 1 after the usage text.
+void parseoptions(int argc, char** argv);
+
+// The value of the leading hexadecimal digits of text (at most maxdigits,
+// leading blanks skipped); 0 when there is none.
+unsigned long hexarg(const char* text, int maxdigits);
+
+void printpkid();
+void usage();
+void dumpsettings();

@@ -1,0 +1,178 @@
+#include "ptime.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "diag.h"
+#include "settings.h"
+
+mpct trecbase = {0, 2, 0, 0, 0, 0, 0};
+std::tm tmbase = {};
+time_t tm_trec_basediff = 0;
+mpct real_time_rec = {};
+mpct* const realt = &real_time_rec;
+time_t secs_now = 0;
+std::tm* tm_now = nullptr;
+uint32_t prvetime = 0;
+char pabxerr = 0;
+char errmsg[19] = "PABX * SYSTEM TIME";
+
+namespace {
+
+constexpr uint32_t ticksperday = 21600;
+constexpr uint32_t future = 1350;   // 90 minutes
+constexpr uint32_t past = 64800;    // 72 hours
+constexpr uint32_t behind = 10800;  // 12 hours
+
+time_t basesecs = 0;  // mktime of tmbase, fixed with the scale
+std::tm tmnowbuf = {};
+
+// With TZ unset the C library re-examines /etc/localtime at every mktime
+// call. The zone is fixed for the run once the scale is set, so name the
+// same file explicitly and keep system calls out of the conversions.
+void fixtimezone() {
+  if (!getenv("TZ")) setenv("TZ", ":/etc/localtime", 1);
+  tzset();
+}
+
+}  // namespace
+
+void dumptm(const std::tm& t) {
+  errf(" tm sec=%d min=%d hour=%d mday=%d mon=%d year=%d wday=%d yday=%d isdst=%d\n",
+       t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday,
+       t.tm_yday, t.tm_isdst);
+}
+
+void dumptrec(const mpct& r) {
+  errf(" mpct year=%d month=%d date=%d day=%d hour=%d minute=%d second=%d\n", r.year,
+       r.month, r.date, r.day, r.hour, r.minute, r.second);
+}
+
+void mpctotime(const mpct& rec, std::tm* out) {
+  if (dodumpt) dumptrec(rec);
+  *out = std::tm{};
+  out->tm_year = rec.year + 84;
+  out->tm_mon = rec.month;
+  out->tm_mday = rec.date + 1;
+  out->tm_wday = (rec.day + 3) % 7;
+  out->tm_hour = rec.hour;
+  out->tm_min = rec.minute;
+  out->tm_sec = rec.second;
+  out->tm_yday = -1;
+  out->tm_isdst = -1;
+  if (dodumpt) dumptm(*out);
+}
+
+void timetompc(const std::tm& in, mpct* rec) {
+  if (dodumpt) dumptm(in);
+  rec->year = static_cast<uint8_t>(in.tm_year - 84);
+  rec->month = static_cast<uint8_t>(in.tm_mon);
+  rec->date = static_cast<uint8_t>(in.tm_mday - 1);
+  rec->day = static_cast<uint8_t>((in.tm_wday + 3) % 7);
+  rec->hour = static_cast<uint8_t>(in.tm_hour);
+  rec->minute = static_cast<uint8_t>(in.tm_min);
+  rec->second = static_cast<uint8_t>(in.tm_sec);
+  if (dodumpt) dumptrec(*rec);
+}
+
+void settimescale() {
+  fixtimezone();
+  trecbase = mpct{0, 2, 0, 0, 0, 0, 0};
+  mpctotime(trecbase, &tmbase);
+  tm_trec_basediff = mktime(&tmbase);
+  if (dodumpt) errf("tm_trec_basediff = %ld\n", static_cast<long>(tm_trec_basediff));
+  time_t zero = 0;
+  localtime_r(&zero, &tmbase);
+  std::tm copy = tmbase;
+  basesecs = mktime(&copy);
+}
+
+void getcurtime(mpct* rec) {
+  secs_now = time(nullptr);
+  localtime_r(&secs_now, &tmnowbuf);
+  tm_now = &tmnowbuf;
+  timetompc(tmnowbuf, rec);
+}
+
+uint32_t from_jul(const mpct& rec) {
+  std::tm t;
+  mpctotime(rec, &t);
+  time_t secs = mktime(&t);
+  if (dodumpt)
+    errf("MPC time_t = %ld  Base = %ld\n", static_cast<long>(secs), static_cast<long>(basesecs));
+  double dbltime = difftime(secs, basesecs);
+  int64_t retval = static_cast<int64_t>((dbltime - static_cast<double>(tm_trec_basediff)) / 4.0);
+  if (dodumpt) errf("dbltime = %f retval = %ld\n", dbltime, static_cast<long>(retval));
+  return static_cast<uint32_t>(retval);
+}
+
+void to_jul(uint32_t packed, mpct* rec) {
+  // Widened: the packed scale reaches far beyond January 2038.
+  time_t secs = static_cast<time_t>(packed) * 4 + tm_trec_basediff;
+  std::tm t;
+  if (!localtime_r(&secs, &t)) t = tmbase;
+  timetompc(t, rec);
+}
+
+uint32_t validtime(uint32_t start, uint32_t duration) {
+  pabxerr = 0;
+  uint32_t now = from_jul(real_time_rec);
+  uint32_t end;
+  if (systime) {
+    end = now;
+    start = end - duration;
+  } else {
+    end = start + duration;
+  }
+  if (prvetime == 0) prvetime = now - past;
+  if (!dtvalidate) {
+    prvetime = end;
+    return start;
+  }
+  if (end > now + future) {
+    pabxerr = '>';
+    end = now;
+  } else if (end + past < now) {
+    pabxerr = '<';
+    end = now;
+  }
+  if (!pabxerr && end + behind < prvetime) {
+    pabxerr = '?';
+    end = prvetime;
+  }
+  if (pabxerr) {
+    errmsg[5] = pabxerr;
+    start = end - duration;
+  }
+  prvetime = end;
+  return start;
+}
+
+const char* mname(int16_t month) {
+  static const char* const names[12] = {"JAN", "FEB", "MAR", "APR", "MAY", "JUN",
+                                        "JUL", "AUG", "SEP", "OCT", "NOV", "DEC"};
+  return month >= 0 && month < 12 ? names[month] : "HUH";
+}
+
+const char* rptbin2asc(uint32_t packed) {
+  static char text[32];
+  mpct r;
+  to_jul(packed, &r);
+  if (packed >= ticksperday)
+    snprintf(text, sizeof text, "%2d-%3s-%02d  %2d:%02d", r.date + 1, mname(r.month),
+             (r.year + 84) % 100, r.hour, r.minute);
+  else
+    snprintf(text, sizeof text, "%13d:%02d", r.hour, r.minute);
+  return text;
+}
+
+const char* hh_mm_ss(uint32_t duration) {
+  static char text[24];
+  uint32_t s = duration * 4;
+  if (s <= 3599)
+    snprintf(text, sizeof text, "%2u:%02u", s / 60, s % 60);
+  else
+    snprintf(text, sizeof text, "%2u:%02u:%02u", static_cast<unsigned>(static_cast<uint16_t>(s / 3600)),
+             (s / 60) % 60, s % 60);
+  return text;
+}

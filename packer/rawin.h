@@ -1,0 +1,62 @@
+// The input byte stream and the raw data log.
+//
+// Input is read with read(2) into a buffer and handed out one byte at a
+// time. The raw data log holds every byte taken from the input while
+// logging is on; to keep that without a system call per byte, the bytes
+// taken so far are written out before the next read from the input, before
+// the record they complete is decoded, whenever logging is switched, and at
+// the exit.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+
+#include "settings.h"
+
+class inputstream {
+ public:
+  void attach(int fd);
+  bool isopen() const { return fd_ >= 0; }
+  int fd() const { return fd_; }
+  void close();
+
+  // The next input byte. At the end of the input, or on a read error, the
+  // program ends through my_exit with code 0.
+  uint8_t next() {
+    if (pos_ == end_) refill();
+    return buf_[pos_++];
+  }
+
+  // Writes the bytes taken since the last call to the raw log while logging
+  // is on, and forgets them while it is off. False when the log failed (its
+  // message is written); the bytes are then dropped.
+  bool synclog();
+
+ private:
+  void refill();
+
+  int fd_ = -1;
+  size_t pos_ = 0, end_ = 0;
+  size_t logged_ = 0;  // bytes before this index are logged or forgotten
+  uint8_t buf_[16384];
+};
+
+extern inputstream cdrfp;  // the record source
+extern FILE* rawfp;        // the open raw data log, or null
+
+// Appends len bytes to the raw data log, opening it first when it is not
+// open; false (after its message) when the log cannot be opened or written.
+bool lograwsmdr(size_t len, const uint8_t* bytes);
+
+// Closes the raw data log if it is open.
+void closerawlog();
+
+void tracebyte(inputstream& in, uint8_t byte);
+
+// The next input byte, traced with -X.
+inline uint8_t getrawbyte(inputstream& in) {
+  uint8_t byte = in.next();
+  if (doXdebug) tracebyte(in, byte);
+  return byte;
+}

@@ -1,0 +1,166 @@
+#include "store.h"
+
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include "cdrline.h"
+#include "diag.h"
+#include "exit.h"
+#include "filter.h"
+#include "listing.h"
+#include "settings.h"
+
+uint32_t reccount = 0;
+int firstoutcall = 1;
+mpct lasttrec = {};
+int flushingpacker = 0;
+cdrstream tavfp;
+
+namespace {
+
+int failcode() { return errno ? errno : exitfail; }
+
+bool samehour(const mpct& a, const mpct& b) {
+  return a.year == b.year && a.month == b.month && a.date == b.date && a.hour == b.hour;
+}
+
+// Makes one directory of the tree; an existing one is used as it is.
+int makedir(const std::string& path) {
+  for (;;) {
+    if (mkdir(path.c_str(), 0755) == 0) return 0;
+    if (errno == EEXIST) {
+      errno = 0;
+      return 0;
+    }
+    if (errno != EINTR) break;
+    errno = 0;
+    if (dodebug) errf("\nmkdir(%s) EINTR\n", path.c_str());
+  }
+  errf("ERROR: can't mkdir [%s] errno=%d\n", path.c_str(), errno);
+  return failcode();
+}
+
+int openhourfile(const std::string& path) {
+  closecdr();
+  for (;;) {
+    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    if (fd >= 0) {
+      tavfp.fd = fd;
+      tavfp.path = path;
+      return 0;
+    }
+    if (errno != EINTR) break;
+    errno = 0;
+    if (dodebug) errf("\nfopen(%s) EINTR\n", path.c_str());
+  }
+  errf("ERROR: can't open cdrfile [%s] errno=%d\n", path.c_str(), errno);
+  return failcode();
+}
+
+// Makes the directories of the hour of gmpct and opens its file.
+int switchhour() {
+  if (doXdebug) {
+    errf("trec hour change  lasttrec=%02d%02d%02d%02d\n", lasttrec.year, lasttrec.month,
+         lasttrec.date, lasttrec.hour);
+    errf("                     gmpct=%02d%02d%02d%02d\n", gmpct.year, gmpct.month, gmpct.date,
+         gmpct.hour);
+  }
+  int day = gmpct.date + 1, month = gmpct.month + 1, year = gmpct.year + 1984;
+  std::string path = cdrdir;
+  appendf(path, "/%02d_%04d", month, year);
+  if (int rc = makedir(path)) return rc;
+  appendf(path, "/%02d_%02d_%04d", day, month, year);
+  if (int rc = makedir(path)) return rc;
+  appendf(path, "/%02d_%02d_%04d:%02d", day, month, year, gmpct.hour);
+  if (int rc = openhourfile(path)) return rc;
+  lasttrec = gmpct;
+  firstoutcall = 0;
+  return 0;
+}
+
+// Writes the whole line with one write(2) where the system allows. Should a
+// write stop part way (a full disk), the part written is cut off again.
+int writeline(const char* line) {
+  size_t len = strlen(line), done = 0;
+  while (done < len) {
+    ssize_t n = write(tavfp.fd, line + done, len - done);
+    if (n > 0) {
+      done += static_cast<size_t>(n);
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) {
+      // A non-blocking descriptor inherited as standard output: wait here,
+      // in the middle of a line, without acting on signals.
+      pollfd p{tavfp.fd, POLLOUT, 0};
+      poll(&p, 1, -1);
+      continue;
+    }
+    if (n == 0) errno = EIO;
+    int err = errno;
+    struct stat st;
+    if (done > 0 && fstat(tavfp.fd, &st) == 0 && S_ISREG(st.st_mode))
+      (void)!ftruncate(tavfp.fd, st.st_size - static_cast<off_t>(done));
+    errf("ERROR: can't write to cdrfile [%s] errno=%d\n", tavfp.path.c_str(), err);
+    return exitfail;
+  }
+  return 0;
+}
+
+}  // namespace
+
+void closecdr() {
+  if (tavfp.fd >= 0) close(tavfp.fd);
+  tavfp.fd = -1;
+}
+
+int output_call(const pkrecord* pk) {
+  char line[cdrlinemax];
+  formcall(line, pk);
+  if (!*cdrdir) {
+    if (firstoutcall) {
+      tavfp.fd = STDOUT_FILENO;
+      tavfp.path = "stdout";
+      firstoutcall = 0;
+    }
+  } else if (tavfp.fd < 0 || !samehour(gmpct, lasttrec)) {
+    // A file that failed to open is tried again by the next call.
+    if (int rc = switchhour()) return rc;
+  }
+  return writeline(line);
+}
+
+int postpacker(int nocall) {
+  ++reccount;
+  if (dodebug)
+    errf("\n- %s - %s - rejcnt %ld%s\n", cap ? "cap" : "mpc", nocall ? "Not packed" : "Packed",
+         static_cast<long>(pakrop.rejcnt), flushingpacker ? " [flushingpacker]" : "");
+  if (nocall) return 0;
+  uint8_t excluded = rejcall(&pkcall);
+  if (dodebug)
+    errf("-e%02x %02x%02x%02x %02x%02x%02x -call %s-\n", crjcode, stnlow[0], stnlow[1],
+         stnlow[2], stnhigh[0], stnhigh[1], stnhigh[2], excluded ? "Excluded" : "Included");
+  if (excluded) return 0;
+  if (doXdebug) dumppak(&pkcall);
+  return output_call(&pkcall);
+}
+
+int flushpackerqueue(void (*onfailure)(int code)) {
+  if (dodebug) errf("flushingpacker: start\n");
+  flushingpacker = 1;
+  int last = 0;
+  while (pabx.dequeue(&pkcall)) {
+    if (dodebug) errf("flushingpacker: loop\n");
+    if (int rc = postpacker(0)) {
+      last = rc;
+      onfailure(rc);
+    }
+  }
+  flushingpacker = 0;
+  if (dodebug) errf("flushingpacker: finish\n");
+  return last;
+}
