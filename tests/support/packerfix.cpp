@@ -1,0 +1,63 @@
+#include "support/packerfix.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+
+#include "packer/cdrline.h"
+#include "packer/settings.h"
+#include "packer/store.h"
+
+void usezone(const char* tz) {
+  setenv("TZ", tz, 1);
+  tzset();
+  settimescale();
+}
+
+uint32_t packedat(int year, int month, int day, int hour, int minute, int second) {
+  mpct rec{static_cast<uint8_t>(year - 1984), static_cast<uint8_t>(month - 1),
+           static_cast<uint8_t>(day - 1), 0, static_cast<uint8_t>(hour),
+           static_cast<uint8_t>(minute), static_cast<uint8_t>(second)};
+  return from_jul(rec);
+}
+
+void setnow(int year, int month, int day, int hour, int minute, int second) {
+  real_time_rec = mpct{static_cast<uint8_t>(year - 1984), static_cast<uint8_t>(month - 1),
+                       static_cast<uint8_t>(day - 1), 0, static_cast<uint8_t>(hour),
+                       static_cast<uint8_t>(minute), static_cast<uint8_t>(second)};
+}
+
+void placerecord(const std::string& rec, int last) {
+  memset(rawbuf, 0, sizeof rawbuf);
+  int first = last + 1 - static_cast<int>(rec.size());
+  for (size_t i = 0; i < rec.size(); ++i)
+    if (first + static_cast<int>(i) >= 0) rawbuf[first + static_cast<int>(i)] = static_cast<uint8_t>(rec[i]);
+  inpptr = last;
+}
+
+void drainqueues() {
+  pkrecord scratch;
+  while (deviroz7e_module.dequeue(&scratch)) {}
+}
+
+void packertest::SetUp() {
+  nopause = 1;
+  dodebug = doXdebug = dodumpt = dolograw = 0;
+  rawfile = "rawsmdr";
+  cap = 1;
+  dtvalidate = 1;
+  systime = 0;
+  crjcode = 0;
+  memset(stnlow, 0, 3);
+  memset(stnhigh, 0, 3);
+  cdrdir = "";
+  memset(sector0, 0, sizeof sector0);
+  usezone("UTC");
+  prvetime = 0;
+  pabxerr = 0;
+  memcpy(errmsg, "PABX * SYSTEM TIME", 19);
+  pakrop.rejcnt = 0;
+  reccount = 0;
+  drainqueues();
+  setnow(2003, 3, 5, 15, 0, 0);
+}
