@@ -16,3 +16,19 @@ add_executable(pktav_unit
 target_include_directories(pktav_unit PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pktav_unit PRIVATE pabx_deviroz7e pktavcore pabxdep testsupport GTest::gtest_main)
 gtest_discover_tests(pktav_unit DISCOVERY_TIMEOUT 60)
+
+# The programs run end to end, as a user runs them.
+add_executable(pktav_e2e
+  support/e2e.cpp
+  support/neaxrec.cpp
+  deviroz7e_cli_test.cpp
+  deviroz7e_input_test.cpp
+  deviroz7e_run_test.cpp
+)
+target_include_directories(pktav_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(pktav_e2e PRIVATE testsupport GTest::gtest_main)
+target_compile_definitions(pktav_e2e PRIVATE PKTAV_DEVIROZ7E="$<TARGET_FILE:pktav-deviroz7e>")
+add_dependencies(pktav_e2e pktav-deviroz7e)
+gtest_discover_tests(pktav_e2e DISCOVERY_TIMEOUT 60)
+
+set_target_properties(pktav_unit pktav_e2e PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

@@ -1,0 +1,160 @@
+// The deviroz7e program's command line, as a user meets it: banner, usage,
+// settings dump, refused combinations and the pause prompt.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "support/e2e.h"
+#include "support/tmpdir.h"
+
+namespace {
+
+const std::string bin = PKTAV_DEVIROZ7E;
+const std::string banner = "\nPC-TAV PABX Packer [3.12 Deviroz7e #13 ]\n\n";
+const std::string zerostats = " " + std::string(18, ' ') + "  Rec: 0          Rej: 0           ";
+
+const char* const usagelines[] = {
+    "Usage: pktav [-i smdrfile] [-H /dev/cua1] [-o cdrdir] [-n] [-x] [-X] [-t] [-r] [-R rawfile]] [-c | -m] [-v] [-M] [-s] -p] [-e XXcode] [-l lowstn] [-h highstn]",
+    "   eg. pktav -i n24.000 -n -c -v -x -e 15 -l 000100 -h 000199",
+    "            -i will take calls from file n24.000",
+    "               or /dev/ttyS1 for serial port.",
+    "               or hostname:port for TCP connection.",
+    "            -H will handshake on this port",
+    "            -n will pause between calls",
+    "            -x will turn debugging on.",
+    "            -X will turn Xtra debugging on.",
+    "            -t will turn time struct debug on.",
+    "            -r will turn raw data logging.",
+    "            -R will set raw file.",
+    "            -c set a CAP packer (ie. 12 digit charge codes) - DEFAULT",
+    "            -m set a MPC packer (ie. 6 digit charge codes)",
+    "            -v will turn date/time validation off.",
+    "            -M set MASK parity flag for packer compat.",
+    "            -s use PC system time.",
+    "            -p use PABX time - DEFAULT",
+    "            -e set call exclusion code to 15.",
+    "              ( 15 - include only calls in station range with charge codes)",
+    "            -l set station range low  to 000100",
+    "            -h set station range high to 000199",
+    "              (note: leading zeros are required).",
+};
+
+std::string usagetext() {
+  std::string s;
+  for (const char* line : usagelines) s += std::string(line) + "\n";
+  return s;
+}
+
+// The dump of the settings that follow the defaults except where given.
+std::string dump(const std::string& source, const std::string& rest) { return source + rest + "\n"; }
+
+const std::string defaults =
+    "handshakeport = []\noutputdir=[stdout]\nnopause = 1\ndodebug = 1\ndoXdebug = 0\n"
+    "dodumpt = 0\ndolograw = 0\nrawfile = [rawsmdr]\ncap = 1 (cap)\ndtvalidate = 1\n"
+    "systime = 0\nMASK parity flag = 00\ncrjcode = 00\nstnlow  = 000000\nstnhigh = 000000\n";
+
+TEST(Deviroz7eCli, BadOptionShowsUsageAndEndsWithCodeOne) {
+  procresult r = runproc(packer(bin, {"-z"}));
+  ASSERT_TRUE(r.exited) << describe(r);
+  EXPECT_EQ(r.code, 1);
+  ASSERT_EQ(r.err.rfind(banner, 0), 0u) << r.err;
+  std::string rest = r.err.substr(banner.size());
+  EXPECT_NE(rest.find("invalid option -- 'z'\n" + usagetext() + zerostats), std::string::npos) << rest;
+  EXPECT_EQ(rest.substr(rest.size() - 23), "\n\nmy_exit: errcode = 1\n");
+  EXPECT_EQ(r.out, "");
+}
+
+TEST(Deviroz7eCli, MissingOptionArgumentShowsUsage) {
+  procresult r = runproc(packer(bin, {"-x", "-e"}));
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_NE(r.err.find("option requires an argument -- 'e'\n" + usagetext()), std::string::npos);
+}
+
+TEST(Deviroz7eCli, SettingsDump) {
+  struct {
+    std::vector<std::string> options;
+    std::string want;
+  } cases[] = {
+      {{"-x"}, dump("inputfile = [stdin]\n", defaults)},
+      {{"-xmc", "-s", "-p", "-e", "15", "-l", "000100", "-h", "000199", "-i", "/no/such/in"},
+       dump("inputfile = [/no/such/in]\n",
+            "handshakeport = []\noutputdir=[stdout]\nnopause = 1\ndodebug = 1\ndoXdebug = 0\n"
+            "dodumpt = 0\ndolograw = 0\nrawfile = [rawsmdr]\ncap = 1 (cap)\ndtvalidate = 1\n"
+            "systime = 0\nMASK parity flag = 00\ncrjcode = 15\nstnlow  = 000100\nstnhigh = 000199\n")},
+      {{"-X", "-t", "-RmyRaw", "-c", "-m", "-v", "-M", "-s", "-H", "/dev/cua1", "-o", "/no/cdr",
+        "-i", "/dev/ttyS1", "-i", "", "-o", "", "-e", "zz", "ignored-word"},
+       dump("inputfile = [/dev/ttyS1]\n",
+            "handshakeport = [/dev/cua1]\noutputdir=[/no/cdr]\nnopause = 1\ndodebug = 1\n"
+            "doXdebug = 1\ndodumpt = 1\ndolograw = 1\nrawfile = [myRaw]\ncap = 0 (mpc)\n"
+            "dtvalidate = 0\nsystime = 1\nMASK parity flag = 04\ncrjcode = 00\n"
+            "stnlow  = 000000\nstnhigh = 000000\n")},
+      {{"-x", "-r", "-i", "127.0.0.1:1"},
+       dump("TCP Stream connection\nhostname = [127.0.0.1]\nhostport = [1]\n",
+            "handshakeport = []\noutputdir=[stdout]\nnopause = 1\ndodebug = 1\ndoXdebug = 0\n"
+            "dodumpt = 0\ndolograw = 1\nrawfile = [rawsmdr]\ncap = 1 (cap)\ndtvalidate = 1\n"
+            "systime = 0\nMASK parity flag = 00\ncrjcode = 00\nstnlow  = 000000\nstnhigh = 000000\n")},
+  };
+  for (const auto& c : cases) {
+    tmpdir dir;
+    procspec spec = packer(bin, c.options);
+    spec.cwd = dir.path();
+    procresult r = runproc(spec);
+    ASSERT_TRUE(r.exited) << describe(r);
+    EXPECT_EQ(r.err.substr(banner.size(), c.want.size()), c.want) << c.options[0];
+  }
+}
+
+TEST(Deviroz7eCli, LongArgumentsAreCutTo127Characters) {
+  std::string path = "/no/" + std::string(200, 'p');
+  procresult r = runproc(packer(bin, {"-x", "-i", path}));
+  EXPECT_NE(r.err.find("inputfile = [" + path.substr(0, 127) + "]\n"), std::string::npos);
+  EXPECT_NE(r.err.find("Can't open input " + path.substr(0, 127) + "   errno=2\n"), std::string::npos);
+  EXPECT_EQ(r.code, 1);
+}
+
+TEST(Deviroz7eCli, PauseWithStandardInputIsRefused) {
+  procresult r = runproc(packer(bin, {"-n"}));
+  EXPECT_EQ(r.code, 1) << describe(r);
+  const std::string start = banner + "ERROR: can't use pause with stdin mode\n" + zerostats;
+  EXPECT_EQ(r.err.substr(0, start.size()), start);
+  EXPECT_EQ(r.err.substr(r.err.size() - 23), "\n\nmy_exit: errcode = 1\n");
+  EXPECT_EQ(r.err.find("Hit Return Key."), std::string::npos);
+}
+
+TEST(Deviroz7eCli, TimeBaseUnderUtc) {
+  procresult r = runproc(packer(bin, {"-t"}));
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_NE(r.err.find("tm_trec_basediff = 446947200\n"), std::string::npos) << r.err;
+  procspec berlin = packer(bin, {"-t"});
+  berlin.env = {"TZ=Europe/Berlin"};
+  r = runproc(berlin);
+  EXPECT_NE(r.err.find("tm_trec_basediff = 446943600\n"), std::string::npos) << r.err;
+}
+
+TEST(Deviroz7eCli, PausePromptsBeforeEachRecordAndByteThreeEnds) {
+  tmpdir dir;
+  writefile(dir.file("in"), neaxcalls(0, 3));
+  procspec spec = packer(bin, {"-n", "-v", "-i", dir.file("in")});
+  spec.stdinkind = procspec::pipe;
+  childproc p(spec);
+  ASSERT_TRUE(p.waitfor_err("Hit Return Key."));
+  p.writein("\n");
+  ASSERT_TRUE(p.waitfor_err("Hit Return Key.Hit Return Key."));
+  p.writein("\x03");
+  procresult r = p.wait();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(r.out, neaxline(0));
+  EXPECT_NE(r.err.find("my_exit: errcode = 1\n"), std::string::npos);
+}
+
+TEST(Deviroz7eCli, PauseGoesOnAtTheEndOfStandardInput) {
+  tmpdir dir;
+  writefile(dir.file("in"), neaxcalls(0, 3));
+  procspec spec = packer(bin, {"-n", "-v", "-i", dir.file("in")});
+  procresult r = runproc(spec);
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(occurrences(r.err, "Hit Return Key."), 4);
+  EXPECT_EQ(r.out, neaxlines(0, 3));
+}
+
+}  // namespace

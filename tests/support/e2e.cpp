@@ -1,0 +1,70 @@
+#include "support/e2e.h"
+
+#include <cstdio>
+#include <ctime>
+
+#include "support/neaxrec.h"
+
+procspec packer(const std::string& program, const std::vector<std::string>& options) {
+  procspec spec;
+  spec.argv.push_back(program);
+  spec.argv.insert(spec.argv.end(), options.begin(), options.end());
+  spec.env.push_back("TZ=UTC");
+  return spec;
+}
+
+std::string thisyear() {
+  time_t now = time(nullptr);
+  std::tm t;
+  gmtime_r(&now, &t);
+  char yy[8];
+  snprintf(yy, sizeof yy, "%02d", t.tm_year % 100);
+  return yy;
+}
+
+namespace {
+
+// January is never a month still to come, so the year is always this one.
+std::string stamp(int minutes) {
+  char s[32];
+  snprintf(s, sizeof s, "0101%02d%02d00", 10 + minutes / 60, minutes % 60);
+  return s;
+}
+
+}  // namespace
+
+std::string neaxcall(int i) {
+  neaxfields f;
+  char station[32];
+  snprintf(station, sizeof station, "%06d", 4201 + i);
+  f.station = station;
+  f.start = stamp(i);
+  f.end = stamp(i + 3);
+  return neaxrecord(f);
+}
+
+std::string neaxline(int i) {
+  char line[96];
+  int end = i + 3;
+  snprintf(line, sizeof line, ":%d|12|5551234|0101%s%02d%02d00|45|3||02\n", 4201 + i,
+           thisyear().c_str(), 10 + end / 60, end % 60);
+  return line;
+}
+
+std::string neaxcalls(int first, int count) {
+  std::string s;
+  for (int i = first; i < first + count; ++i) s += neaxcall(i);
+  return s;
+}
+
+std::string neaxlines(int first, int count) {
+  std::string s;
+  for (int i = first; i < first + count; ++i) s += neaxline(i);
+  return s;
+}
+
+int occurrences(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (size_t p = 0; (p = text.find(needle, p)) != std::string::npos; p += needle.size()) ++n;
+  return n;
+}

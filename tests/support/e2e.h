@@ -1,0 +1,26 @@
+// Helpers for running the packer programs end to end.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/proc.h"
+
+// A procspec for a packer program with these options, in TZ=UTC.
+procspec packer(const std::string& program, const std::vector<std::string>& options);
+
+// The two digits of the current year in UTC, as the CDR line shows them.
+std::string thisyear();
+
+// NEAX call number i (0 to 999) of a stream: station 4201 + i, trunk 12, on
+// 1 January of the current year from 10:00 plus i minutes, 45 ticks long,
+// and the CDR line it becomes.
+std::string neaxcall(int i);
+std::string neaxline(int i);
+
+// Calls first to first + count - 1, concatenated.
+std::string neaxcalls(int first, int count);
+std::string neaxlines(int first, int count);
+
+// How many times needle occurs in text.
+int occurrences(const std::string& text, const std::string& needle);
