@@ -184,4 +184,14 @@ TEST(Deviroz7eRun, RandomStreamsNeitherCrashNorHang) {
   }
 }
 
+TEST(Deviroz7eRun, BundledSampleIsWhatItsGeneratorWrites) {
+  procresult gen = runproc(procspec{.argv = {MKSAMPLE}});
+  ASSERT_EQ(gen.code, 0) << describe(gen);
+  EXPECT_EQ(gen.out, readfile(std::string(EXAMPLES_DIR) + "/neax.smdr"));
+  procresult r = runproc(packer(bin, {"-v", "-M", "-i", std::string(EXAMPLES_DIR) + "/neax.smdr"}));
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(occurrences(r.out, "\n"), 50);
+  EXPECT_NE(r.err.find("Rec: 54         Rej: 4 "), std::string::npos) << r.err;
+}
+
 }  // namespace

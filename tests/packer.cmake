@@ -17,6 +17,10 @@ target_include_directories(pktav_unit PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pktav_unit PRIVATE pabx_deviroz7e pktavcore pabxdep testsupport GTest::gtest_main)
 gtest_discover_tests(pktav_unit DISCOVERY_TIMEOUT 60)
 
+# The generator of the bundled sample stream.
+add_executable(mksample ${PROJECT_SOURCE_DIR}/examples/mksample.cpp support/neaxrec.cpp)
+target_include_directories(mksample PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+
 # The programs run end to end, as a user runs them.
 add_executable(pktav_e2e
   support/e2e.cpp
@@ -27,8 +31,11 @@ add_executable(pktav_e2e
 )
 target_include_directories(pktav_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pktav_e2e PRIVATE testsupport GTest::gtest_main)
-target_compile_definitions(pktav_e2e PRIVATE PKTAV_DEVIROZ7E="$<TARGET_FILE:pktav-deviroz7e>")
-add_dependencies(pktav_e2e pktav-deviroz7e)
+target_compile_definitions(pktav_e2e PRIVATE
+  PKTAV_DEVIROZ7E="$<TARGET_FILE:pktav-deviroz7e>"
+  MKSAMPLE="$<TARGET_FILE:mksample>"
+  EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
+add_dependencies(pktav_e2e pktav-deviroz7e mksample)
 gtest_discover_tests(pktav_e2e DISCOVERY_TIMEOUT 60)
 
-set_target_properties(pktav_unit pktav_e2e PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+set_target_properties(pktav_unit pktav_e2e mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
