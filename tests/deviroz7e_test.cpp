@@ -217,7 +217,7 @@ TEST_F(Deviroz7e, EachCallWaitsFor23NewerOnes) {
   std::vector<std::string> out;
   for (int i = 0; i < 30; ++i) {
     neaxfields f;
-    char station[8];
+    char station[32];
     snprintf(station, sizeof station, "%06d", 100 + i);
     f.station = station;
     if (feed(f)) out.push_back(bcd2a(pkcall.pk_station));
@@ -233,7 +233,7 @@ TEST_F(Deviroz7e, EachCallWaitsFor23NewerOnes) {
   while (mod.dequeue(&pk)) out.push_back(bcd2a(pk.pk_station));
   ASSERT_EQ(out.size(), 30u);
   for (int i = 0; i < 30; ++i) {
-    char want[8];
+    char want[32];
     snprintf(want, sizeof want, "%06d", 100 + i);
     EXPECT_EQ(out[i], want) << "call " << i;
   }
