@@ -205,6 +205,15 @@ pid_t launch(const procspec& spec, const plumbing& p, std::string& why) {
   return pid;
 }
 
+int occurrences(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (auto at = text.find(needle); at != std::string::npos;
+       at = text.find(needle, at + std::max<std::size_t>(needle.size(), 1))) {
+    ++n;
+  }
+  return n;
+}
+
 enum class fed { all, refused, stuck };
 
 // Writes `data` to a child's standard input pipe until `deadline`. A child
@@ -300,20 +309,20 @@ void childproc::signal(int sig) {
   if (!ended()) ::kill(pid_, sig);
 }
 
-bool childproc::waitfor_err(const std::string& needle, int timeout_ms) {
-  return waitfor(err_, needle, timeout_ms);
+bool childproc::waitfor_err(const std::string& needle, int timeout_ms, int times) {
+  return waitfor(err_, needle, timeout_ms, times);
 }
 
-bool childproc::waitfor_out(const std::string& needle, int timeout_ms) {
-  return waitfor(out_, needle, timeout_ms);
+bool childproc::waitfor_out(const std::string& needle, int timeout_ms, int times) {
+  return waitfor(out_, needle, timeout_ms, times);
 }
 
-bool childproc::waitfor(int fd, const std::string& needle, int timeout_ms) {
+bool childproc::waitfor(int fd, const std::string& needle, int timeout_ms, int times) {
   const auto deadline = after(timeout_ms);
   for (backoff b;; b.sleep()) {
     // Seen ended before the last read, so that read holds all it wrote.
     const bool over = ended() || clk::now() >= deadline;
-    if (readcapture(fd).find(needle) != std::string::npos) return true;
+    if (occurrences(readcapture(fd), needle) >= times) return true;
     if (over) return false;
   }
 }

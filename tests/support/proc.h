@@ -64,10 +64,12 @@ class childproc {
   // Sends `sig` to the program itself, if it has not ended.
   void signal(int sig);
 
-  // Waits until what it wrote so far contains `needle`; false if it ends
-  // or the time runs out first.
-  bool waitfor_err(const std::string& needle, int timeout_ms = 10000);
-  bool waitfor_out(const std::string& needle, int timeout_ms = 10000);
+  // Waits until what it wrote so far holds `needle` at least `times` times
+  // (not overlapping); false if it ends or the time runs out first. What it
+  // wrote before counts too: to wait for a second message like the first,
+  // ask for 2.
+  bool waitfor_err(const std::string& needle, int timeout_ms = 10000, int times = 1);
+  bool waitfor_out(const std::string& needle, int timeout_ms = 10000, int times = 1);
 
   // Waits for its end. Standard input stays open: close it first if the
   // program reads to its end. On time-out: test failure and SIGKILL.
@@ -83,7 +85,7 @@ class childproc {
   // wait() up to `deadline`; `timeout_ms` is the time limit to report.
   procresult waituntil(std::chrono::steady_clock::time_point deadline, int timeout_ms);
   void kill_and_reap();
-  bool waitfor(int fd, const std::string& needle, int timeout_ms);
+  bool waitfor(int fd, const std::string& needle, int timeout_ms, int times);
 
   std::string name_;  // argv[0], for messages
   pid_t pid_ = -1;
