@@ -75,10 +75,7 @@ TEST(Deviroz7eRun, UserSignalTogglesTheRawLog) {
   spec.cwd = dir.path();
   childproc p(spec);
   // Every record handled shows one debug line ending in its reject count.
-  auto waitrecords = [&](int n) {
-    for (int i = 0; i < 100 && occurrences(p.err(), " - rejcnt 0\n") < n; ++i) usleep(50000);
-    return occurrences(p.err(), " - rejcnt 0\n") >= n;
-  };
+  auto waitrecords = [&](int n) { return waitfor_count(p, " - rejcnt 0\n", n); };
   // Logging is on from the start (-R): records 0 and 1 are logged.
   p.writein(neaxcalls(0, 2));
   ASSERT_TRUE(waitrecords(2));
@@ -110,7 +107,7 @@ TEST(Deviroz7eRun, UserSignalTwiceBeforeAnyByteTouchesNoFile) {
   p.signal(SIGUSR1);
   ASSERT_TRUE(p.waitfor_err("now dolograw=1\n"));
   p.signal(SIGUSR1);
-  ASSERT_TRUE(p.waitfor_err("now dolograw=0\n", 5000) && occurrences(p.err(), "now dolograw=0\n") == 2);
+  ASSERT_TRUE(waitfor_count(p, "now dolograw=0\n", 2));
   p.closein();
   procresult r = p.wait();
   EXPECT_EQ(r.code, 0) << describe(r);

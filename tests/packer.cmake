@@ -6,6 +6,7 @@ add_executable(pktav_unit
   bcd_test.cpp
   cdrline_test.cpp
   deviroz7e_test.cpp
+  diziziv7_test.cpp
   filter_test.cpp
   framer_test.cpp
   hostile_test.cpp
@@ -14,7 +15,7 @@ add_executable(pktav_unit
   store_test.cpp
 )
 target_include_directories(pktav_unit PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(pktav_unit PRIVATE pabx_deviroz7e pktavcore pabxdep testsupport GTest::gtest_main)
+target_link_libraries(pktav_unit PRIVATE pabx_deviroz7e pabx_diziziv7 pktavcore pabxdep testsupport GTest::gtest_main)
 gtest_discover_tests(pktav_unit DISCOVERY_TIMEOUT 60)
 
 # The generator of the bundled sample stream.
@@ -28,14 +29,16 @@ add_executable(pktav_e2e
   deviroz7e_cli_test.cpp
   deviroz7e_input_test.cpp
   deviroz7e_run_test.cpp
+  diziziv7_run_test.cpp
 )
 target_include_directories(pktav_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pktav_e2e PRIVATE testsupport GTest::gtest_main)
 target_compile_definitions(pktav_e2e PRIVATE
   PKTAV_DEVIROZ7E="$<TARGET_FILE:pktav-deviroz7e>"
+  PKTAV_DIZIZIV7="$<TARGET_FILE:pktav-diziziv7>"
   MKSAMPLE="$<TARGET_FILE:mksample>"
   EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
-add_dependencies(pktav_e2e pktav-deviroz7e mksample)
+add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 mksample)
 gtest_discover_tests(pktav_e2e DISCOVERY_TIMEOUT 60)
 
 set_target_properties(pktav_unit pktav_e2e mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

@@ -22,5 +22,11 @@ std::string neaxline(int i);
 std::string neaxcalls(int first, int count);
 std::string neaxlines(int first, int count);
 
+// The usage text, with the rows of a TCP-capable build or without them.
+std::string usagetext(bool tcp);
+
 // How many times needle occurs in text.
 int occurrences(const std::string& text, const std::string& needle);
+
+// Waits until the program's standard error holds needle at least n times.
+bool waitfor_count(childproc& p, const std::string& needle, int n, int timeout_ms = 10000);

@@ -38,6 +38,7 @@ void placerecord(const std::string& rec, int last) {
 void drainqueues() {
   pkrecord scratch;
   while (deviroz7e_module.dequeue(&scratch)) {}
+  while (diziziv7_module.dequeue(&scratch)) {}
 }
 
 void packertest::SetUp() {
