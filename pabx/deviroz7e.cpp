@@ -21,9 +21,5 @@ int dequeue(pkrecord* pk) { return decoder.dequeue(pk); }
 }  // namespace
 
 const pabxmodule deviroz7e_module = {
-    "3.12 Deviroz7e #13 ",
-    {0, 0x03, 0x82, 0, 0, 0, 0},
-    true,
-    packrec,
-    dequeue,
+    "3.12 Deviroz7e #13 ", {0, 0x03, 0x82, 0, 0, 0, 0}, true, packrec, dequeue,
 };

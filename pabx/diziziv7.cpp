@@ -28,9 +28,5 @@ int dequeue(pkrecord* pk) { return decoder.dequeue(pk); }
 }  // namespace
 
 const pabxmodule diziziv7_module = {
-    "3.11 Diziziv7 #13  ",
-    {0, 0x03, 0x82, 0, 0, 0, 0},
-    false,
-    packrec,
-    dequeue,
+    "3.11 Diziziv7 #13  ", {0, 0x03, 0x82, 0, 0, 0, 0}, false, packrec, dequeue,
 };

@@ -11,7 +11,9 @@ constexpr uint8_t etxbyte = 0x03;
 constexpr uint32_t maxduration = 999997;
 constexpr int64_t pairslack = 4;  // ticks either way
 
-uint16_t number(const rawrec& rec, int off, int len) { return cnvbin(rec.text(off), static_cast<uint16_t>(len)); }
+uint16_t number(const rawrec& rec, int off, int len) {
+  return cnvbin(rec.text(off), static_cast<uint16_t>(len));
+}
 
 void bcdfield(uint8_t* dst, const rawrec& rec, int off) { cnvbcd(dst, rec.text(off), 6); }
 
@@ -64,8 +66,8 @@ neaxdecoder::outcome neaxdecoder::decode(const rawrec& rec, pkrecord* pk) {
   }
   if (kind == 'E') pk->pk_flags |= pkf_trunkfirst;
   if (rec[55] & 1) pk->pk_flags |= pkf_cond;
-  if (kind == 'A' && rec[55] != 0x00 && rec[55] != 0x01 && !isblank(rec[59]) &&
-      !isblank(rec[60]) && !isblank(rec[61]) && number(rec, 56, 3) != number(rec, 59, 3))
+  if (kind == 'A' && rec[55] != 0x00 && rec[55] != 0x01 && !isblank(rec[59]) && !isblank(rec[60]) &&
+      !isblank(rec[61]) && number(rec, 56, 3) != number(rec, 59, 3))
     pk->pk_flags |= pkf_check;
   pk->pk_flags |= static_cast<uint8_t>(cls - '0' + 1);
 
@@ -88,7 +90,9 @@ neaxdecoder::outcome neaxdecoder::decode(const rawrec& rec, pkrecord* pk) {
   dochg(pk, rec.text(40), 10);
 
   char digits[24];
-  int n = kind == 'B' ? 0 : kind == 'E' ? rules_.edigits(rec, digits) : scandigits(rec, 62, 24, digits);
+  int n = kind == 'B'   ? 0
+          : kind == 'E' ? rules_.edigits(rec, digits)
+                        : scandigits(rec, 62, 24, digits);
   ddltor(digits, n);
   c_dto8(ddigits, pk->pk_dialled);
   tvalid(pk);

@@ -17,11 +17,11 @@ struct pkrecord {
   uint8_t pk_duration[4];  // duration in 4-second ticks
   uint8_t pk_timelo[3];    // bits 0-23 of the packed start time
   uint8_t pk_trunk[3];
-  uint8_t pk_chglo[3];     // low six digits of the charge code
+  uint8_t pk_chglo[3];  // low six digits of the charge code
   uint8_t pk_station[3];
-  uint8_t pk_chghi[3];     // high six digits of the charge code
-  uint8_t pk_spare[3];     // always zero
-  char pk_dialled[26];     // 24 characters right-justified, NUL, zero
+  uint8_t pk_chghi[3];  // high six digits of the charge code
+  uint8_t pk_spare[3];  // always zero
+  char pk_dialled[26];  // 24 characters right-justified, NUL, zero
 };
 static_assert(sizeof(pkrecord) == 52);
 
@@ -78,9 +78,9 @@ struct framing {
 };
 
 struct pabxmodule {
-  char pakver[20];   // version text, 19 characters, blank-padded
+  char pakver[20];  // version text, 19 characters, blank-padded
   framing frame;
-  bool tcpinput;     // -i may name host:port; the input opens before the loop
+  bool tcpinput;  // -i may name host:port; the input opens before the loop
   // Decodes the record that ends at inpptr into pk. 1: pk holds a call to
   // output now; 0: rejected (and counted), dropped, or held back.
   int (*packrec)(pkrecord* pk);

@@ -103,9 +103,9 @@ void formcall(char* line, const pkrecord* pk) {
   n += snprintf(line + n, cdrlinemax - n, "%s|", lj(dialled));
 
   n += snprintf(line + n, cdrlinemax - n, "%02d%02d%02d%02d%02d%02d|%s|", gmpct.date + 1,
-                gmpct.month + 1, twodigityear(gmpct.year), gmpct.hour, gmpct.minute,
-                gmpct.second, izero(static_cast<int32_t>(getduration(pk))));
-  snprintf(line + n, cdrlinemax - n, "%s|%s|%02x\n", izero(getmeter(pk) & 0x1fff),
-           ljs(cchg(pk)), pk->pk_flags);
+                gmpct.month + 1, twodigityear(gmpct.year), gmpct.hour, gmpct.minute, gmpct.second,
+                izero(static_cast<int32_t>(getduration(pk))));
+  snprintf(line + n, cdrlinemax - n, "%s|%s|%02x\n", izero(getmeter(pk) & 0x1fff), ljs(cchg(pk)),
+           pk->pk_flags);
   if (dodebug) errf("formcall(): [%s", line);
 }

@@ -15,8 +15,8 @@
 // Room for the longest line (82 characters with the newline) and more.
 inline constexpr int cdrlinemax = 128;
 
-extern mpct gmpct;       // end time of the last formatted call
-extern int isfuj9600l;   // set once the ZOR9600Ez8 digit remapping applies
+extern mpct gmpct;      // end time of the last formatted call
+extern int isfuj9600l;  // set once the ZOR9600Ez8 digit remapping applies
 
 // Fills line (cdrlinemax bytes) with the CDR line of pk and sets gmpct.
 void formcall(char* line, const pkrecord* pk);
@@ -27,9 +27,9 @@ const char* ctrk(const pkrecord* pk);
 const char* cstat(const pkrecord* pk);
 const char* cchg(const pkrecord* pk);
 const char* cdial(const pkrecord* pk);
-const char* lj(const char* text);   // without leading blanks
-const char* ljs(const char* text);  // without leading blanks, then zeros
-const char* izero(int32_t n);       // "" for 0, else decimal
+const char* lj(const char* text);       // without leading blanks
+const char* ljs(const char* text);      // without leading blanks, then zeros
+const char* izero(int32_t n);           // "" for 0, else decimal
 const char* mkchg(const pkrecord* pk);  // the twelve-digit charge code
 void dofuj96lt8();
 

@@ -1,10 +1,11 @@
 #include "driver.h"
 
+#include <poll.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <csignal>
 #include <cstdlib>
-#include <poll.h>
-#include <unistd.h>
 
 #include "diag.h"
 #include "exit.h"
@@ -51,7 +52,8 @@ void dostats() {
   getcurtime(realt);
   const char* first = pabxerr ? errmsg : prvetime ? rptbin2asc(prvetime) : "";
   char stamp[64];
-  if (!asctime_r(tm_now, stamp)) snprintf(stamp, sizeof stamp, "%ld\n", static_cast<long>(secs_now));
+  if (!asctime_r(tm_now, stamp))
+    snprintf(stamp, sizeof stamp, "%ld\n", static_cast<long>(secs_now));
   errf(" %-18.18s  Rec: %-10lu Rej: %-10lu  %s", first, static_cast<unsigned long>(reccount),
        static_cast<unsigned long>(pakrop.rejcnt), stamp);
   pabxdep_status(reccount != lastreccount ? 1 : 0);

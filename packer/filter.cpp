@@ -26,11 +26,8 @@ int inrange(const uint8_t* station, const uint8_t* low, const uint8_t* high) {
 uint8_t rejcall(const pkrecord* pk) {
   if (!(crjcode & filteron)) return 0;
   switch ((crjcode >> 2) & 3) {
-    case 1:
-      return inrange(pk->pk_station, stnlow, stnhigh) == 1;
-    case 2:
-      return inrange(pk->pk_station, stnlow, stnhigh) == 0;
-    default:
-      return 0;
+    case 1: return inrange(pk->pk_station, stnlow, stnhigh) == 1;
+    case 2: return inrange(pk->pk_station, stnlow, stnhigh) == 0;
+    default: return 0;
   }
 }

@@ -29,8 +29,7 @@ int getraw_etx(inputstream& in, uint8_t* buf, const framing& f) {
 }
 
 int getraw_stx(inputstream& in, uint8_t* buf, const framing& f) {
-  if (doXdebug)
-    errf("[stx=%02x nstx=%d psynb=%d synb=%02x]\n", f.stx, f.nstx, f.psynb, f.synb);
+  if (doXdebug) errf("[stx=%02x nstx=%d psynb=%d synb=%02x]\n", f.stx, f.nstx, f.psynb, f.synb);
   uint16_t i = 0;
   int j = 0;  // bytes of the record so far; 0 while hunting the start byte
   for (;;) {

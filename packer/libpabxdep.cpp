@@ -1,7 +1,6 @@
 // The exchange hooks: placeholders that a site's exchange layer may fill;
 // here they only trace.
 #include "pabx/pabx.h"
-
 #include "packer/diag.h"
 #include "packer/settings.h"
 

@@ -15,7 +15,9 @@ void dumppak(const pkrecord* pk) {
     appendf(text, " %02x", bytes[i]);
     if (i == 15) text += '\n';
   }
-  text += "\n  DATE      TIME TYPE METER  DURATION                  DIALLED  TRUNK  CHARGE-CODE STATION\n";
+  text +=
+      "\n  DATE      TIME TYPE METER  DURATION                  DIALLED  TRUNK  CHARGE-CODE "
+      "STATION\n";
   char dialled[25];
   memcpy(dialled, pk->pk_dialled, 24);
   dialled[24] = '\0';

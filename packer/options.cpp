@@ -1,8 +1,9 @@
 #include "options.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
-#include <unistd.h>
 
 #include "diag.h"
 #include "exit.h"
@@ -140,9 +141,7 @@ void parseoptions(int argc, char** argv) {
       case 'e': crjcode = static_cast<uint8_t>(hexarg(optarg, 2)); break;
       case 'l': setstation(stnlow, optarg); break;
       case 'h': setstation(stnhigh, optarg); break;
-      default:
-        usage();
-        my_exit(exitfail);
+      default: usage(); my_exit(exitfail);
     }
   }
 }

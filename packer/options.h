@@ -4,9 +4,9 @@
 
 // What the start-up keeps besides the run settings.
 struct startup {
-  char inputpath[128];  // empty: standard input
-  char outputdir[128];  // the buffer cdrdir points at
-  const char* hostname; // with a TCP source: host and port text, else null
+  char inputpath[128];   // empty: standard input
+  char outputdir[128];   // the buffer cdrdir points at
+  const char* hostname;  // with a TCP source: host and port text, else null
   const char* hostport;
 };
 extern startup start;

@@ -1,6 +1,5 @@
 // Operations on the packed call record that every module shares.
 #include "pabx/pabx.h"
-
 #include "packer/bcd.h"
 #include "packer/ptime.h"
 #include "packer/settings.h"

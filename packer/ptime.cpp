@@ -38,14 +38,13 @@ void fixtimezone() {
 }  // namespace
 
 void dumptm(const std::tm& t) {
-  errf(" tm sec=%d min=%d hour=%d mday=%d mon=%d year=%d wday=%d yday=%d isdst=%d\n",
-       t.tm_sec, t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday,
-       t.tm_yday, t.tm_isdst);
+  errf(" tm sec=%d min=%d hour=%d mday=%d mon=%d year=%d wday=%d yday=%d isdst=%d\n", t.tm_sec,
+       t.tm_min, t.tm_hour, t.tm_mday, t.tm_mon, t.tm_year, t.tm_wday, t.tm_yday, t.tm_isdst);
 }
 
 void dumptrec(const mpct& r) {
-  errf(" mpct year=%d month=%d date=%d day=%d hour=%d minute=%d second=%d\n", r.year,
-       r.month, r.date, r.day, r.hour, r.minute, r.second);
+  errf(" mpct year=%d month=%d date=%d day=%d hour=%d minute=%d second=%d\n", r.year, r.month,
+       r.date, r.day, r.hour, r.minute, r.second);
 }
 
 void mpctotime(const mpct& rec, std::tm* out) {
@@ -172,7 +171,7 @@ const char* hh_mm_ss(uint32_t duration) {
   if (s <= 3599)
     snprintf(text, sizeof text, "%2u:%02u", s / 60, s % 60);
   else
-    snprintf(text, sizeof text, "%2u:%02u:%02u", static_cast<unsigned>(static_cast<uint16_t>(s / 3600)),
-             (s / 60) % 60, s % 60);
+    snprintf(text, sizeof text, "%2u:%02u:%02u",
+             static_cast<unsigned>(static_cast<uint16_t>(s / 3600)), (s / 60) % 60, s % 60);
   return text;
 }

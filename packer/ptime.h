@@ -11,26 +11,26 @@
 
 // The exchange's time record.
 struct mpct {
-  uint8_t year;    // years since 1984
-  uint8_t month;   // 0 = January
-  uint8_t date;    // day of the month minus one
-  uint8_t day;     // weekday, 0 = Thursday .. 6 = Wednesday
+  uint8_t year;   // years since 1984
+  uint8_t month;  // 0 = January
+  uint8_t date;   // day of the month minus one
+  uint8_t day;    // weekday, 0 = Thursday .. 6 = Wednesday
   uint8_t hour;
   uint8_t minute;
   uint8_t second;
 };
 static_assert(sizeof(mpct) == 7);
 
-extern mpct trecbase;             // the base instant of the packed scale
-extern std::tm tmbase;            // local broken-down time of calendar time 0
-extern time_t tm_trec_basediff;   // calendar time of the base instant
-extern mpct real_time_rec;        // local time of the last clock reading
-extern mpct* const realt;         // always &real_time_rec
-extern time_t secs_now;           // calendar time of the last clock reading
-extern std::tm* tm_now;           // its local broken-down form
-extern uint32_t prvetime;         // end of the previous validated call; 0: none
-extern char pabxerr;              // mark of the latest correction, or 0
-extern char errmsg[19];           // "PABX * SYSTEM TIME", index 5 the mark
+extern mpct trecbase;            // the base instant of the packed scale
+extern std::tm tmbase;           // local broken-down time of calendar time 0
+extern time_t tm_trec_basediff;  // calendar time of the base instant
+extern mpct real_time_rec;       // local time of the last clock reading
+extern mpct* const realt;        // always &real_time_rec
+extern time_t secs_now;          // calendar time of the last clock reading
+extern std::tm* tm_now;          // its local broken-down form
+extern uint32_t prvetime;        // end of the previous validated call; 0: none
+extern char pabxerr;             // mark of the latest correction, or 0
+extern char errmsg[19];          // "PABX * SYSTEM TIME", index 5 the mark
 
 // Fixes the time zone for the run and the packed time scale. Called once,
 // before the first record.

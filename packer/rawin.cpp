@@ -1,8 +1,9 @@
 #include "rawin.h"
 
-#include <cerrno>
 #include <poll.h>
 #include <unistd.h>
+
+#include <cerrno>
 
 #include "diag.h"
 #include "exit.h"

@@ -1,7 +1,8 @@
 #include "sigwait.h"
 
-#include <cerrno>
 #include <poll.h>
+
+#include <cerrno>
 #include <ctime>
 
 volatile sig_atomic_t gotterm = 0;

@@ -1,11 +1,12 @@
 #include "store.h"
 
-#include <cerrno>
-#include <cstring>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
 
 #include "cdrline.h"
 #include "diag.h"
@@ -142,8 +143,8 @@ int postpacker(int nocall) {
   if (nocall) return 0;
   uint8_t excluded = rejcall(&pkcall);
   if (dodebug)
-    errf("-e%02x %02x%02x%02x %02x%02x%02x -call %s-\n", crjcode, stnlow[0], stnlow[1],
-         stnlow[2], stnhigh[0], stnhigh[1], stnhigh[2], excluded ? "Excluded" : "Included");
+    errf("-e%02x %02x%02x%02x %02x%02x%02x -call %s-\n", crjcode, stnlow[0], stnlow[1], stnlow[2],
+         stnhigh[0], stnhigh[1], stnhigh[2], excluded ? "Excluded" : "Included");
   if (excluded) return 0;
   if (doXdebug) dumppak(&pkcall);
   return output_call(&pkcall);

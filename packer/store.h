@@ -14,10 +14,10 @@
 #include "pabx/pabx.h"
 #include "packer/ptime.h"
 
-extern uint32_t reccount;     // records handed to postpacker
-extern int firstoutcall;      // 1 until the first accepted call chose its stream
-extern mpct lasttrec;         // end time of the call that opened the current file
-extern int flushingpacker;    // 1 while the queue is flushed at exit
+extern uint32_t reccount;   // records handed to postpacker
+extern int firstoutcall;    // 1 until the first accepted call chose its stream
+extern mpct lasttrec;       // end time of the call that opened the current file
+extern int flushingpacker;  // 1 while the queue is flushed at exit
 
 // The stream the lines go to.
 struct cdrstream {

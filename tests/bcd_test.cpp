@@ -1,10 +1,10 @@
 // Digit conversions: BCD numbers, number fields and dialled digits.
+#include "packer/bcd.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-
-#include "packer/bcd.h"
 
 namespace {
 
@@ -20,12 +20,9 @@ TEST(Bcd, NibblesShowAsDigitsAndCapitalLetters) {
     const char* a;
     const char* asc;
   } cases[] = {
-      {{0x1A, 0xFF, 0x00}, "1AFF00", "1AFF00"},
-      {{0x00, 0x00, 0x05}, "000005", "5"},
-      {{0x00, 0x00, 0x00}, "000000", "0"},
-      {{0x00, 0x01, 0x20}, "000120", "120"},
-      {{0x00, 0x0A, 0x00}, "000A00", "A00"},
-      {{0x10, 0x02, 0x00}, "100200", "100200"},
+      {{0x1A, 0xFF, 0x00}, "1AFF00", "1AFF00"}, {{0x00, 0x00, 0x05}, "000005", "5"},
+      {{0x00, 0x00, 0x00}, "000000", "0"},      {{0x00, 0x01, 0x20}, "000120", "120"},
+      {{0x00, 0x0A, 0x00}, "000A00", "A00"},    {{0x10, 0x02, 0x00}, "100200", "100200"},
   };
   for (const auto& c : cases) {
     EXPECT_STREQ(bcd2a(c.in), c.a);
@@ -57,9 +54,15 @@ TEST(Bcd, CnvbinReadsLikeAtoiCutTo16Bits) {
     uint16_t len;
     uint16_t want;
   } cases[] = {
-      {"08", 2, 8},        {"  ", 2, 0},        {" 7", 2, 7},     {"1x", 2, 1},
-      {"0003", 4, 3},      {"123456", 3, 123},  {"-1", 2, 65535}, {"+5", 2, 5},
-      {"65537", 5, 1},     // Far beyond int: the true value modulo 2^16, never undefined.
+      {"08", 2, 8},
+      {"  ", 2, 0},
+      {" 7", 2, 7},
+      {"1x", 2, 1},
+      {"0003", 4, 3},
+      {"123456", 3, 123},
+      {"-1", 2, 65535},
+      {"+5", 2, 5},
+      {"65537", 5, 1},  // Far beyond int: the true value modulo 2^16, never undefined.
       {"99999999999999999999", 20, 65535},
   };
   for (const auto& c : cases) EXPECT_EQ(cnvbin(c.text, c.len), c.want) << c.text;

@@ -1,4 +1,6 @@
 // The CDR line, and the packed-call listing of -X.
+#include "packer/cdrline.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -6,7 +8,6 @@
 
 #include "pabx/pabx.h"
 #include "packer/bcd.h"
-#include "packer/cdrline.h"
 #include "packer/listing.h"
 #include "packer/settings.h"
 #include "support/neaxrec.h"
@@ -98,32 +99,40 @@ TEST_F(CdrLine, FieldTexts) {
     void (*change)(pkrecord&);
     const char* want;
   } cases[] = {
-      {"end is the next day", [](pkrecord& pk) {
+      {"end is the next day",
+       [](pkrecord& pk) {
          settime(&pk, packedat(2003, 3, 5, 23, 58, 0));
          setduration(&pk, 75);
-       }, ":4201|12|5551234|060303000300|75|3||02\n"},
+       },
+       ":4201|12|5551234|060303000300|75|3||02\n"},
       {"meter bits 13-15 ignored", [](pkrecord& pk) { setmeter(&pk, 0xE005); },
        ":4201|12|5551234|050303140736|45|5||02\n"},
       {"flags lower case", [](pkrecord& pk) { pk.pk_flags = 0x22; },
        ":4201|12|5551234|050303140736|45|3||22\n"},
-      {"zero parties", [](pkrecord& pk) {
+      {"zero parties",
+       [](pkrecord& pk) {
          setbcd(pk.pk_station, "000000");
          setbcd(pk.pk_trunk, "000000");
-       }, ":||5551234|050303140736|45|3||02\n"},
+       },
+       ":||5551234|050303140736|45|3||02\n"},
       {"inner zeros stay", [](pkrecord& pk) { setbcd(pk.pk_station, "100200"); },
        ":100200|12|5551234|050303140736|45|3||02\n"},
       {"blank dialled", [](pkrecord& pk) { setdialled(&pk, ""); },
        ":4201|12||050303140736|45|3||02\n"},
       {"nibbles above 9", [](pkrecord& pk) { pk.pk_trunk[2] = 0xAB; },
        ":4201|AB|5551234|050303140736|45|3||02\n"},
-      {"charge code without its high half", [](pkrecord& pk) {
+      {"charge code without its high half",
+       [](pkrecord& pk) {
          setbcd(pk.pk_chghi, "000012");
          setbcd(pk.pk_chglo, "000340");
-       }, ":4201|12|5551234|050303140736|45|3|340|02\n"},
-      {"duration marker", [](pkrecord& pk) {
+       },
+       ":4201|12|5551234|050303140736|45|3|340|02\n"},
+      {"duration marker",
+       [](pkrecord& pk) {
          setduration(&pk, 999999);
          settime(&pk, packedat(2003, 3, 5, 14, 7, 36) - 999999);
-       }, ":4201|12|5551234|050303140736|999999|3||02\n"},
+       },
+       ":4201|12|5551234|050303140736|999999|3||02\n"},
   };
   for (const auto& c : cases) {
     pkrecord pk = example1();
@@ -188,7 +197,8 @@ TEST_F(CdrLine, ListingShowsStartTimeAndTwelveDigitCharge) {
     if (i == 15) hex += '\n';
   }
   const std::string header =
-      "\n  DATE      TIME TYPE METER  DURATION                  DIALLED  TRUNK  CHARGE-CODE STATION\n";
+      "\n  DATE      TIME TYPE METER  DURATION                  DIALLED  TRUNK  CHARGE-CODE "
+      "STATION\n";
   const std::string columns = std::string("31-DEC-99  23:59 ") + " 81  " + " 0000" + "      0:00" +
                               " " + std::string(16, ' ') + "81234567" + "      7" +
                               "     98765432" + "  12345" + "\n";
@@ -208,7 +218,8 @@ TEST_F(CdrLine, ListingOfAnEmptyRecord) {
                               " " + std::string(24, ' ') + "      0" + " " + std::string(12, ' ') +
                               "      0" + "\n";
   EXPECT_EQ(lastline, columns);
-  EXPECT_EQ(got.substr(0, 48), std::string(" 00 00 05 e0 84 03 00 00 00 00 00 00 00 00 00 00").substr(0, 48));
+  EXPECT_EQ(got.substr(0, 48),
+            std::string(" 00 00 05 e0 84 03 00 00 00 00 00 00 00 00 00 00").substr(0, 48));
 }
 
 }  // namespace

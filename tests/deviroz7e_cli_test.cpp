@@ -14,7 +14,9 @@ const std::string banner = "\nPC-TAV PABX Packer [3.12 Deviroz7e #13 ]\n\n";
 const std::string zerostats = " " + std::string(18, ' ') + "  Rec: 0          Rej: 0           ";
 
 // The dump of the settings that follow the defaults except where given.
-std::string dump(const std::string& source, const std::string& rest) { return source + rest + "\n"; }
+std::string dump(const std::string& source, const std::string& rest) {
+  return source + rest + "\n";
+}
 
 const std::string defaults =
     "handshakeport = []\noutputdir=[stdout]\nnopause = 1\ndodebug = 1\ndoXdebug = 0\n"
@@ -27,7 +29,8 @@ TEST(Deviroz7eCli, BadOptionShowsUsageAndEndsWithCodeOne) {
   EXPECT_EQ(r.code, 1);
   ASSERT_EQ(r.err.rfind(banner, 0), 0u) << r.err;
   std::string rest = r.err.substr(banner.size());
-  EXPECT_NE(rest.find("invalid option -- 'z'\n" + usagetext(true) + zerostats), std::string::npos) << rest;
+  EXPECT_NE(rest.find("invalid option -- 'z'\n" + usagetext(true) + zerostats), std::string::npos)
+      << rest;
   EXPECT_EQ(rest.substr(rest.size() - 23), "\n\nmy_exit: errcode = 1\n");
   EXPECT_EQ(r.out, "");
 }
@@ -35,7 +38,8 @@ TEST(Deviroz7eCli, BadOptionShowsUsageAndEndsWithCodeOne) {
 TEST(Deviroz7eCli, MissingOptionArgumentShowsUsage) {
   procresult r = runproc(packer(bin, {"-x", "-e"}));
   EXPECT_EQ(r.code, 1) << describe(r);
-  EXPECT_NE(r.err.find("option requires an argument -- 'e'\n" + usagetext(true)), std::string::npos);
+  EXPECT_NE(r.err.find("option requires an argument -- 'e'\n" + usagetext(true)),
+            std::string::npos);
 }
 
 TEST(Deviroz7eCli, SettingsDump) {
@@ -48,9 +52,10 @@ TEST(Deviroz7eCli, SettingsDump) {
        dump("inputfile = [/no/such/in]\n",
             "handshakeport = []\noutputdir=[stdout]\nnopause = 1\ndodebug = 1\ndoXdebug = 0\n"
             "dodumpt = 0\ndolograw = 0\nrawfile = [rawsmdr]\ncap = 1 (cap)\ndtvalidate = 1\n"
-            "systime = 0\nMASK parity flag = 00\ncrjcode = 15\nstnlow  = 000100\nstnhigh = 000199\n")},
-      {{"-X", "-t", "-RmyRaw", "-c", "-m", "-v", "-M", "-s", "-H", "/dev/cua1", "-o", "/no/cdr",
-        "-i", "/dev/ttyS1", "-i", "", "-o", "", "-e", "zz", "ignored-word"},
+            "systime = 0\nMASK parity flag = 00\ncrjcode = 15\nstnlow  = 000100\nstnhigh = "
+            "000199\n")},
+      {{"-X",      "-t", "-RmyRaw",    "-c", "-m", "-v", "-M", "-s", "-H", "/dev/cua1",   "-o",
+        "/no/cdr", "-i", "/dev/ttyS1", "-i", "",   "-o", "",   "-e", "zz", "ignored-word"},
        dump("inputfile = [/dev/ttyS1]\n",
             "handshakeport = [/dev/cua1]\noutputdir=[/no/cdr]\nnopause = 1\ndodebug = 1\n"
             "doXdebug = 1\ndodumpt = 1\ndolograw = 1\nrawfile = [myRaw]\ncap = 0 (mpc)\n"
@@ -60,7 +65,8 @@ TEST(Deviroz7eCli, SettingsDump) {
        dump("TCP Stream connection\nhostname = [127.0.0.1]\nhostport = [1]\n",
             "handshakeport = []\noutputdir=[stdout]\nnopause = 1\ndodebug = 1\ndoXdebug = 0\n"
             "dodumpt = 0\ndolograw = 1\nrawfile = [rawsmdr]\ncap = 1 (cap)\ndtvalidate = 1\n"
-            "systime = 0\nMASK parity flag = 00\ncrjcode = 00\nstnlow  = 000000\nstnhigh = 000000\n")},
+            "systime = 0\nMASK parity flag = 00\ncrjcode = 00\nstnlow  = 000000\nstnhigh = "
+            "000000\n")},
   };
   for (const auto& c : cases) {
     tmpdir dir;
@@ -76,7 +82,8 @@ TEST(Deviroz7eCli, LongArgumentsAreCutTo127Characters) {
   std::string path = "/no/" + std::string(200, 'p');
   procresult r = runproc(packer(bin, {"-x", "-i", path}));
   EXPECT_NE(r.err.find("inputfile = [" + path.substr(0, 127) + "]\n"), std::string::npos);
-  EXPECT_NE(r.err.find("Can't open input " + path.substr(0, 127) + "   errno=2\n"), std::string::npos);
+  EXPECT_NE(r.err.find("Can't open input " + path.substr(0, 127) + "   errno=2\n"),
+            std::string::npos);
   EXPECT_EQ(r.code, 1);
 }
 

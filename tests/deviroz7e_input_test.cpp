@@ -1,10 +1,9 @@
 // The deviroz7e program's input sources: a file, standard input, a serial
 // line (a pseudo-terminal here) and a TCP connection to a listener of the
 // test's own on 127.0.0.1.
-#include <gtest/gtest.h>
-
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -40,7 +39,8 @@ TEST(Deviroz7eInput, MissingFile) {
 }
 
 TEST(Deviroz7eInput, FromStandardInputWithRejectsAndNoise) {
-  std::string stream = "noise\x03" + neaxcall(0) + "garbage" + std::string(140, 'x') + "\x03" + neaxcalls(1, 2);
+  std::string stream =
+      "noise\x03" + neaxcall(0) + "garbage" + std::string(140, 'x') + "\x03" + neaxcalls(1, 2);
   procspec spec = packer(bin, {"-v"});
   spec.stdinkind = procspec::pipe;
   procresult r = runproc(spec, stream);
@@ -117,7 +117,8 @@ TEST(Deviroz7eInput, FromATcpConnectionUntilThePeerCloses) {
   server.join();
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(r.out, neaxlines(0, 26));
-  EXPECT_NE(r.err.find("TCP Trying connection 127.0.0.1 127.0.0.1 port " + std::to_string(l.port()) + " ...\n"),
+  EXPECT_NE(r.err.find("TCP Trying connection 127.0.0.1 127.0.0.1 port " +
+                       std::to_string(l.port()) + " ...\n"),
             std::string::npos)
       << r.err;
 }
@@ -126,11 +127,13 @@ TEST(Deviroz7eInput, TcpHostNameAndTrailingPortText) {
   listener l;
   ASSERT_TRUE(l.ok());
   std::thread server([&] { l.serve(neaxcall(0)); });
-  procresult r = runproc(packer(bin, {"-v", "-x", "-i", "localhost:" + std::to_string(l.port()) + "xyz:more"}));
+  procresult r = runproc(
+      packer(bin, {"-v", "-x", "-i", "localhost:" + std::to_string(l.port()) + "xyz:more"}));
   server.join();
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(r.out, neaxline(0));
-  EXPECT_NE(r.err.find("TCP mark1\nTCP mark2\nTCP mark3\nTCP mark4\nTCP Trying connection localhost 127.0.0.1 port " +
+  EXPECT_NE(r.err.find("TCP mark1\nTCP mark2\nTCP mark3\nTCP mark4\nTCP Trying connection "
+                       "localhost 127.0.0.1 port " +
                        std::to_string(l.port()) + " ...\nTCP mark4a\nTCP mark5\n"),
             std::string::npos)
       << r.err;
@@ -144,7 +147,8 @@ TEST(Deviroz7eInput, TcpConnectionRefused) {
   }
   procresult r = runproc(packer(bin, {"-i", "127.0.0.1:" + std::to_string(port)}));
   EXPECT_EQ(r.code, 1) << describe(r);
-  EXPECT_NE(r.err.find("TCP - Can't connect 111 - Connection refused.\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("TCP - Can't connect 111 - Connection refused.\n"), std::string::npos)
+      << r.err;
   EXPECT_NE(r.err.find("my_exit: errcode = 1\n"), std::string::npos);
 }
 
@@ -173,7 +177,8 @@ TEST(Deviroz7eInput, TcpPortByServiceName) {
   if (l.ok()) server = std::thread([&] { l.serve(neaxcall(0)); });
   procresult r = runproc(packer(bin, {"-v", "-i", "127.0.0.1:discard"}));
   if (server.joinable()) server.join();
-  EXPECT_NE(r.err.find("TCP Trying connection 127.0.0.1 127.0.0.1 port " + std::to_string(port) + " ...\n"),
+  EXPECT_NE(r.err.find("TCP Trying connection 127.0.0.1 127.0.0.1 port " + std::to_string(port) +
+                       " ...\n"),
             std::string::npos)
       << r.err;
   if (l.ok()) {

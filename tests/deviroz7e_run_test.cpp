@@ -1,7 +1,6 @@
 // The running deviroz7e program: the delay of the queue and its flush,
 // the signals, the CDR store, its failures and hostile input.
 #include <gtest/gtest.h>
-
 #include <sys/stat.h>
 
 #include <random>
@@ -61,7 +60,8 @@ TEST(Deviroz7eRun, AlarmGivesAStatisticsLineWhileIdle) {
     seen = p.waitfor_err("Rec: 1 ", 250);
   }
   ASSERT_TRUE(seen);
-  EXPECT_NE(p.err().find("  1-JAN-" + thisyear() + "  10:03    Rec: 1          Rej: 0 "), std::string::npos)
+  EXPECT_NE(p.err().find("  1-JAN-" + thisyear() + "  10:03    Rec: 1          Rej: 0 "),
+            std::string::npos)
       << p.err();
   p.signal(SIGALRM);
   p.signal(SIGTERM);
@@ -119,7 +119,8 @@ TEST(Deviroz7eRun, RawLogThatCannotBeOpenedEndsTheRun) {
   procspec spec = piped({"-R", "/no/such/dir/raw"});
   procresult r = runproc(spec, neaxcall(0));
   EXPECT_EQ(r.code, 1) << describe(r);
-  EXPECT_NE(r.err.find("Can't open raw output file /no/such/dir/raw  errno=2\n"), std::string::npos);
+  EXPECT_NE(r.err.find("Can't open raw output file /no/such/dir/raw  errno=2\n"),
+            std::string::npos);
 }
 
 TEST(Deviroz7eRun, StoreTreeUnderTheOutputDirectory) {
@@ -138,7 +139,8 @@ TEST(Deviroz7eRun, MissingOutputDirectoryEndsWithItsErrno) {
   procresult r = runproc(piped({"-v", "-o", "/no/such/cdr"}), neaxcalls(0, 2));
   EXPECT_EQ(r.code, 2) << describe(r);
   std::string year = "20" + thisyear();
-  EXPECT_NE(r.err.find("ERROR: can't mkdir [/no/such/cdr/01_" + year + "] errno=2\n"), std::string::npos);
+  EXPECT_NE(r.err.find("ERROR: can't mkdir [/no/such/cdr/01_" + year + "] errno=2\n"),
+            std::string::npos);
   EXPECT_EQ(occurrences(r.err, "ERROR: can't mkdir"), 2);  // each queued call is offered
   EXPECT_EQ(r.err.substr(r.err.size() - 23), "\n\nmy_exit: errcode = 2\n");
 }
@@ -148,7 +150,8 @@ TEST(Deviroz7eRun, FullStandardOutputEndsWithCodeOne) {
   spec.stdoutpath = "/dev/full";
   procresult r = runproc(spec, neaxcalls(0, 25));
   EXPECT_EQ(r.code, 1) << describe(r);
-  EXPECT_NE(r.err.find("ERROR: can't write to cdrfile [stdout] errno=28\n"), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("ERROR: can't write to cdrfile [stdout] errno=28\n"), std::string::npos)
+      << r.err;
   EXPECT_EQ(r.err.substr(r.err.size() - 23), "\n\nmy_exit: errcode = 1\n");
 }
 
@@ -157,7 +160,8 @@ TEST(Deviroz7eRun, ExtraDebugListsEachCallBeforeStoringIt) {
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_NE(r.err.find("** (HEX record): 02 20 20 4b 41"), std::string::npos);
   EXPECT_NE(r.err.find("  DATE      TIME TYPE METER  DURATION"), std::string::npos);
-  EXPECT_NE(r.err.find("- cap - Packed - rejcnt 0 [flushingpacker]\n-e00 000000 000000 -call Included-\n"),
+  EXPECT_NE(r.err.find(
+                "- cap - Packed - rejcnt 0 [flushingpacker]\n-e00 000000 000000 -call Included-\n"),
             std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("formcall(): [" + neaxline(0)), std::string::npos);

@@ -38,7 +38,9 @@ class Deviroz7e : public packertest {
 };
 
 std::string dialled(const pkrecord& pk) { return std::string(pk.pk_dialled, 24); }
-std::string right(const std::string& digits) { return std::string(24 - digits.size(), ' ') + digits; }
+std::string right(const std::string& digits) {
+  return std::string(24 - digits.size(), ' ') + digits;
+}
 
 TEST_F(Deviroz7e, DecodesTheFieldsOfAnARecord) {
   neaxfields f;

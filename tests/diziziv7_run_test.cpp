@@ -16,7 +16,8 @@ TEST(Diziziv7Run, BannerAndUsageWithoutTcpRows) {
   procresult r = runproc(packer(bin, {"-?"}));
   EXPECT_EQ(r.code, 1) << describe(r);
   EXPECT_EQ(r.err.rfind(banner, 0), 0u) << r.err;
-  EXPECT_NE(r.err.find("invalid option -- '?'\n" + usagetext(false) + " "), std::string::npos) << r.err;
+  EXPECT_NE(r.err.find("invalid option -- '?'\n" + usagetext(false) + " "), std::string::npos)
+      << r.err;
   EXPECT_EQ(r.err.find("hostname:port"), std::string::npos);
 }
 
@@ -25,7 +26,8 @@ TEST(Diziziv7Run, HostAndPortIsAFileName) {
   std::string name = dir.file("exchange:4000");
   procresult r = runproc(packer(bin, {"-x", "-i", name}));
   EXPECT_EQ(r.code, 1) << describe(r);
-  EXPECT_NE(r.err.find(banner + "inputfile = [" + name + "]\nhandshakeport = []\n"), std::string::npos)
+  EXPECT_NE(r.err.find(banner + "inputfile = [" + name + "]\nhandshakeport = []\n"),
+            std::string::npos)
       << r.err;
   EXPECT_NE(r.err.find("Can't open input " + name + "   errno=2\n"), std::string::npos);
   EXPECT_EQ(r.err.find("TCP"), std::string::npos);

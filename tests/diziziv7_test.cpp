@@ -28,7 +28,9 @@ class Diziziv7 : public packertest {
   }
 };
 
-std::string right(const std::string& digits) { return std::string(24 - digits.size(), ' ') + digits; }
+std::string right(const std::string& digits) {
+  return std::string(24 - digits.size(), ' ') + digits;
+}
 
 TEST_F(Diziziv7, VersionAndFraming) {
   EXPECT_STREQ(mod.pakver, "3.11 Diziziv7 #13  ");

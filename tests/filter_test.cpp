@@ -1,9 +1,10 @@
 // The call acceptance filter.
+#include "packer/filter.h"
+
 #include <gtest/gtest.h>
 
 #include "pabx/pabx.h"
 #include "packer/bcd.h"
-#include "packer/filter.h"
 #include "packer/settings.h"
 #include "support/packerfix.h"
 

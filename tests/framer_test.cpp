@@ -1,12 +1,12 @@
 // Framing the byte stream into records, the raw data log and the dump.
-#include <gtest/gtest.h>
+#include "packer/framer.h"
 
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <string>
 
-#include "packer/framer.h"
 #include "packer/rawin.h"
 #include "packer/settings.h"
 #include "support/packerfix.h"
@@ -91,23 +91,37 @@ TEST_F(Framer, EndOfInputEndsTheProgramWithCodeZero) {
 
 TEST_F(Framer, StartByteModeCountsFromTheStartByte) {
   const framing stx = {1, 0x02, 0, 0x02, 5, 0, 0};
-  feed("xyz\x02" "a\x02" "cd");
+  feed(
+      "xyz\x02"
+      "a\x02"
+      "cd");
   EXPECT_EQ(getraw_stx(in, rawbuf, stx), 5);
   EXPECT_EQ(inpptr, 4);
-  EXPECT_EQ(buffer(0, 5), "\x02" "a\x02" "cd");
+  EXPECT_EQ(buffer(0, 5),
+            "\x02"
+            "a\x02"
+            "cd");
 }
 
 TEST_F(Framer, StartByteModeDropsARecordOutOfSync) {
   const framing stx = {1, 0x02, 0, 0x02, 4, 2, 'S'};
   // The start byte inside the dropped record is not taken up again.
-  feed("\x02" "aX\x02" "q\x02" "cSd");
+  feed(
+      "\x02"
+      "aX\x02"
+      "q\x02"
+      "cSd");
   EXPECT_EQ(getraw_stx(in, rawbuf, stx), 4);
-  EXPECT_EQ(buffer(0, 4), "\x02" "cSd");
+  EXPECT_EQ(buffer(0, 4),
+            "\x02"
+            "cSd");
 }
 
 TEST_F(Framer, StartByteModeReportsABufferWrap) {
   const framing stx = {1, 0x02, 0, 0x02, 3, 0, 0};
-  feed(rep(300, 'n') + "\x02" "ab");
+  feed(rep(300, 'n') +
+       "\x02"
+       "ab");
   testing::internal::CaptureStderr();
   EXPECT_EQ(getraw_stx(in, rawbuf, stx), 3);
   EXPECT_EQ(testing::internal::GetCapturedStderr(), " [BUFFER WRAP] ");
@@ -131,7 +145,8 @@ TEST_F(Framer, DumpShowsPrintableBytesUpToTheMarker) {
 }
 
 TEST_F(Framer, RawLogHoldsTheBytesTakenWhileLoggingIsOn) {
-  std::string r1 = "noise" + rep(130, '1') + "\x03", r2 = rep(130, '2') + "\x03", r3 = rep(131, '3') + "\x03";
+  std::string r1 = "noise" + rep(130, '1') + "\x03", r2 = rep(130, '2') + "\x03",
+              r3 = rep(131, '3') + "\x03";
   feed(r1 + r2 + r3 + "tail");
   rawfile = rawname.c_str();
   dolograw = 1;
@@ -180,7 +195,8 @@ TEST_F(Framer, UnwritableRawLogIsReported) {
   getraw_etx(in, rawbuf, neax);
   testing::internal::CaptureStderr();
   EXPECT_FALSE(in.synclog());
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "Can't open raw output file " + bad + "  errno=2\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(),
+            "Can't open raw output file " + bad + "  errno=2\n");
 }
 
 }  // namespace

@@ -1,8 +1,7 @@
 // Hostile input: damaged records and random byte streams must neither
 // crash nor read outside the buffer (run under the sanitizers in CI).
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <unistd.h>
 
 #include <algorithm>

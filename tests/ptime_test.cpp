@@ -1,10 +1,11 @@
 // Time records, the packed time scale, validation and display texts.
+#include "packer/ptime.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
-#include "packer/ptime.h"
 #include "packer/settings.h"
 #include "support/packerfix.h"
 
@@ -14,7 +15,7 @@ class Time : public packertest {};
 
 mpct rec(int year, int month, int day, int hour, int minute, int second, int weekday = 0) {
   return mpct{static_cast<uint8_t>(year - 1984), static_cast<uint8_t>(month - 1),
-              static_cast<uint8_t>(day - 1), static_cast<uint8_t>(weekday),
+              static_cast<uint8_t>(day - 1),     static_cast<uint8_t>(weekday),
               static_cast<uint8_t>(hour),        static_cast<uint8_t>(minute),
               static_cast<uint8_t>(second)};
 }
@@ -111,8 +112,8 @@ TEST_F(Time, DisplayTexts) {
 // (0: none yet), and what validation leaves.
 struct validcase {
   const char* what;
-  int64_t endfromnow;  // ticks
-  int64_t prevfromnow; // ticks; 0: no previous call
+  int64_t endfromnow;   // ticks
+  int64_t prevfromnow;  // ticks; 0: no previous call
   char mark;
   int64_t keptendfromnow;
 };

@@ -1,20 +1,20 @@
 // The CDR store: the dated tree, appending, switching hours and failures.
-#include <gtest/gtest.h>
+#include "packer/store.h"
 
-#include <cerrno>
-#include <csignal>
-#include <cstring>
 #include <fcntl.h>
+#include <gtest/gtest.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
+#include <csignal>
+#include <cstring>
 #include <string>
 
 #include "pabx/pabx.h"
 #include "packer/bcd.h"
 #include "packer/settings.h"
-#include "packer/store.h"
 #include "support/packerfix.h"
 #include "support/tmpdir.h"
 
@@ -60,7 +60,8 @@ TEST_F(Store, CallsGoToTheFileOfTheirEndHour) {
   ASSERT_EQ(output_call(&c), 0);
   EXPECT_EQ(readfile(hourfile("03_2003/05_03_2003/05_03_2003:14")),
             ":4201|12||050303145956|45|||00\n:4201|12||050303145900|45|||00\n");
-  EXPECT_EQ(readfile(hourfile("03_2003/05_03_2003/05_03_2003:15")), ":4201|12||050303150000|45|||00\n");
+  EXPECT_EQ(readfile(hourfile("03_2003/05_03_2003/05_03_2003:15")),
+            ":4201|12||050303150000|45|||00\n");
 }
 
 TEST_F(Store, FileIsOpenedOncePerHourAndAppendedTo) {
@@ -86,7 +87,8 @@ TEST_F(Store, NewMonthMakesBothDirectories) {
   EXPECT_EQ(stat(hourfile("12_2003/31_12_2003").c_str(), &st), 0);
   EXPECT_TRUE(S_ISDIR(st.st_mode));
   EXPECT_EQ(st.st_mode & 0777 & ~0022, 0755 & ~0022);
-  EXPECT_EQ(readfile(hourfile("01_2004/01_01_2004/01_01_2004:00")), ":4201|12||010104000004|45|||00\n");
+  EXPECT_EQ(readfile(hourfile("01_2004/01_01_2004/01_01_2004:00")),
+            ":4201|12||010104000004|45|||00\n");
 }
 
 TEST_F(Store, MissingOutputDirectoryFailsWithItsErrno) {
@@ -115,11 +117,13 @@ TEST_F(Store, UnopenableHourFileFailsAndIsTriedAgain) {
   pkrecord a = callending(2003, 3, 5, 14, 10, 0);
   testing::internal::CaptureStderr();
   EXPECT_EQ(output_call(&a), EISDIR);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(),
-            "ERROR: can't open cdrfile [" + outdir + "/03_2003/05_03_2003/05_03_2003:14] errno=21\n");
+  EXPECT_EQ(
+      testing::internal::GetCapturedStderr(),
+      "ERROR: can't open cdrfile [" + outdir + "/03_2003/05_03_2003/05_03_2003:14] errno=21\n");
   rmdir(hourfile("03_2003/05_03_2003/05_03_2003:14").c_str());
   EXPECT_EQ(output_call(&a), 0);
-  EXPECT_EQ(readfile(hourfile("03_2003/05_03_2003/05_03_2003:14")), ":4201|12||050303141000|45|||00\n");
+  EXPECT_EQ(readfile(hourfile("03_2003/05_03_2003/05_03_2003:14")),
+            ":4201|12||050303141000|45|||00\n");
 }
 
 TEST_F(Store, LongOutputDirectoryWorks) {
@@ -128,7 +132,8 @@ TEST_F(Store, LongOutputDirectoryWorks) {
   cdrdir = longdir.c_str();
   pkrecord a = callending(2003, 3, 5, 14, 10, 0);
   ASSERT_EQ(output_call(&a), 0);
-  EXPECT_EQ(readfile(longdir + "/03_2003/05_03_2003/05_03_2003:14"), ":4201|12||050303141000|45|||00\n");
+  EXPECT_EQ(readfile(longdir + "/03_2003/05_03_2003/05_03_2003:14"),
+            ":4201|12||050303141000|45|||00\n");
 }
 
 TEST_F(Store, PathTheSystemRefusesFailsLikeAnyMkdir) {

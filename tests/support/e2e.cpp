@@ -1,8 +1,9 @@
 #include "support/e2e.h"
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <ctime>
-#include <unistd.h>
 
 #include "support/neaxrec.h"
 
@@ -66,29 +67,30 @@ std::string neaxlines(int first, int count) {
 
 std::string usagetext(bool tcp) {
   static const char* const lines[] = {
-    "Usage: pktav [-i smdrfile] [-H /dev/cua1] [-o cdrdir] [-n] [-x] [-X] [-t] [-r] [-R rawfile]] [-c | -m] [-v] [-M] [-s] -p] [-e XXcode] [-l lowstn] [-h highstn]",
-    "   eg. pktav -i n24.000 -n -c -v -x -e 15 -l 000100 -h 000199",
-    "            -i will take calls from file n24.000",
-    "               or /dev/ttyS1 for serial port.",
-    "               or hostname:port for TCP connection.",
-    "            -H will handshake on this port",
-    "            -n will pause between calls",
-    "            -x will turn debugging on.",
-    "            -X will turn Xtra debugging on.",
-    "            -t will turn time struct debug on.",
-    "            -r will turn raw data logging.",
-    "            -R will set raw file.",
-    "            -c set a CAP packer (ie. 12 digit charge codes) - DEFAULT",
-    "            -m set a MPC packer (ie. 6 digit charge codes)",
-    "            -v will turn date/time validation off.",
-    "            -M set MASK parity flag for packer compat.",
-    "            -s use PC system time.",
-    "            -p use PABX time - DEFAULT",
-    "            -e set call exclusion code to 15.",
-    "              ( 15 - include only calls in station range with charge codes)",
-    "            -l set station range low  to 000100",
-    "            -h set station range high to 000199",
-    "              (note: leading zeros are required).",
+      "Usage: pktav [-i smdrfile] [-H /dev/cua1] [-o cdrdir] [-n] [-x] [-X] [-t] [-r] [-R "
+      "rawfile]] [-c | -m] [-v] [-M] [-s] -p] [-e XXcode] [-l lowstn] [-h highstn]",
+      "   eg. pktav -i n24.000 -n -c -v -x -e 15 -l 000100 -h 000199",
+      "            -i will take calls from file n24.000",
+      "               or /dev/ttyS1 for serial port.",
+      "               or hostname:port for TCP connection.",
+      "            -H will handshake on this port",
+      "            -n will pause between calls",
+      "            -x will turn debugging on.",
+      "            -X will turn Xtra debugging on.",
+      "            -t will turn time struct debug on.",
+      "            -r will turn raw data logging.",
+      "            -R will set raw file.",
+      "            -c set a CAP packer (ie. 12 digit charge codes) - DEFAULT",
+      "            -m set a MPC packer (ie. 6 digit charge codes)",
+      "            -v will turn date/time validation off.",
+      "            -M set MASK parity flag for packer compat.",
+      "            -s use PC system time.",
+      "            -p use PABX time - DEFAULT",
+      "            -e set call exclusion code to 15.",
+      "              ( 15 - include only calls in station range with charge codes)",
+      "            -l set station range low  to 000100",
+      "            -h set station range high to 000199",
+      "              (note: leading zeros are required).",
   };
   std::string s;
   for (const char* line : lines) {

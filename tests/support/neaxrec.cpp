@@ -2,7 +2,9 @@
 
 namespace {
 
-void put(std::string& rec, size_t off, const std::string& text) { rec.replace(off, text.size(), text); }
+void put(std::string& rec, size_t off, const std::string& text) {
+  rec.replace(off, text.size(), text);
+}
 
 }  // namespace
 

@@ -15,10 +15,10 @@ struct neaxfields {
   std::string charge = "          ";  // 10 characters
   char flag55 = '0';
   std::string check1 = "000", check2 = "000";
-  std::string dialled = "5551234";   // up to 24 characters from byte 62
-  std::string bstation = "";         // kind 'B': 6 characters at byte 64
+  std::string dialled = "5551234";  // up to 24 characters from byte 62
+  std::string bstation = "";        // kind 'B': 6 characters at byte 64
   std::string meter = "0003";
-  std::string number98 = "";         // up to 16 characters from byte 98
+  std::string number98 = "";  // up to 16 characters from byte 98
 };
 
 // The 132 bytes of the record, ETX last.

@@ -16,29 +16,34 @@ void usezone(const char* tz) {
 
 uint32_t packedat(int year, int month, int day, int hour, int minute, int second) {
   mpct rec{static_cast<uint8_t>(year - 1984), static_cast<uint8_t>(month - 1),
-           static_cast<uint8_t>(day - 1), 0, static_cast<uint8_t>(hour),
-           static_cast<uint8_t>(minute), static_cast<uint8_t>(second)};
+           static_cast<uint8_t>(day - 1),     0,
+           static_cast<uint8_t>(hour),        static_cast<uint8_t>(minute),
+           static_cast<uint8_t>(second)};
   return from_jul(rec);
 }
 
 void setnow(int year, int month, int day, int hour, int minute, int second) {
   real_time_rec = mpct{static_cast<uint8_t>(year - 1984), static_cast<uint8_t>(month - 1),
-                       static_cast<uint8_t>(day - 1), 0, static_cast<uint8_t>(hour),
-                       static_cast<uint8_t>(minute), static_cast<uint8_t>(second)};
+                       static_cast<uint8_t>(day - 1),     0,
+                       static_cast<uint8_t>(hour),        static_cast<uint8_t>(minute),
+                       static_cast<uint8_t>(second)};
 }
 
 void placerecord(const std::string& rec, int last) {
   memset(rawbuf, 0, sizeof rawbuf);
   int first = last + 1 - static_cast<int>(rec.size());
   for (size_t i = 0; i < rec.size(); ++i)
-    if (first + static_cast<int>(i) >= 0) rawbuf[first + static_cast<int>(i)] = static_cast<uint8_t>(rec[i]);
+    if (first + static_cast<int>(i) >= 0)
+      rawbuf[first + static_cast<int>(i)] = static_cast<uint8_t>(rec[i]);
   inpptr = last;
 }
 
 void drainqueues() {
   pkrecord scratch;
-  while (deviroz7e_module.dequeue(&scratch)) {}
-  while (diziziv7_module.dequeue(&scratch)) {}
+  while (deviroz7e_module.dequeue(&scratch)) {
+  }
+  while (diziziv7_module.dequeue(&scratch)) {
+  }
 }
 
 void packertest::SetUp() {
