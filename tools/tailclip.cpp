@@ -144,42 +144,41 @@ void makescratch() {
   }
 }
 
-// read(2), resumed after a signal.
-ssize_t readsome(int fd, char* to, std::size_t size) {
+// Reads the next block of `fd` into `buf`, resuming after a signal; 0 at
+// its end. A read error ends the run.
+std::size_t readblock(int fd, const char* name) {
   ssize_t n;
   do {
-    n = read(fd, to, size);
+    n = read(fd, buf, sizeof buf);
   } while (n < 0 && errno == EINTR);
-  return n;
+  if (n < 0) {
+    syserr("read", name);
+    finish(exit_fail);
+  }
+  return static_cast<std::size_t>(n);
 }
 
-// Writes all `size` bytes, resuming after signals and short writes.
-bool writeall(int fd, const char* from, std::size_t size) {
+// Writes all `size` bytes, resuming after signals and short writes. A write
+// error ends the run.
+void writeblock(int fd, const char* name, const char* from, std::size_t size) {
   while (size > 0) {
     const ssize_t n = write(fd, from, size);
     if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) return false;
+    if (n <= 0) {
+      syserr("write", name);
+      finish(exit_fail);
+    }
     from += n;
     size -= static_cast<std::size_t>(n);
   }
-  return true;
 }
 
 // Appends the rest of `infile` to the scratch file; adds its line feeds to
 // `count`.
 void copyout(long long& count) {
-  for (;;) {
-    const ssize_t n = readsome(infile, buf, sizeof buf);
-    if (n == 0) return;
-    if (n < 0) {
-      syserr("read", filename);
-      finish(exit_fail);
-    }
+  while (const std::size_t n = readblock(infile, filename)) {
     count += std::count(buf, buf + n, '\n');
-    if (!writeall(tempfile, buf, static_cast<std::size_t>(n))) {
-      syserr("write", tempname);
-      finish(exit_fail);
-    }
+    writeblock(tempfile, tempname, buf, n);
   }
 }
 
@@ -189,13 +188,7 @@ void copyback(long long skip) {
     syserr("lseek", tempname);
     finish(exit_fail);
   }
-  for (;;) {
-    const ssize_t n = readsome(tempfile, buf, sizeof buf);
-    if (n == 0) return;
-    if (n < 0) {
-      syserr("read", tempname);
-      finish(exit_fail);
-    }
+  while (const std::size_t n = readblock(tempfile, tempname)) {
     const char* from = buf;
     const char* const end = buf + n;
     for (; skip > 0 && from < end; --skip) {
@@ -206,10 +199,7 @@ void copyback(long long skip) {
       }
       from = static_cast<const char*>(lf) + 1;
     }
-    if (!writeall(infile, from, static_cast<std::size_t>(end - from))) {
-      syserr("write", filename);
-      finish(exit_fail);
-    }
+    writeblock(infile, filename, from, static_cast<std::size_t>(end - from));
   }
 }
 

@@ -81,16 +81,17 @@ std::string readcapture(int fd) {
 // Opens what the child gets as its standard streams, all close-on-exec
 // here. On failure the test fails and nothing stays open.
 bool plumb(const procspec& spec, plumbing& p) {
-  std::string what = spec.stdinpath;
-  if (spec.stdinkind == procspec::devnull) {
-    what = "/dev/null";
-    p.child[0] = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  } else if (spec.stdinkind == procspec::file) {
-    p.child[0] = open(spec.stdinpath.c_str(), O_RDONLY | O_CLOEXEC);
-  } else if (int fds[2]; pipe2(fds, O_CLOEXEC) == 0) {
-    p.child[0] = fds[0];
-    p.feed = fds[1];
-    fcntl(p.feed, F_SETFL, O_NONBLOCK);  // so a child that reads nothing cannot block us
+  std::string what = spec.stdinkind == procspec::file ? spec.stdinpath : "/dev/null";
+  if (spec.stdinkind != procspec::pipe) {
+    p.child[0] = open(what.c_str(), O_RDONLY | O_CLOEXEC);
+  } else {
+    what = "a pipe";
+    int fds[2];
+    if (pipe2(fds, O_CLOEXEC) == 0) {
+      p.child[0] = fds[0];
+      p.feed = fds[1];
+      fcntl(p.feed, F_SETFL, O_NONBLOCK);  // so a child that reads nothing cannot block us
+    }
   }
   if (p.child[0] >= 0) {
     what = spec.stdoutpath.empty() ? "a capture file" : spec.stdoutpath;
