@@ -1,19 +1,24 @@
 // tailclip_harness: runs a program under conditions a test cannot set up
 // from outside, for the tailclip tests.
 //
-//   tailclip_harness [-u id] [-l bytes] [-m file] program [argument...]
+//   tailclip_harness [-u id] [-l bytes] [-s signal] [-p file] [-m file]
+//                    program [argument...]
 //
-// -u id     runs it with that user and group id and no supplementary groups
-//           (the harness must run as root), so that file permissions apply.
-// -l bytes  lets it run until it first empties a file (ftruncate to 0, or an
-//           open for writing with O_TRUNC), then lowers its file size limit
-//           to `bytes`, with SIGXFSZ ignored: from there on, every write past
-//           that size fails with EFBIG, as writes fail when a disk fills up
-//           under a program. The program is traced with ptrace up to then.
-// -m file   writes to `file` the most memory the program held at once, in
-//           KiB. It runs as a child of the harness, so the figure is its own:
-//           a process forked from a large test process would count the
-//           pages it shared with it before exec.
+// -u id      runs it with that user and group id and no supplementary
+//            groups (the harness must run as root), so permissions apply.
+// -l bytes   at the moment it first empties a file (ftruncate to 0, or an
+//            open for writing with O_TRUNC), lowers its file size limit to
+//            `bytes`: from there on its writes past that size fail with
+//            EFBIG (if it ignores SIGXFSZ), as writes fail when a disk fills
+//            up under a program.
+// -s signal  at that same moment, sends it `signal`.
+// -p file    writes its process id to `file`.
+// -m file    writes to `file` the most memory it held at once, in KiB.
+//
+// With -l or -s the program is traced with ptrace until that moment. With
+// any of -l, -s, -p and -m it runs as a child of the harness; its memory
+// figure is then its own: a process forked from a large test process would
+// count the pages it shared with it before exec.
 //
 // Ends with the program's status, or 128 + the signal that ended it.
 
@@ -22,8 +27,8 @@
 #include <signal.h>
 #include <sys/ptrace.h>
 #include <sys/resource.h>
-#include <sys/time.h>
 #include <sys/syscall.h>
+#include <sys/time.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,13 +40,24 @@ namespace {
 
 constexpr int harness_failed = 125;
 
+struct options {
+  const char* user = nullptr;
+  const char* limit = nullptr;
+  int sig = 0;
+  const char* pidfile = nullptr;
+  const char* rssfile = nullptr;
+  bool traced() const { return limit != nullptr || sig != 0; }
+  bool forks() const { return traced() || pidfile != nullptr || rssfile != nullptr; }
+};
+
 [[noreturn]] void die(const char* what) {
   std::perror(what);
   std::exit(harness_failed);
 }
 
-int passon(int status) {
-  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+void writenumber(const char* path, long n) {
+  std::FILE* out = std::fopen(path, "w");
+  if (out == nullptr || std::fprintf(out, "%ld\n", n) < 0 || std::fclose(out) != 0) die(path);
 }
 
 bool truncates(unsigned long long flags) {
@@ -70,14 +86,13 @@ bool emptiesfile(const __ptrace_syscall_info& info) {
   }
 }
 
-// Follows the child's system calls until it empties a file, lowers its file
-// size limit there and lets it go on alone.
-void trace(pid_t child, rlim_t limit) {
+// Follows the child's system calls until it is about to empty a file.
+void traceuntilemptying(pid_t child) {
   int status;
   if (waitpid(child, &status, 0) < 0) die("waitpid");  // its stop before exec
-  if (!WIFSTOPPED(status)) return;
-  const long options = PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL;
-  if (ptrace(PTRACE_SETOPTIONS, child, nullptr, options) != 0) die("ptrace");
+  if (!WIFSTOPPED(status)) die("traced program ended");
+  const long opts = PTRACE_O_TRACESYSGOOD | PTRACE_O_TRACEEXEC | PTRACE_O_EXITKILL;
+  if (ptrace(PTRACE_SETOPTIONS, child, nullptr, opts) != 0) die("ptrace");
   for (int sig = 0;;) {
     if (ptrace(PTRACE_SYSCALL, child, nullptr, sig) != 0) die("ptrace");
     sig = 0;
@@ -90,27 +105,31 @@ void trace(pid_t child, rlim_t limit) {
     }
     __ptrace_syscall_info info{};
     if (ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) <= 0) die("ptrace");
-    if (info.op == PTRACE_SYSCALL_INFO_ENTRY && emptiesfile(info)) break;
+    if (info.op == PTRACE_SYSCALL_INFO_ENTRY && emptiesfile(info)) return;
   }
-  const rlimit fsize{limit, limit};
-  if (prlimit(child, RLIMIT_FSIZE, &fsize, nullptr) != 0) die("prlimit");
+}
+
+// Does to the child, stopped as it empties a file, what the options ask;
+// then lets it go on alone.
+void atemptying(pid_t child, const options& o) {
+  if (o.limit != nullptr) {
+    const auto bytes = static_cast<rlim_t>(std::strtoull(o.limit, nullptr, 10));
+    const rlimit fsize{bytes, bytes};
+    if (prlimit(child, RLIMIT_FSIZE, &fsize, nullptr) != 0) die("prlimit");
+  }
+  if (o.sig != 0 && kill(child, o.sig) != 0) die("kill");
   if (ptrace(PTRACE_DETACH, child, nullptr, 0) != 0) die("ptrace");
 }
 
-// Waits for the child's end; writes its peak memory to `rssfile` if given.
-int reap(pid_t child, const char* rssfile) {
+// Waits for the child's end; returns its status the way a shell shows it.
+int reap(pid_t child, const options& o) {
   int status;
   rusage usage{};
   while (wait4(child, &status, 0, &usage) < 0) {
     if (errno != EINTR) die("wait4");
   }
-  if (rssfile != nullptr) {
-    std::FILE* out = std::fopen(rssfile, "w");
-    if (out == nullptr || std::fprintf(out, "%ld\n", usage.ru_maxrss) < 0 || std::fclose(out) != 0) {
-      die(rssfile);
-    }
-  }
-  return status;
+  if (o.rssfile != nullptr) writenumber(o.rssfile, usage.ru_maxrss);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
 }
 
 void becomeuser(const char* id) {
@@ -118,43 +137,49 @@ void becomeuser(const char* id) {
   if (setgroups(0, nullptr) != 0 || setgid(n) != 0 || setuid(n) != 0) die("setuid");
 }
 
+bool readoptions(int argc, char** argv, options& o) {
+  for (int c; (c = getopt(argc, argv, "+u:l:s:p:m:")) != -1;) {
+    switch (c) {
+      case 'u': o.user = optarg; break;
+      case 'l': o.limit = optarg; break;
+      case 's': o.sig = std::atoi(optarg); break;
+      case 'p': o.pidfile = optarg; break;
+      case 'm': o.rssfile = optarg; break;
+      default: return false;
+    }
+  }
+  return optind < argc;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* user = nullptr;
-  const char* limit = nullptr;
-  const char* rssfile = nullptr;
-  for (int c; (c = getopt(argc, argv, "+u:l:m:")) != -1;) {
-    if (c == 'u') {
-      user = optarg;
-    } else if (c == 'l') {
-      limit = optarg;
-    } else if (c == 'm') {
-      rssfile = optarg;
-    } else {
-      std::fprintf(stderr, "usage: %s [-u id] [-l bytes] [-m file] program [argument...]\n",
-                   argv[0]);
-      return harness_failed;
-    }
+  options o;
+  if (!readoptions(argc, argv, o)) {
+    std::fprintf(stderr, "usage: %s [-u id] [-l bytes] [-s signal] [-p file] [-m file] "
+                 "program [argument...]\n", argv[0]);
+    return harness_failed;
   }
-  if (optind >= argc) return harness_failed;
   char** program = argv + optind;
-  if (user != nullptr) becomeuser(user);
-  if (limit == nullptr && rssfile == nullptr) {
+  if (o.user != nullptr) becomeuser(o.user);
+  if (!o.forks()) {
     execv(program[0], program);  // the same process: its id is the program's
     die(program[0]);
   }
   const pid_t child = fork();
   if (child < 0) die("fork");
   if (child == 0) {
-    if (limit != nullptr) {
-      signal(SIGXFSZ, SIG_IGN);  // stays ignored across exec: EFBIG instead of death
+    if (o.traced()) {
       if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) die("ptrace");
       raise(SIGSTOP);  // lets the parent set its options before exec
     }
     execv(program[0], program);
     die(program[0]);
   }
-  if (limit != nullptr) trace(child, static_cast<rlim_t>(std::strtoull(limit, nullptr, 10)));
-  return passon(reap(child, rssfile));
+  if (o.pidfile != nullptr) writenumber(o.pidfile, child);
+  if (o.traced()) {
+    traceuntilemptying(child);
+    atemptying(child, o);
+  }
+  return reap(child, o);
 }

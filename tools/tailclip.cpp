@@ -13,6 +13,7 @@
 // of its former content; every failure from then on keeps it and names it.
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ int infile = -1;                  // the file: read by the copy, then rewritten
 int tempfile = -1;                // the scratch copy
 struct stat statbuf;              // the file's status, checked before each open
 bool scratchonly = false;         // only the scratch file holds the content
+sigset_t held;                    // signals held back while the file is cut
 
 char buf[64 * 1024];
 
@@ -64,7 +66,19 @@ void syserr(const char* call, const char* name) {
     syserr("unlink", tempname);
     status = exit_fail;
   }
+  sigprocmask(SIG_UNBLOCK, &held, nullptr);  // a held signal ends the run now
   std::exit(status);
+}
+
+// From the emptying of the file until its new content is on disk, the
+// signals that usually stop a program are held back: the write-back is
+// short, and stopping halfway would leave the file cut and the scratch file
+// unnamed. A file size limit is met with a write error to report, not with
+// the silent end SIGXFSZ would bring.
+void setsignals() {
+  signal(SIGXFSZ, SIG_IGN);
+  sigemptyset(&held);
+  for (const int sig : {SIGHUP, SIGINT, SIGQUIT, SIGTERM}) sigaddset(&held, sig);
 }
 
 // Reads the line count the way atoi does: leading blanks, a sign, then the
@@ -234,6 +248,7 @@ void rewrite(long long count, long lines) {
     syserr("fsync", tempname);
     finish(exit_fail);
   }
+  sigprocmask(SIG_BLOCK, &held, nullptr);
   if (ftruncate(infile, 0) != 0) {
     syserr("ftruncate", filename);
     finish(exit_fail);
@@ -255,6 +270,7 @@ void rewrite(long long count, long lines) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  setsignals();
   const long lines = readargs(argc, argv);
   checkfile(lines);
   openfile();
