@@ -69,20 +69,15 @@ bool emptiesfile(const __ptrace_syscall_info& info) {
   const auto& call = info.entry;
   switch (call.nr) {
     case SYS_ftruncate:
-    case SYS_truncate:
-      return call.args[1] == 0;
-    case SYS_openat:
-      return truncates(call.args[2]);
+    case SYS_truncate: return call.args[1] == 0;
+    case SYS_openat: return truncates(call.args[2]);
 #ifdef SYS_open
-    case SYS_open:
-      return truncates(call.args[1]);
+    case SYS_open: return truncates(call.args[1]);
 #endif
 #ifdef SYS_creat
-    case SYS_creat:
-      return true;
+    case SYS_creat: return true;
 #endif
-    default:
-      return false;
+    default: return false;
   }
 }
 
@@ -156,8 +151,10 @@ bool readoptions(int argc, char** argv, options& o) {
 int main(int argc, char** argv) {
   options o;
   if (!readoptions(argc, argv, o)) {
-    std::fprintf(stderr, "usage: %s [-u id] [-l bytes] [-s signal] [-p file] [-m file] "
-                 "program [argument...]\n", argv[0]);
+    std::fprintf(stderr,
+                 "usage: %s [-u id] [-l bytes] [-s signal] [-p file] [-m file] "
+                 "program [argument...]\n",
+                 argv[0]);
     return harness_failed;
   }
   char** program = argv + optind;

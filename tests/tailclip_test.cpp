@@ -186,9 +186,9 @@ TEST_F(TailclipTest, FilesWithoutMoreThanNLinesAreNotRewritten) {
     std::string content, count;
   } cases[] = {
       {"", "0"},
-      {"abc\n", "4"},          // not more bytes than lines to keep
-      {lines(1, 5), "5"},      // more bytes, not more lines
-      {"abc", "0"},            // no line feed at all
+      {"abc\n", "4"},      // not more bytes than lines to keep
+      {lines(1, 5), "5"},  // more bytes, not more lines
+      {"abc", "0"},        // no line feed at all
       {lines(1, 3), "99999999999999999999"},
   };
   for (const auto& c : cases) {
@@ -206,8 +206,8 @@ TEST_F(TailclipTest, FilesThatCannotBeOpenedAreReportedAndLeftAlone) {
   if (geteuid() == 0) {
     asuser = {harness, "-u", "65534"};  // root is refused nothing
     ASSERT_EQ(chmod(dir.path().c_str(), 0755), 0);
-    const procresult reach = runproc({.argv = {harness, "-u", "65534", "/bin/sh", "-c",
-                                               "test -x '" + dir.path() + "'"}});
+    const procresult reach = runproc(
+        {.argv = {harness, "-u", "65534", "/bin/sh", "-c", "test -x '" + dir.path() + "'"}});
     if (reach.code != 0) GTEST_SKIP() << "user 65534 cannot reach " << dir.path();
   }
   const struct {
@@ -284,8 +284,8 @@ TEST_F(TailclipTest, ATakenScratchNameIsNeverOpened) {
     writefile(file, lines(1, 10));
     fs::remove(victim);
     if (c.victimexists) writefile(victim, "precious\n");
-    const procresult r = launch({"-n", "2", "-f", file},
-                                {"/bin/sh", "-c", c.plant + " && exec \"$0\" \"$@\""});
+    const procresult r =
+        launch({"-n", "2", "-f", file}, {"/bin/sh", "-c", c.plant + " && exec \"$0\" \"$@\""});
     const std::string planted = "/tmp/trim" + std::to_string(r.pid);
     const std::vector<std::string> left = scratchfiles(r.pid);
     const bool islink = fs::is_symlink(planted);
@@ -326,8 +326,8 @@ TEST_F(TailclipTest, ANameOver128CharactersIsRefusedNotCut) {
 // A scratch file that cannot be written (a full /tmp): nothing is emptied.
 TEST_F(TailclipTest, AFailedScratchCopyLeavesTheFileAlone) {
   writefile(file, lines(1, 20000));
-  const procresult r = run({"-n", "10", "-f", file},
-                           {"/bin/sh", "-c", "ulimit -f 8; exec \"$0\" \"$@\""});
+  const procresult r =
+      run({"-n", "10", "-f", file}, {"/bin/sh", "-c", "ulimit -f 8; exec \"$0\" \"$@\""});
   EXPECT_TRUE(r.exited && r.code == 1) << describe(r);
   EXPECT_EQ(r.err, syserr("write", "/tmp/trim" + std::to_string(r.pid), EFBIG));
   EXPECT_EQ(readfile(file), lines(1, 20000));

@@ -17,6 +17,5 @@
 int main() {
   // execl returns only when the shell cannot be run; its -1 ends the
   // program with status 255, without a message.
-  return execl(KELVO_SHELL, KELVO_SHELL, "-c", KELVO_PATH,
-               static_cast<char*>(nullptr));
+  return execl(KELVO_SHELL, KELVO_SHELL, "-c", KELVO_PATH, static_cast<char*>(nullptr));
 }

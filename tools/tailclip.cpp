@@ -30,14 +30,14 @@ constexpr int exit_fail = 1;
 constexpr long default_lines = 1000;
 constexpr std::size_t name_max = 128;  // longest -f name `filename` holds
 
-const char* Prog = "tailclip";    // invocation name, for the usage text
-char filename[name_max + 1];      // the file to trim
-char tempname[name_max + 1];      // the scratch file, "/tmp/trim<pid>"
-int infile = -1;                  // the file: read by the copy, then rewritten
-int tempfile = -1;                // the scratch copy
-struct stat statbuf;              // the file's status, checked before each open
-bool scratchonly = false;         // only the scratch file holds the content
-sigset_t held;                    // signals held back while the file is cut
+const char* Prog = "tailclip";  // invocation name, for the usage text
+char filename[name_max + 1];    // the file to trim
+char tempname[name_max + 1];    // the scratch file, "/tmp/trim<pid>"
+int infile = -1;                // the file: read by the copy, then rewritten
+int tempfile = -1;              // the scratch copy
+struct stat statbuf;            // the file's status, checked before each open
+bool scratchonly = false;       // only the scratch file holds the content
+sigset_t held;                  // signals held back while the file is cut
 
 char buf[64 * 1024];
 
@@ -60,8 +60,7 @@ void syserr(const char* call, const char* name) {
 // copy of the file's former content, which is never given up.
 [[noreturn]] void finish(int status) {
   if (tempfile >= 0 && scratchonly) {
-    std::fprintf(stderr, "the former content of \"%s\" is kept in \"%s\"\n",
-                 filename, tempname);
+    std::fprintf(stderr, "the former content of \"%s\" is kept in \"%s\"\n", filename, tempname);
   } else if (tempfile >= 0 && unlink(tempname) != 0) {
     syserr("unlink", tempname);
     status = exit_fail;
@@ -104,8 +103,7 @@ long readargs(int argc, char** argv) {
   if (lines < 0 || *name == '\0') usage();
   // Cutting the name could make it another file's name; refuse instead.
   if (std::strlen(name) > name_max) {
-    std::fprintf(stderr, "\"%s\": file name longer than %zu characters\n",
-                 name, name_max);
+    std::fprintf(stderr, "\"%s\": file name longer than %zu characters\n", name, name_max);
     std::exit(exit_fail);
   }
   std::strcpy(filename, name);
@@ -146,8 +144,7 @@ void openfile() {
 void makescratch() {
   const int pid = static_cast<int>(getpid());
   std::snprintf(tempname, sizeof tempname, "/tmp/trim%d", pid);
-  tempfile = open(tempname, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
-                  0600);
+  tempfile = open(tempname, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
   if (tempfile < 0 && errno == EEXIST) {
     std::snprintf(tempname, sizeof tempname, "/tmp/trim%d.XXXXXX", pid);
     tempfile = mkstemp(tempname);
@@ -228,8 +225,7 @@ int reopen() {
     finish(exit_fail);
   }
   struct stat now;
-  if (fstat(fd, &now) != 0 || now.st_dev != statbuf.st_dev ||
-      now.st_ino != statbuf.st_ino) {
+  if (fstat(fd, &now) != 0 || now.st_dev != statbuf.st_dev || now.st_ino != statbuf.st_ino) {
     std::fprintf(stderr, "\"%s\" was replaced while being trimmed\n", filename);
     finish(exit_fail);
   }

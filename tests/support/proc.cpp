@@ -58,8 +58,8 @@ void closeall(plumbing& p) {
 // back with pread, so the child's own file offset is left alone.
 int capturefile() {
   const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                     "/pktav-capture.XXXXXX";
+  std::string tmpl =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/pktav-capture.XXXXXX";
   const int fd = mkostemp(tmpl.data(), O_CLOEXEC);
   if (fd >= 0) unlink(tmpl.c_str());
   return fd;
@@ -95,9 +95,9 @@ bool plumb(const procspec& spec, plumbing& p) {
   }
   if (p.child[0] >= 0) {
     what = spec.stdoutpath.empty() ? "a capture file" : spec.stdoutpath;
-    p.child[1] = spec.stdoutpath.empty()
-                     ? (p.out = capturefile())
-                     : open(spec.stdoutpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    p.child[1] = spec.stdoutpath.empty() ? (p.out = capturefile())
+                                         : open(spec.stdoutpath.c_str(),
+                                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   }
   if (p.child[1] >= 0) {
     what = "a capture file";
@@ -136,8 +136,8 @@ struct startfailure {
 };
 
 // The child, between fork and exec: only async-signal-safe calls.
-[[noreturn]] void inchild(const plumbing& p, const char* cwd, char* const* argv,
-                          char* const* envp, int report, pid_t parent, int fdlimit) {
+[[noreturn]] void inchild(const plumbing& p, const char* cwd, char* const* argv, char* const* envp,
+                          int report, pid_t parent, int fdlimit) {
   setpgid(0, 0);  // its own group, so that a kill reaches what it starts
   prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (getppid() != parent) _exit(127);  // the test process died before prctl
@@ -200,8 +200,8 @@ pid_t launch(const procspec& spec, const plumbing& p, std::string& why) {
   close(report[0]);
   if (pid < 0) why = std::string("fork: ") + std::strerror(forkerr);
   if (n == sizeof f) {
-    why = (f.inchdir != 0 ? "chdir " + spec.cwd : std::string("exec")) + ": " +
-          std::strerror(f.err);
+    why =
+        (f.inchdir != 0 ? "chdir " + spec.cwd : std::string("exec")) + ": " + std::strerror(f.err);
   }
   return pid;
 }
@@ -334,7 +334,8 @@ procresult childproc::waituntil(clk::time_point deadline, int timeout_ms) {
   for (backoff b; !ended(); b.sleep()) {
     if (clk::now() >= deadline) {
       ADD_FAILURE() << name_ << " did not end within " << timeout_ms
-                    << " ms and was killed; its standard error so far:\n" << err();
+                    << " ms and was killed; its standard error so far:\n"
+                    << err();
       kill_and_reap();
     }
   }

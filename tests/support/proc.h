@@ -16,7 +16,7 @@
 
 // How a program ended and what it wrote.
 struct procresult {
-  bool exited = false;   // ended by exit; `code` is its status
+  bool exited = false;  // ended by exit; `code` is its status
   int code = -1;
   int termsig = 0;       // the signal that ended it, when !exited
   std::string out, err;  // standard output (unless redirected) and error
@@ -41,8 +41,7 @@ struct procspec {
 // Runs a program to its end. With stdinkind == pipe, `input` is written to
 // it and its standard input closed. A program still running after
 // `timeout_ms` fails the test and is killed.
-procresult runproc(const procspec& spec, const std::string& input = "",
-                   int timeout_ms = 20000);
+procresult runproc(const procspec& spec, const std::string& input = "", int timeout_ms = 20000);
 
 // A program started in the background. Construction returns once it runs
 // the program (a program that cannot be started fails the test).

@@ -1,6 +1,8 @@
 // Tests of the test support: what a child starts with, and that a child
 // which hangs or cannot run fails its test instead of hanging the run.
 
+#include "support/proc.h"
+
 #include <fcntl.h>
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -11,7 +13,6 @@
 #include <filesystem>
 #include <string>
 
-#include "support/proc.h"
 #include "support/tmpdir.h"
 
 namespace {
@@ -32,7 +33,8 @@ TEST(Proc, ChildHasDefaultSignalsAndAnEmptyMask) {
   sigaddset(&usr2, SIGUSR2);
   sigprocmask(SIG_BLOCK, &usr2, &old);
   const auto was = signal(SIGUSR1, SIG_IGN);
-  const procresult r = runproc({.argv = {"/bin/grep", "-E", "^Sig(Blk|Ign):", "/proc/self/status"}});
+  const procresult r =
+      runproc({.argv = {"/bin/grep", "-E", "^Sig(Blk|Ign):", "/proc/self/status"}});
   signal(SIGUSR1, was);
   sigprocmask(SIG_SETMASK, &old, nullptr);
   EXPECT_EQ(r.out, "SigBlk:\t0000000000000000\nSigIgn:\t0000000000000000\n") << describe(r);
@@ -53,8 +55,8 @@ TEST(Proc, EnvironmentDirectoryAndPipedInput) {
 }
 
 TEST(Proc, InputAChildDoesNotReadIsDropped) {
-  const procresult r = runproc({.argv = {"/bin/true"}, .stdinkind = procspec::pipe},
-                               std::string(1 << 20, 'x'));
+  const procresult r =
+      runproc({.argv = {"/bin/true"}, .stdinkind = procspec::pipe}, std::string(1 << 20, 'x'));
   EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
 }
 

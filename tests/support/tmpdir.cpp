@@ -29,11 +29,10 @@ void unlock(const fs::path& dir) {
 
 tmpdir::tmpdir() {
   const char* base = std::getenv("TMPDIR");
-  std::string tmpl = std::string(base != nullptr && *base != '\0' ? base : "/tmp") +
-                     "/pktav-test.XXXXXX";
+  std::string tmpl =
+      std::string(base != nullptr && *base != '\0' ? base : "/tmp") + "/pktav-test.XXXXXX";
   if (mkdtemp(tmpl.data()) == nullptr) {
-    throw std::runtime_error("cannot make a directory " + tmpl + ": " +
-                             std::strerror(errno));
+    throw std::runtime_error("cannot make a directory " + tmpl + ": " + std::strerror(errno));
   }
   path_ = tmpl;
 }
