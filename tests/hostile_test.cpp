@@ -14,6 +14,7 @@
 #include "packer/rawin.h"
 #include "packer/settings.h"
 #include "packer/store.h"
+#include "support/md110rec.h"
 #include "support/neaxrec.h"
 #include "support/packerfix.h"
 #include "support/tmpdir.h"
@@ -62,6 +63,19 @@ TEST_F(Hostile, DamagedNeaxRecordsDecodeSafely) {
   for (uint8_t c : {0, 1}) {
     cap = c;
     runmodule(deviroz7e_module, neaxrecord(neaxfields{}), 11 + c);
+  }
+}
+
+TEST_F(Hostile, DamagedMd110RecordsDecodeSafely) {
+  md110fields secondonly;
+  secondonly.trunk1 = "";
+  secondonly.trunk2 = "U00-00-34";
+  secondonly.cond = "NX ";
+  for (uint8_t c : {0, 1}) {
+    cap = c;
+    sector0[maskparity] = static_cast<uint8_t>(4 * c);
+    runmodule(md11bc12_module, md110record(md110fields{}), 21 + c);
+    runmodule(md11bc12_module, md110record(secondonly), 23 + c);
   }
 }
 

@@ -1,5 +1,6 @@
 # Unit tests of the shared packer and its modules.
 add_executable(pktav_unit
+  support/md110rec.cpp
   support/neaxrec.cpp
   support/packerfix.cpp
   support/testselect.cpp
@@ -10,12 +11,13 @@ add_executable(pktav_unit
   filter_test.cpp
   framer_test.cpp
   hostile_test.cpp
+  md11bc12_test.cpp
   pkcall_test.cpp
   ptime_test.cpp
   store_test.cpp
 )
 target_include_directories(pktav_unit PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(pktav_unit PRIVATE pabx_deviroz7e pabx_diziziv7 pktavcore pabxdep testsupport GTest::gtest_main)
+target_link_libraries(pktav_unit PRIVATE pabx_deviroz7e pabx_diziziv7 pabx_md11bc12 pktavcore pabxdep testsupport GTest::gtest_main)
 gtest_discover_tests(pktav_unit DISCOVERY_TIMEOUT 60)
 
 # The generator of the bundled sample stream.
