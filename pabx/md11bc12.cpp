@@ -30,18 +30,12 @@ struct condcode {
   uint8_t cc1, cc2, cc3;
 };
 
-bool isblank(uint8_t c) { return c == ' '; }
-
 bool oneof(uint8_t c, std::string_view set) { return set.find(static_cast<char>(c)) != set.npos; }
-
-uint16_t number(const rawrec& rec, int off, int len) {
-  return cnvbin(rec.text(off), static_cast<uint16_t>(len));
-}
 
 // The six digits at off, or 999999 when the overflow marker at `mark` says
 // the number has more digits than that.
 void boundednumber(uint8_t* dst, const rawrec& rec, int off, int mark) {
-  if (isblank(rec[mark]))
+  if (rec.blank(mark))
     cnvbcd(dst, rec.text(off), 6);
   else
     memset(dst, 0x99, 3);
@@ -57,14 +51,14 @@ void repairnuls(const rawrec& rec) {
 
 bool separatorsblank(const rawrec& rec) {
   for (int off : separators)
-    if (!isblank(rec[off])) return false;
+    if (!rec.blank(off)) return false;
   return true;
 }
 
 // A filled trunk field is printed as a lead character and three digit pairs
 // with one character between them; keep the pairs, blank the rest.
 void compact(const rawrec& rec, int field) {
-  if (isblank(rec[field])) return;
+  if (rec.blank(field)) return;
   static constexpr int kept[] = {1, 2, 4, 5, 7, 8};
   for (int i = 0; i < 6; ++i) rec[field + i] = rec[field + kept[i]];
   for (int i = 6; i < 9; ++i) rec[field + i] = ' ';
@@ -73,8 +67,8 @@ void compact(const rawrec& rec, int field) {
 // Flags, trunk and station of the record's kind. False for a record with
 // both trunk fields blank when the third kind is not to be decoded.
 bool setkind(const rawrec& rec, pkrecord* pk) {
-  bool first = !isblank(rec[trunk1]);
-  bool second = !isblank(rec[trunk2]);
+  bool first = !rec.blank(trunk1);
+  bool second = !rec.blank(trunk2);
   if (first) {
     pk->pk_flags = second ? 3 : 1;
     cnvbcd(pk->pk_trunk, rec.text(trunk1), 6);
@@ -98,22 +92,22 @@ bool setkind(const rawrec& rec, pkrecord* pk) {
 
 condcode readcond(const rawrec& rec) {
   uint8_t a = rec[23], b = rec[24], c = rec[25];
-  if (isblank(b) && isblank(c)) return {a, ' ', ' '};
-  if (isblank(c)) return {b, a, ' '};
+  if (b == ' ' && c == ' ') return {a, ' ', ' '};
+  if (c == ' ') return {b, a, ' '};
   return {c, a, b};
 }
 
 uint8_t condflags(const condcode& cc) {
   uint8_t flags = 0;
   if (oneof(cc.cc1, "AI") && oneof(cc.cc2, "N DV")) flags |= pkf_cond;
-  if (oneof(cc.cc1, "DGVX") && isblank(cc.cc2)) flags |= pkf_check;
+  if (oneof(cc.cc1, "DGVX") && cc.cc2 == ' ') flags |= pkf_check;
   return flags;
 }
 
 // Records with the first trunk field blank may name another station in
 // that field: an overflow marker at 113, the digits at 114-119.
 void altstation(const rawrec& rec, pkrecord* pk) {
-  if (!isblank(rec[113])) {
+  if (!rec.blank(113)) {
     memset(pk->pk_station, 0x99, 3);
     return;
   }
@@ -125,7 +119,7 @@ void altstation(const rawrec& rec, pkrecord* pk) {
 // The duration in ticks, capped: hours at 12, minutes at 13-14, tenths of
 // a minute at 15, taken as a time of day on the first day of the scale.
 uint32_t duration(const rawrec& rec) {
-  uint32_t secs = 3600u * number(rec, 12, 1) + 60u * number(rec, 13, 2) + 6u * number(rec, 15, 1);
+  uint32_t secs = 3600u * rec.number(12, 1) + 60u * rec.number(13, 2) + 6u * rec.number(15, 1);
   // A minute field such as "-5" reads as 65531 and fits no time field;
   // anything this long is capped without converting it.
   if (secs / 4 > maxduration) return maxduration;
@@ -144,10 +138,10 @@ mpct stamp(const rawrec& rec) {
   di();
   rt = *realt;
   ei();
-  rt.month = static_cast<uint8_t>(number(rec, 3, 2) - 1);
-  rt.date = static_cast<uint8_t>(number(rec, 5, 2) - 1);
-  rt.hour = static_cast<uint8_t>(number(rec, 7, 2));
-  rt.minute = static_cast<uint8_t>(number(rec, 9, 2));
+  rt.month = static_cast<uint8_t>(rec.number(3, 2) - 1);
+  rt.date = static_cast<uint8_t>(rec.number(5, 2) - 1);
+  rt.hour = static_cast<uint8_t>(rec.number(7, 2));
+  rt.minute = static_cast<uint8_t>(rec.number(9, 2));
   rt.second = 0;
   return rt;
 }
@@ -180,7 +174,7 @@ outcome decode(const rawrec& rec, pkrecord* pk) {
   uint32_t ticks = duration(rec);
   setduration(pk, ticks);
   settime(pk, from_jul(stamp(rec)) - ticks);
-  setmeter(pk, number(rec, 18, 4) & 0x1fff);
+  setmeter(pk, rec.number(18, 4) & 0x1fff);
   dochg(pk, rec.text(78), 12);
   dialled(rec, pk);
   tvalid(pk);

@@ -11,32 +11,26 @@ constexpr uint8_t etxbyte = 0x03;
 constexpr uint32_t maxduration = 999997;
 constexpr int64_t pairslack = 4;  // ticks either way
 
-uint16_t number(const rawrec& rec, int off, int len) {
-  return cnvbin(rec.text(off), static_cast<uint16_t>(len));
-}
-
 void bcdfield(uint8_t* dst, const rawrec& rec, int off) { cnvbcd(dst, rec.text(off), 6); }
 
 // Builds the time record of the month, date and time at rec[off..off+9] in
 // the current year, or last year for a month still to come this year.
 // False when month or date is out of range.
 bool recordtime(const rawrec& rec, int off, mpct* rt) {
-  uint16_t month = number(rec, off, 2);
-  uint16_t date = number(rec, off + 2, 2);
+  uint16_t month = rec.number(off, 2);
+  uint16_t date = rec.number(off + 2, 2);
   if (date < 1 || date > 31 || month < 1 || month > 12) return false;
   *rt = mpct{};
   rt->year = realt->year;
   rt->month = static_cast<uint8_t>(month - 1);
   rt->date = static_cast<uint8_t>(date - 1);
   rt->day = 0;
-  rt->hour = static_cast<uint8_t>(number(rec, off + 4, 2));
-  rt->minute = static_cast<uint8_t>(number(rec, off + 6, 2));
-  rt->second = static_cast<uint8_t>(number(rec, off + 8, 2));
+  rt->hour = static_cast<uint8_t>(rec.number(off + 4, 2));
+  rt->minute = static_cast<uint8_t>(rec.number(off + 6, 2));
+  rt->second = static_cast<uint8_t>(rec.number(off + 8, 2));
   if (rt->month > realt->month) --rt->year;
   return true;
 }
-
-bool isblank(uint8_t c) { return c == ' '; }
 
 }  // namespace
 
@@ -66,8 +60,8 @@ neaxdecoder::outcome neaxdecoder::decode(const rawrec& rec, pkrecord* pk) {
   }
   if (kind == 'E') pk->pk_flags |= pkf_trunkfirst;
   if (rec[55] & 1) pk->pk_flags |= pkf_cond;
-  if (kind == 'A' && rec[55] != 0x00 && rec[55] != 0x01 && !isblank(rec[59]) && !isblank(rec[60]) &&
-      !isblank(rec[61]) && number(rec, 56, 3) != number(rec, 59, 3))
+  if (kind == 'A' && rec[55] != 0x00 && rec[55] != 0x01 && !rec.blank(59) && !rec.blank(60) &&
+      !rec.blank(61) && rec.number(56, 3) != rec.number(59, 3))
     pk->pk_flags |= pkf_check;
   pk->pk_flags |= static_cast<uint8_t>(cls - '0' + 1);
 
@@ -86,7 +80,7 @@ neaxdecoder::outcome neaxdecoder::decode(const rawrec& rec, pkrecord* pk) {
     setduration(pk, 0);
     memset(&rec[40], '9', 10);
   }
-  setmeter(pk, number(rec, 94, 4) & 0x1fff);
+  setmeter(pk, rec.number(94, 4) & 0x1fff);
   dochg(pk, rec.text(40), 10);
 
   char digits[24];

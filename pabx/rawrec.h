@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "pabx/pabx.h"
+#include "packer/bcd.h"
 
 class rawrec {
  public:
@@ -25,6 +26,11 @@ class rawrec {
 
   // The record text from `off`; the caller keeps to the record's length.
   const char* text(int off) const { return reinterpret_cast<const char*>(&(*this)[off]); }
+
+  bool blank(int off) const { return (*this)[off] == ' '; }
+
+  // The decimal number of the len characters at off, read as cnvbin does.
+  uint16_t number(int off, int len) const { return cnvbin(text(off), static_cast<uint16_t>(len)); }
 
  private:
   int base_;

@@ -205,6 +205,18 @@ TEST_F(CdrLine, ListingShowsStartTimeAndTwelveDigitCharge) {
   EXPECT_EQ(got, hex + header + columns);
 }
 
+TEST_F(CdrLine, ListingOfTheFirstExampleShowsItsStart) {
+  pkrecord pk = example1();
+  testing::internal::CaptureStderr();
+  dumppak(&pk);
+  std::string got = testing::internal::GetCapturedStderr();
+  const std::string columns = std::string(" 5-MAR-03  14:04 ") + " 02  " + " 0003" + "      3:00" +
+                              " " + std::string(17, ' ') + "5551234" + "     12" + " " +
+                              std::string(12, ' ') + "   4201" + "\n";
+  EXPECT_EQ(got.substr(got.rfind("STATION\n") + 8), columns);
+  EXPECT_EQ(got.substr(0, 16), " 08 02 03 00 2d ");  // 2003 needs bits above 24
+}
+
 TEST_F(CdrLine, ListingOfAnEmptyRecord) {
   pkrecord pk{};
   memset(pk.pk_dialled, ' ', 24);

@@ -21,26 +21,30 @@ target_link_libraries(pktav_unit PRIVATE pabx_deviroz7e pabx_diziziv7 pabx_md11b
 gtest_discover_tests(pktav_unit DISCOVERY_TIMEOUT 60)
 
 # The generator of the bundled sample stream.
-add_executable(mksample ${PROJECT_SOURCE_DIR}/examples/mksample.cpp support/neaxrec.cpp)
+add_executable(mksample ${PROJECT_SOURCE_DIR}/examples/mksample.cpp support/neaxrec.cpp
+  support/md110rec.cpp)
 target_include_directories(mksample PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 
 # The programs run end to end, as a user runs them.
 add_executable(pktav_e2e
   support/e2e.cpp
+  support/md110rec.cpp
   support/neaxrec.cpp
   deviroz7e_cli_test.cpp
   deviroz7e_input_test.cpp
   deviroz7e_run_test.cpp
   diziziv7_run_test.cpp
+  md11bc12_run_test.cpp
 )
 target_include_directories(pktav_e2e PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pktav_e2e PRIVATE testsupport GTest::gtest_main)
 target_compile_definitions(pktav_e2e PRIVATE
   PKTAV_DEVIROZ7E="$<TARGET_FILE:pktav-deviroz7e>"
   PKTAV_DIZIZIV7="$<TARGET_FILE:pktav-diziziv7>"
+  PKTAV_MD11BC12="$<TARGET_FILE:pktav-md11bc12>"
   MKSAMPLE="$<TARGET_FILE:mksample>"
   EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
-add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 mksample)
+add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 mksample)
 gtest_discover_tests(pktav_e2e DISCOVERY_TIMEOUT 60)
 
 set_target_properties(pktav_unit pktav_e2e mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

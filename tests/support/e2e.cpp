@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <ctime>
 
+#include "support/md110rec.h"
 #include "support/neaxrec.h"
 
 procspec packer(const std::string& program, const std::vector<std::string>& options) {
@@ -62,6 +63,30 @@ std::string neaxcalls(int first, int count) {
 std::string neaxlines(int first, int count) {
   std::string s;
   for (int i = first; i < first + count; ++i) s += neaxline(i);
+  return s;
+}
+
+std::string md110call(int i) {
+  md110fields f;
+  char s[32];
+  snprintf(s, sizeof s, "0101%02d%02d", 10 + (i + 3) / 60, (i + 3) % 60);
+  f.stamp = s;
+  snprintf(s, sizeof s, "%d", 4201 + i);
+  f.second = s;
+  return md110record(f);
+}
+
+std::string md110line(int i) {
+  char line[96];
+  int end = i + 3;
+  snprintf(line, sizeof line, ":%d|12|5551234|0101%s%02d%02d00|45|3||01\n", 4201 + i,
+           thisyear().c_str(), 10 + end / 60, end % 60);
+  return line;
+}
+
+std::string md110calls(int first, int count) {
+  std::string s;
+  for (int i = first; i < first + count; ++i) s += md110call(i);
   return s;
 }
 

@@ -22,6 +22,13 @@ std::string neaxline(int i);
 std::string neaxcalls(int first, int count);
 std::string neaxlines(int first, int count);
 
+// MD110 call number i in the BC12 layout: station 4201 + i, trunk 12,
+// ending on 1 January of the current year at 10:03 plus i minutes after 45
+// ticks, and the CDR line it becomes.
+std::string md110call(int i);
+std::string md110line(int i);
+std::string md110calls(int first, int count);
+
 // The usage text, with the rows of a TCP-capable build or without them.
 std::string usagetext(bool tcp);
 
