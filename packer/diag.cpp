@@ -3,20 +3,48 @@
 #include <cstdarg>
 #include <cstdio>
 
+namespace {
+
+bool midline = false;  // the last text written to standard error left a line open
+
+void vappend(std::string& s, const char* fmt, va_list ap) {
+  char buf[512];
+  va_list again;
+  va_copy(again, ap);
+  int n = vsnprintf(buf, sizeof buf, fmt, ap);
+  if (n > 0 && static_cast<size_t>(n) < sizeof buf) {
+    s.append(buf, static_cast<size_t>(n));
+  } else if (n > 0) {
+    size_t at = s.size();
+    s.resize(at + static_cast<size_t>(n) + 1);
+    vsnprintf(&s[at], static_cast<size_t>(n) + 1, fmt, again);
+    s.resize(at + static_cast<size_t>(n));
+  }
+  va_end(again);
+}
+
+}  // namespace
+
 void errf(const char* fmt, ...) {
+  std::string text;
   va_list ap;
   va_start(ap, fmt);
-  vfprintf(stderr, fmt, ap);
+  vappend(text, fmt, ap);
   va_end(ap);
+  if (text.empty()) return;
+  // Standard error is unbuffered: one fwrite is one write(2).
+  fwrite(text.data(), 1, text.size(), stderr);
   fflush(stderr);
+  midline = text.back() != '\n';
+}
+
+void endline() {
+  if (midline) errf("\n");
 }
 
 void appendf(std::string& s, const char* fmt, ...) {
-  char buf[512];
   va_list ap;
   va_start(ap, fmt);
-  int n = vsnprintf(buf, sizeof buf, fmt, ap);
+  vappend(s, fmt, ap);
   va_end(ap);
-  if (n > 0)
-    s.append(buf, static_cast<size_t>(n) < sizeof buf ? static_cast<size_t>(n) : sizeof buf - 1);
 }

@@ -5,6 +5,10 @@
 // flushes it, so that no other output can split it.
 [[gnu::format(printf, 1, 2)]] void errf(const char* fmt, ...);
 
+// Ends the line that earlier output left open, so that a message written at
+// an arbitrary moment (a signal's work) starts a line of its own.
+void endline();
+
 #include <string>
 
 // Appends formatted text to s.

@@ -72,6 +72,7 @@ void do_toglograw(int sig) {
   if (dolograw) {
     closerawlog();
     dolograw = 0;
+    endline();
     errf("Closed raw data file %s\n", rawfile);
   } else {
     dolograw = 1;
@@ -81,6 +82,7 @@ void do_toglograw(int sig) {
 
 void do_alarm(int) {
   alarm(statsinterval);
+  endline();
   dostats();
 }
 
@@ -105,6 +107,7 @@ void my_exit(int code) {
   exiting = true;
 
   if (!cdrfp.synclog()) code = exitfail;
+  endline();
   dostats();
   errf("\n\nmy_exit: errcode = %d\n", code);
   if (int failed = flushpackerqueue(exitagain)) code = failed;

@@ -69,6 +69,24 @@ TEST(Deviroz7eRun, AlarmGivesAStatisticsLineWhileIdle) {
   EXPECT_EQ(r.code, 0) << describe(r);
 }
 
+TEST(Deviroz7eRun, StatisticsLineNeverSplitsTheByteTrace) {
+  childproc p(piped({"-v", "-X"}));
+  ASSERT_TRUE(p.waitfor_err("** (HEX record):"));
+  p.writein(neaxcall(0).substr(0, 60));
+  ASSERT_TRUE(p.waitfor_err(" 34 32 30 31"));  // the station's digits have been read
+  p.signal(SIGALRM);
+  ASSERT_TRUE(waitfor_count(p, " Rec: 0 ", 2));  // before the record, and now
+  p.writein(neaxcall(0).substr(60));
+  p.closein();
+  procresult r = p.wait();
+  size_t stats = r.err.rfind(" Rec: 0 ");
+  ASSERT_NE(stats, std::string::npos);
+  size_t start = r.err.rfind('\n', stats);
+  EXPECT_EQ(r.err.substr(start, 20), "\n" + std::string(19, ' ')) << r.err;
+  EXPECT_EQ(r.err.substr(start - 12, 12), " 30 30 30 30") << r.err;  // bytes 56-59 so far
+  EXPECT_EQ(r.out, neaxline(0));
+}
+
 TEST(Deviroz7eRun, UserSignalTogglesTheRawLog) {
   tmpdir dir;
   procspec spec = piped({"-v", "-x", "-R", "raw"});
