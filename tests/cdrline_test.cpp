@@ -83,6 +83,25 @@ TEST_F(CdrLine, WorkedExampleDecodedFromARecord) {
   EXPECT_EQ(line(pk), ":4201|12|5551234|050303140736|45|3||02\n");
 }
 
+TEST_F(CdrLine, SecondWorkedExampleDecodedFromAnERecord) {
+  neaxfields f;
+  f.kind = 'E';
+  f.cls = '0';
+  f.trunk = "000007";
+  f.station = "012345";
+  f.start = f.end = "1231235956";
+  f.charge = "98765432  ";
+  f.dialled = "8123-4567";
+  f.meter = "8192";              // only the low 13 bits are kept
+  setnow(2000, 1, 1, 0, 30, 0);  // a December record read in January
+  placerecord(neaxrecord(f), 131);
+  deviroz7e_module.packrec(&pkcall);
+  pkrecord pk;
+  ASSERT_EQ(deviroz7e_module.dequeue(&pk), 1);
+  EXPECT_EQ(line(pk), ":7|12345|81234567|311299235956|||765432|81\n");
+  EXPECT_STREQ(mkchg(&pk), "98765432");
+}
+
 TEST_F(CdrLine, TheSameInADaylightSavingZone) {
   usezone("Europe/Berlin");
   EXPECT_EQ(line(example1()), ":4201|12|5551234|050303140736|45|3||02\n");

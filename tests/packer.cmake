@@ -48,3 +48,13 @@ add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 mksampl
 gtest_discover_tests(pktav_e2e DISCOVERY_TIMEOUT 60)
 
 set_target_properties(pktav_unit pktav_e2e mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+
+# Coverage-guided fuzzing of the decoders (clang only): -DPKTAV_FUZZ=ON.
+if(PKTAV_FUZZ)
+  add_executable(fuzz_decoders fuzz_decoders.cpp support/testselect.cpp)
+  target_link_libraries(fuzz_decoders PRIVATE pabx_deviroz7e pabx_diziziv7 pabx_md11bc12 pktavcore pabxdep)
+  target_compile_options(fuzz_decoders PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_decoders PRIVATE -fsanitize=fuzzer)
+  set_target_properties(fuzz_decoders PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+  add_test(NAME fuzz_decoders COMMAND fuzz_decoders -max_total_time=30 -max_len=300 -seed=1)
+endif()
