@@ -70,9 +70,9 @@ TEST(Deviroz7eCli, SettingsDump) {
   };
   for (const auto& c : cases) {
     tmpdir dir;
-    procspec spec = packer(bin, c.options);
-    spec.cwd = dir.path();
-    procresult r = runproc(spec);
+    procspec job = packer(bin, c.options);
+    job.cwd = dir.path();
+    procresult r = runproc(job);
     ASSERT_TRUE(r.exited) << describe(r);
     EXPECT_EQ(r.err.substr(banner.size(), c.want.size()), c.want) << c.options[0];
   }
@@ -109,9 +109,9 @@ TEST(Deviroz7eCli, TimeBaseUnderUtc) {
 TEST(Deviroz7eCli, PausePromptsBeforeEachRecordAndByteThreeEnds) {
   tmpdir dir;
   writefile(dir.file("in"), neaxcalls(0, 3));
-  procspec spec = packer(bin, {"-n", "-v", "-i", dir.file("in")});
-  spec.stdinkind = procspec::pipe;
-  childproc p(spec);
+  procspec job = packer(bin, {"-n", "-v", "-i", dir.file("in")});
+  job.stdinkind = procspec::pipe;
+  childproc p(job);
   ASSERT_TRUE(p.waitfor_err("Hit Return Key."));
   p.writein("\n");
   ASSERT_TRUE(p.waitfor_err("Hit Return Key.Hit Return Key."));
@@ -125,8 +125,8 @@ TEST(Deviroz7eCli, PausePromptsBeforeEachRecordAndByteThreeEnds) {
 TEST(Deviroz7eCli, PauseGoesOnAtTheEndOfStandardInput) {
   tmpdir dir;
   writefile(dir.file("in"), neaxcalls(0, 3));
-  procspec spec = packer(bin, {"-n", "-v", "-i", dir.file("in")});
-  procresult r = runproc(spec);
+  procspec job = packer(bin, {"-n", "-v", "-i", dir.file("in")});
+  procresult r = runproc(job);
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(occurrences(r.err, "Hit Return Key."), 4);
   EXPECT_EQ(r.out, neaxlines(0, 3));

@@ -41,9 +41,9 @@ TEST(Deviroz7eInput, MissingFile) {
 TEST(Deviroz7eInput, FromStandardInputWithRejectsAndNoise) {
   std::string stream =
       "noise\x03" + neaxcall(0) + "garbage" + std::string(140, 'x') + "\x03" + neaxcalls(1, 2);
-  procspec spec = packer(bin, {"-v"});
-  spec.stdinkind = procspec::pipe;
-  procresult r = runproc(spec, stream);
+  procspec job = packer(bin, {"-v"});
+  job.stdinkind = procspec::pipe;
+  procresult r = runproc(job, stream);
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(r.out, neaxlines(0, 3));
   EXPECT_NE(r.err.find("Rec: 4          Rej: 1 "), std::string::npos) << r.err;
@@ -190,9 +190,9 @@ TEST(Deviroz7eInput, TcpPortByServiceName) {
 }
 
 TEST(Deviroz7eInput, LeadingColonMeansStandardInput) {
-  procspec spec = packer(bin, {"-v", "-i", ":4000"});
-  spec.stdinkind = procspec::pipe;
-  procresult r = runproc(spec, neaxcall(0));
+  procspec job = packer(bin, {"-v", "-i", ":4000"});
+  job.stdinkind = procspec::pipe;
+  procresult r = runproc(job, neaxcall(0));
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(r.out, neaxline(0));
 }

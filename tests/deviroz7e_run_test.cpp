@@ -14,9 +14,9 @@ namespace {
 const std::string bin = PKTAV_DEVIROZ7E;
 
 procspec piped(const std::vector<std::string>& options) {
-  procspec spec = packer(bin, options);
-  spec.stdinkind = procspec::pipe;
-  return spec;
+  procspec job = packer(bin, options);
+  job.stdinkind = procspec::pipe;
+  return job;
 }
 
 TEST(Deviroz7eRun, CallsWait23RecordsAndAreFlushedAtTheEnd) {
@@ -89,9 +89,9 @@ TEST(Deviroz7eRun, StatisticsLineNeverSplitsTheByteTrace) {
 
 TEST(Deviroz7eRun, UserSignalTogglesTheRawLog) {
   tmpdir dir;
-  procspec spec = piped({"-v", "-x", "-R", "raw"});
-  spec.cwd = dir.path();
-  childproc p(spec);
+  procspec job = piped({"-v", "-x", "-R", "raw"});
+  job.cwd = dir.path();
+  childproc p(job);
   // Every record handled shows one debug line ending in its reject count.
   auto waitrecords = [&](int n) { return waitfor_count(p, " - rejcnt 0\n", n); };
   // Logging is on from the start (-R): records 0 and 1 are logged.
@@ -116,9 +116,9 @@ TEST(Deviroz7eRun, UserSignalTogglesTheRawLog) {
 
 TEST(Deviroz7eRun, UserSignalTwiceBeforeAnyByteTouchesNoFile) {
   tmpdir dir;
-  procspec spec = piped({"-r"});
-  spec.cwd = dir.path();
-  childproc p(spec);
+  procspec job = piped({"-r"});
+  job.cwd = dir.path();
+  childproc p(job);
   ASSERT_TRUE(p.waitfor_err("Rec: 0 "));
   p.signal(SIGUSR1);
   ASSERT_TRUE(p.waitfor_err("now dolograw=0\n"));
@@ -134,8 +134,8 @@ TEST(Deviroz7eRun, UserSignalTwiceBeforeAnyByteTouchesNoFile) {
 }
 
 TEST(Deviroz7eRun, RawLogThatCannotBeOpenedEndsTheRun) {
-  procspec spec = piped({"-R", "/no/such/dir/raw"});
-  procresult r = runproc(spec, neaxcall(0));
+  procspec job = piped({"-R", "/no/such/dir/raw"});
+  procresult r = runproc(job, neaxcall(0));
   EXPECT_EQ(r.code, 1) << describe(r);
   EXPECT_NE(r.err.find("Can't open raw output file /no/such/dir/raw  errno=2\n"),
             std::string::npos);
@@ -143,8 +143,8 @@ TEST(Deviroz7eRun, RawLogThatCannotBeOpenedEndsTheRun) {
 
 TEST(Deviroz7eRun, StoreTreeUnderTheOutputDirectory) {
   tmpdir dir;
-  procspec spec = piped({"-v", "-o", dir.path()});
-  procresult r = runproc(spec, neaxcalls(0, 3) + neaxcall(100));
+  procspec job = piped({"-v", "-o", dir.path()});
+  procresult r = runproc(job, neaxcalls(0, 3) + neaxcall(100));
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(r.out, "");
   std::string year = "20" + thisyear();
@@ -164,9 +164,9 @@ TEST(Deviroz7eRun, MissingOutputDirectoryEndsWithItsErrno) {
 }
 
 TEST(Deviroz7eRun, FullStandardOutputEndsWithCodeOne) {
-  procspec spec = piped({"-v"});
-  spec.stdoutpath = "/dev/full";
-  procresult r = runproc(spec, neaxcalls(0, 25));
+  procspec job = piped({"-v"});
+  job.stdoutpath = "/dev/full";
+  procresult r = runproc(job, neaxcalls(0, 25));
   EXPECT_EQ(r.code, 1) << describe(r);
   EXPECT_NE(r.err.find("ERROR: can't write to cdrfile [stdout] errno=28\n"), std::string::npos)
       << r.err;

@@ -39,9 +39,9 @@ TEST(Diziziv7Run, HostAndPortIsAFileName) {
 }
 
 TEST(Diziziv7Run, CallsWaitForTheQueueAndAreFlushedWithRejectsCounted) {
-  procspec spec = packer(bin, {"-v"});
-  spec.stdinkind = procspec::pipe;
-  childproc p(spec);
+  procspec job = packer(bin, {"-v"});
+  job.stdinkind = procspec::pipe;
+  childproc p(job);
   std::string bad = neaxcall(99);
   bad[11] = '7';  // no such class
   p.writein(neaxcalls(0, 12) + bad + neaxcalls(12, 12));

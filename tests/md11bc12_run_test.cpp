@@ -31,9 +31,9 @@ TEST(Md11bc12Run, HostAndPortIsAFileName) {
 }
 
 TEST(Md11bc12Run, EachCallIsStoredAtOnce) {
-  procspec spec = packer(bin, {"-v"});
-  spec.stdinkind = procspec::pipe;
-  childproc p(spec);
+  procspec job = packer(bin, {"-v"});
+  job.stdinkind = procspec::pipe;
+  childproc p(job);
   p.writein(md110call(0));
   ASSERT_TRUE(p.waitfor_out(md110line(0)));
   std::string bad = md110call(9);
@@ -49,9 +49,9 @@ TEST(Md11bc12Run, EachCallIsStoredAtOnce) {
 
 TEST(Md11bc12Run, StoreTreeByTheStampOfTheCall) {
   tmpdir dir;
-  procspec spec = packer(bin, {"-v", "-o", dir.path()});
-  spec.stdinkind = procspec::pipe;
-  procresult r = runproc(spec, md110calls(0, 3) + md110call(60));
+  procspec job = packer(bin, {"-v", "-o", dir.path()});
+  job.stdinkind = procspec::pipe;
+  procresult r = runproc(job, md110calls(0, 3) + md110call(60));
   EXPECT_EQ(r.code, 0) << describe(r);
   std::string year = "20" + thisyear();
   std::string day = dir.path() + "/01_" + year + "/01_01_" + year + "/01_01_" + year;

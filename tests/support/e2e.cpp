@@ -9,11 +9,11 @@
 #include "support/neaxrec.h"
 
 procspec packer(const std::string& program, const std::vector<std::string>& options) {
-  procspec spec;
-  spec.argv.push_back(program);
-  spec.argv.insert(spec.argv.end(), options.begin(), options.end());
-  spec.env.push_back("TZ=UTC");
-  return spec;
+  procspec job;
+  job.argv.push_back(program);
+  job.argv.insert(job.argv.end(), options.begin(), options.end());
+  job.env.push_back("TZ=UTC");
+  return job;
 }
 
 std::string thisyear() {

@@ -80,9 +80,9 @@ std::string readcapture(int fd) {
 
 // Opens what the child gets as its standard streams, all close-on-exec
 // here. On failure the test fails and nothing stays open.
-bool plumb(const procspec& spec, plumbing& p) {
-  std::string what = spec.stdinkind == procspec::file ? spec.stdinpath : "/dev/null";
-  if (spec.stdinkind != procspec::pipe) {
+bool plumb(const procspec& job, plumbing& p) {
+  std::string what = job.stdinkind == procspec::file ? job.stdinpath : "/dev/null";
+  if (job.stdinkind != procspec::pipe) {
     p.child[0] = open(what.c_str(), O_RDONLY | O_CLOEXEC);
   } else {
     what = "a pipe";
@@ -94,9 +94,9 @@ bool plumb(const procspec& spec, plumbing& p) {
     }
   }
   if (p.child[0] >= 0) {
-    what = spec.stdoutpath.empty() ? "a capture file" : spec.stdoutpath;
-    p.child[1] = spec.stdoutpath.empty() ? (p.out = capturefile())
-                                         : open(spec.stdoutpath.c_str(),
+    what = job.stdoutpath.empty() ? "a capture file" : job.stdoutpath;
+    p.child[1] = job.stdoutpath.empty() ? (p.out = capturefile())
+                                         : open(job.stdoutpath.c_str(),
                                                 O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   }
   if (p.child[1] >= 0) {
@@ -104,21 +104,21 @@ bool plumb(const procspec& spec, plumbing& p) {
     p.child[2] = p.err = capturefile();
   }
   if (p.child[2] >= 0) return true;
-  ADD_FAILURE() << "cannot open " << what << " for " << spec.argv[0] << ": "
+  ADD_FAILURE() << "cannot open " << what << " for " << job.argv[0] << ": "
                 << std::strerror(errno);
   closeall(p);
   return false;
 }
 
-std::vector<std::string> buildenv(const procspec& spec) {
+std::vector<std::string> buildenv(const procspec& job) {
   auto name = [](const std::string& entry) { return entry.substr(0, entry.find('=')); };
-  std::set<std::string> drop(spec.unsetenv.begin(), spec.unsetenv.end());
-  for (const auto& e : spec.env) drop.insert(name(e));
+  std::set<std::string> drop(job.unsetenv.begin(), job.unsetenv.end());
+  for (const auto& e : job.env) drop.insert(name(e));
   std::vector<std::string> env;
   for (char** e = environ; *e != nullptr; ++e) {
     if (drop.count(name(*e)) == 0) env.emplace_back(*e);
   }
-  env.insert(env.end(), spec.env.begin(), spec.env.end());
+  env.insert(env.end(), job.env.begin(), job.env.end());
   return env;
 }
 
@@ -169,9 +169,9 @@ struct startfailure {
 
 // Forks and runs the program; returns its process id, with `why` set when
 // it could not be run.
-pid_t launch(const procspec& spec, const plumbing& p, std::string& why) {
-  std::vector<std::string> args = spec.argv;
-  std::vector<std::string> envs = buildenv(spec);
+pid_t launch(const procspec& job, const plumbing& p, std::string& why) {
+  std::vector<std::string> args = job.argv;
+  std::vector<std::string> envs = buildenv(job);
   std::vector<char*> argv = cstrings(args), envp = cstrings(envs);
   rlimit nofile{};
   getrlimit(RLIMIT_NOFILE, &nofile);
@@ -186,7 +186,7 @@ pid_t launch(const procspec& spec, const plumbing& p, std::string& why) {
   pthread_sigmask(SIG_SETMASK, &all, &old);
   const pid_t parent = getpid();
   const pid_t pid = fork();
-  if (pid == 0) inchild(p, spec.cwd.c_str(), argv.data(), envp.data(), report[1], parent, fdlimit);
+  if (pid == 0) inchild(p, job.cwd.c_str(), argv.data(), envp.data(), report[1], parent, fdlimit);
   const int forkerr = errno;
   pthread_sigmask(SIG_SETMASK, &old, nullptr);
   close(report[1]);
@@ -201,7 +201,7 @@ pid_t launch(const procspec& spec, const plumbing& p, std::string& why) {
   if (pid < 0) why = std::string("fork: ") + std::strerror(forkerr);
   if (n == sizeof f) {
     why =
-        (f.inchdir != 0 ? "chdir " + spec.cwd : std::string("exec")) + ": " + std::strerror(f.err);
+        (f.inchdir != 0 ? "chdir " + job.cwd : std::string("exec")) + ": " + std::strerror(f.err);
   }
   return pid;
 }
@@ -265,16 +265,16 @@ std::string describe(const procresult& r) {
   return s.str();
 }
 
-childproc::childproc(const procspec& spec) {
-  if (spec.argv.empty()) {
+childproc::childproc(const procspec& job) {
+  if (job.argv.empty()) {
     ADD_FAILURE() << "childproc: empty command line";
     return;
   }
-  name_ = spec.argv[0];
+  name_ = job.argv[0];
   plumbing p;
-  if (!plumb(spec, p)) return;
+  if (!plumb(job, p)) return;
   std::string why;
-  pid_ = launch(spec, p, why);
+  pid_ = launch(job, p, why);
   close(p.child[0]);
   if (p.child[1] != p.out) close(p.child[1]);
   in_ = p.feed;
@@ -377,10 +377,10 @@ void childproc::kill_and_reap() {
   status_ = r < 0 ? -1 : status;
 }
 
-procresult runproc(const procspec& spec, const std::string& input, int timeout_ms) {
+procresult runproc(const procspec& job, const std::string& input, int timeout_ms) {
   const auto deadline = after(timeout_ms);
-  childproc child(spec);
-  if (spec.stdinkind == procspec::pipe) {
+  childproc child(job);
+  if (job.stdinkind == procspec::pipe) {
     child.writein(input, timeout_ms);
     child.closein();
   }

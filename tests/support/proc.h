@@ -41,13 +41,13 @@ struct procspec {
 // Runs a program to its end. With stdinkind == pipe, `input` is written to
 // it and its standard input closed. A program still running after
 // `timeout_ms` fails the test and is killed.
-procresult runproc(const procspec& spec, const std::string& input = "", int timeout_ms = 20000);
+procresult runproc(const procspec& job, const std::string& input = "", int timeout_ms = 20000);
 
 // A program started in the background. Construction returns once it runs
 // the program (a program that cannot be started fails the test).
 class childproc {
  public:
-  explicit childproc(const procspec& spec);
+  explicit childproc(const procspec& job);
   ~childproc();  // kills it (SIGKILL, its whole process group) if still running
   childproc(const childproc&) = delete;
   childproc& operator=(const childproc&) = delete;
