@@ -3,7 +3,6 @@
 #include <poll.h>
 
 #include <cerrno>
-#include <ctime>
 
 volatile sig_atomic_t gotterm = 0;
 volatile sig_atomic_t gottoggle = 0;
@@ -14,7 +13,6 @@ namespace {
 constexpr int notedsignals[] = {SIGINT, SIGTERM, SIGUSR1, SIGALRM};
 constexpr int ignoredsignals[] = {SIGCHLD, SIGHUP, SIGTRAP, SIGQUIT, SIGPIPE};
 
-sigset_t caught;    // the noted signals
 sigset_t waitmask;  // the mask in force while waiting: the noted ones open
 void (*servicefn)() = nullptr;
 
@@ -36,26 +34,10 @@ void service() {
   if (noted() && servicefn) servicefn();
 }
 
-}  // namespace
-
-void installsignals() {
-  for (int sig : ignoredsignals) setaction(sig, SIG_IGN);
-  setaction(SIGINT, noteterm);
-  setaction(SIGTERM, noteterm);
-  setaction(SIGUSR1, notetoggle);
-  setaction(SIGALRM, notealarm);
-
-  sigemptyset(&caught);
-  for (int sig : notedsignals) sigaddset(&caught, sig);
-  sigprocmask(SIG_BLOCK, &caught, &waitmask);
-  for (int sig : notedsignals) sigdelset(&waitmask, sig);
-}
-
-void setsignalservice(void (*fn)()) { servicefn = fn; }
-
-void safepoint() {
-  // ppoll delivers a pending signal only when it would sleep; one that came
-  // while the program was busy stays pending, so let it in here.
+// ppoll delivers a pending signal only when it would sleep; one that came
+// while the program was busy, or while the descriptor was ready, stays
+// pending: let it in, then act on it.
+void takepending() {
   sigset_t pending;
   if (sigpending(&pending) == 0) {
     for (int sig : notedsignals) {
@@ -70,14 +52,31 @@ void safepoint() {
   service();
 }
 
-short waitfd(int fd, short events, int timeout_ms) {
+}  // namespace
+
+void installsignals() {
+  for (int sig : ignoredsignals) setaction(sig, SIG_IGN);
+  setaction(SIGINT, noteterm);
+  setaction(SIGTERM, noteterm);
+  setaction(SIGUSR1, notetoggle);
+  setaction(SIGALRM, notealarm);
+
+  sigset_t caught;
+  sigemptyset(&caught);
+  for (int sig : notedsignals) sigaddset(&caught, sig);
+  sigprocmask(SIG_BLOCK, &caught, &waitmask);
+  for (int sig : notedsignals) sigdelset(&waitmask, sig);
+}
+
+void setsignalservice(void (*fn)()) { servicefn = fn; }
+
+short waitfd(int fd, short events) {
   for (;;) {
-    service();  // ppoll itself lets in what is pending when it has to sleep
+    service();
     pollfd p{fd, events, 0};
-    timespec ts{timeout_ms / 1000, (timeout_ms % 1000) * 1000000L};
-    int n = ppoll(&p, 1, timeout_ms < 0 ? nullptr : &ts, &waitmask);
-    if (n < 0 && errno == EINTR) continue;  // a handler ran: service it first
-    safepoint();
+    int n = ppoll(&p, 1, nullptr, &waitmask);
+    if (n < 0 && errno == EINTR) continue;  // a handler ran: act on it first
+    takepending();
     if (n < 0) return POLLERR;
     return p.revents;
   }

@@ -23,11 +23,7 @@ void installsignals();
 // The routine that acts on noted signals; set once by the driver.
 void setsignalservice(void (*service)());
 
-// Delivers any signal that came while the program was busy and runs the
-// service routine when one is noted. Costs one system call.
-void safepoint();
-
-// Waits until fd is ready for `events` (poll(2) flags), servicing signals
-// that arrive meanwhile; returns the poll result flags of fd. A timeout_ms
-// of -1 waits without limit; on timeout the result is 0.
-short waitfd(int fd, short events, int timeout_ms = -1);
+// Waits until fd is ready for `events` (poll(2) flags), acting on the
+// signals that come meanwhile, or came while the program was busy; returns
+// the poll result flags of fd.
+short waitfd(int fd, short events);
