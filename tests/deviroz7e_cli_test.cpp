@@ -2,6 +2,7 @@
 // settings dump, refused combinations and the pause prompt.
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <string>
 
 #include "support/e2e.h"
@@ -120,6 +121,21 @@ TEST(Deviroz7eCli, PausePromptsBeforeEachRecordAndByteThreeEnds) {
   EXPECT_EQ(r.code, 1) << describe(r);
   EXPECT_EQ(r.out, neaxline(0));
   EXPECT_NE(r.err.find("my_exit: errcode = 1\n"), std::string::npos);
+}
+
+TEST(Deviroz7eCli, TerminateWhilePausing) {
+  tmpdir dir;
+  writefile(dir.file("in"), neaxcalls(0, 3));
+  procspec job = packer(bin, {"-n", "-v", "-i", dir.file("in")});
+  job.stdinkind = procspec::pipe;
+  childproc p(job);
+  ASSERT_TRUE(p.waitfor_err("Hit Return Key."));
+  p.writein("\n");
+  ASSERT_TRUE(p.waitfor_err("Hit Return Key.Hit Return Key."));
+  p.signal(SIGTERM);
+  procresult r = p.wait(3000);
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.out, neaxline(0));
 }
 
 TEST(Deviroz7eCli, PauseGoesOnAtTheEndOfStandardInput) {

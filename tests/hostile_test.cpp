@@ -60,9 +60,13 @@ void runmodule(const pabxmodule& mod, const std::string& good, int seed) {
 
 TEST_F(Hostile, DamagedNeaxRecordsDecodeSafely) {
   sector0[maskparity] = 4;
+  neaxfields e;
+  e.kind = 'E';
+  e.cls = '2';
   for (uint8_t c : {0, 1}) {
     cap = c;
     runmodule(deviroz7e_module, neaxrecord(neaxfields{}), 11 + c);
+    runmodule(diziziv7_module, neaxrecord(e), 21 + c);
   }
 }
 
