@@ -46,25 +46,29 @@ std::string neaxcall(int i) {
   return neaxrecord(f);
 }
 
-std::string neaxline(int i) {
+namespace {
+
+// The line of call i (see neaxcall and md110call) with these flags.
+std::string callline(int i, int flags) {
   char line[96];
   int end = i + 3;
-  snprintf(line, sizeof line, ":%d|12|5551234|0101%s%02d%02d00|45|3||02\n", 4201 + i,
-           thisyear().c_str(), 10 + end / 60, end % 60);
+  snprintf(line, sizeof line, ":%d|12|5551234|0101%s%02d%02d00|45|3||%02x\n", 4201 + i,
+           thisyear().c_str(), 10 + end / 60, end % 60, flags);
   return line;
 }
 
-std::string neaxcalls(int first, int count) {
+// Items first to first + count - 1, concatenated.
+std::string series(std::string (*item)(int), int first, int count) {
   std::string s;
-  for (int i = first; i < first + count; ++i) s += neaxcall(i);
+  for (int i = first; i < first + count; ++i) s += item(i);
   return s;
 }
 
-std::string neaxlines(int first, int count) {
-  std::string s;
-  for (int i = first; i < first + count; ++i) s += neaxline(i);
-  return s;
-}
+}  // namespace
+
+std::string neaxline(int i) { return callline(i, 0x02); }
+std::string neaxcalls(int first, int count) { return series(neaxcall, first, count); }
+std::string neaxlines(int first, int count) { return series(neaxline, first, count); }
 
 std::string md110call(int i) {
   md110fields f;
@@ -76,19 +80,8 @@ std::string md110call(int i) {
   return md110record(f);
 }
 
-std::string md110line(int i) {
-  char line[96];
-  int end = i + 3;
-  snprintf(line, sizeof line, ":%d|12|5551234|0101%s%02d%02d00|45|3||01\n", 4201 + i,
-           thisyear().c_str(), 10 + end / 60, end % 60);
-  return line;
-}
-
-std::string md110calls(int first, int count) {
-  std::string s;
-  for (int i = first; i < first + count; ++i) s += md110call(i);
-  return s;
-}
+std::string md110line(int i) { return callline(i, 0x01); }
+std::string md110calls(int first, int count) { return series(md110call, first, count); }
 
 std::string usagetext(bool tcp) {
   static const char* const lines[] = {
