@@ -18,7 +18,10 @@ add_executable(pktav_unit
 )
 target_include_directories(pktav_unit PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 target_link_libraries(pktav_unit PRIVATE pabx_deviroz7e pabx_diziziv7 pabx_md11bc12 pktavcore pabxdep testsupport GTest::gtest_main)
-gtest_discover_tests(pktav_unit DISCOVERY_TIMEOUT 60)
+pktav_discover_tests(pktav_unit)
+# The same tests in one process, in a random order each time: no test may
+# depend on the process-wide state another one left behind.
+add_test(NAME pktav_unit_shuffled COMMAND pktav_unit --gtest_shuffle --gtest_repeat=3)
 
 # The generator of the bundled sample stream.
 add_executable(mksample ${PROJECT_SOURCE_DIR}/examples/mksample.cpp support/neaxrec.cpp

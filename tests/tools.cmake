@@ -23,7 +23,7 @@ function(add_tool_test target source)
   if(ARGN)
     add_dependencies(${target} ${ARGN})
   endif()
-  gtest_discover_tests(${target})
+  pktav_discover_tests(${target})
 endfunction()
 
 add_tool_test(tailclip_test tailclip_test.cpp tailclip tailclip_harness)
