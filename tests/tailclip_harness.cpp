@@ -132,6 +132,11 @@ void becomeuser(const char* id) {
   if (setgroups(0, nullptr) != 0 || setgid(n) != 0 || setuid(n) != 0) die("setuid");
 }
 
+[[noreturn]] void run(int image, char** program) {
+  fexecve(image, program, environ);
+  die(program[0]);
+}
+
 bool readoptions(int argc, char** argv, options& o) {
   for (int c; (c = getopt(argc, argv, "+u:l:s:p:m:")) != -1;) {
     switch (c) {
@@ -158,11 +163,12 @@ int main(int argc, char** argv) {
     return harness_failed;
   }
   char** program = argv + optind;
+  // Opened before the user changes: the program may lie where that user
+  // cannot reach, such as a build tree under a private folder.
+  const int image = open(program[0], O_RDONLY | O_CLOEXEC);
+  if (image < 0) die(program[0]);
   if (o.user != nullptr) becomeuser(o.user);
-  if (!o.forks()) {
-    execv(program[0], program);  // the same process: its id is the program's
-    die(program[0]);
-  }
+  if (!o.forks()) run(image, program);  // the same process: its id is the program's
   const pid_t child = fork();
   if (child < 0) die("fork");
   if (child == 0) {
@@ -170,8 +176,7 @@ int main(int argc, char** argv) {
       if (ptrace(PTRACE_TRACEME, 0, nullptr, nullptr) != 0) die("ptrace");
       raise(SIGSTOP);  // lets the parent set its options before exec
     }
-    execv(program[0], program);
-    die(program[0]);
+    run(image, program);
   }
   if (o.pidfile != nullptr) writenumber(o.pidfile, child);
   if (o.traced()) {
