@@ -18,7 +18,7 @@
 #include "source.h"
 #include "store.h"
 
-uint32_t lastreccount = 0;
+uint32_t lastreccount;
 
 namespace {
 

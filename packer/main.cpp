@@ -10,9 +10,10 @@
 #include "packer/settings.h"
 #include "packer/sigwait.h"
 #include "packer/source.h"
+#include "packer/state.h"
 
 int main(int argc, char** argv) {
-  setdefaults();
+  resetpacker();
   errf("\n");
   printpkid();
   errf("\n\n");

@@ -87,14 +87,9 @@ unsigned long hexarg(const char* text, int maxdigits) {
   return value;
 }
 
-void setdefaults() {
-  cap = 1;
-  crjcode = 0;
-  start.inputpath[0] = '\0';
-  start.outputdir[0] = '\0';
-  start.hostname = start.hostport = nullptr;
+void resetstartup() {
+  start = startup{};
   cdrdir = start.outputdir;
-  sector0[maskparity] = 0;
 }
 
 void printpkid() { errf("PC-TAV PABX Packer [%s]", pabx.pakver); }

@@ -4,15 +4,15 @@
 
 // What the start-up keeps besides the run settings.
 struct startup {
-  char inputpath[128];   // empty: standard input
-  char outputdir[128];   // the buffer cdrdir points at
-  const char* hostname;  // with a TCP source: host and port text, else null
-  const char* hostport;
+  char inputpath[128] = "";        // empty: standard input
+  char outputdir[128] = "";        // the buffer cdrdir points at
+  const char* hostname = nullptr;  // with a TCP source: host and port text
+  const char* hostport = nullptr;
 };
 extern startup start;
 
-// Sets the defaults of the start-up.
-void setdefaults();
+// Empties the input path, the output directory (cdrdir) and the host.
+void resetstartup();
 
 // Reads the options into the run settings; a bad option ends the program
 // with code 1 after the usage text.

@@ -15,7 +15,7 @@ time_t secs_now = 0;
 std::tm* tm_now = nullptr;
 uint32_t prvetime = 0;
 char pabxerr = 0;
-char errmsg[19] = "PABX * SYSTEM TIME";
+char errmsg[19];
 
 namespace {
 
@@ -36,6 +36,15 @@ void fixtimezone() {
 }
 
 }  // namespace
+
+void resettime() {
+  real_time_rec = mpct{};
+  secs_now = 0;
+  tm_now = nullptr;
+  prvetime = 0;
+  pabxerr = 0;
+  snprintf(errmsg, sizeof errmsg, "PABX * SYSTEM TIME");
+}
 
 void dumptm(const std::tm& t) {
   errf(" tm sec=%d min=%d hour=%d mday=%d mon=%d year=%d wday=%d yday=%d isdst=%d\n", t.tm_sec,

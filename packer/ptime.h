@@ -32,6 +32,9 @@ extern uint32_t prvetime;        // end of the previous validated call; 0: none
 extern char pabxerr;             // mark of the latest correction, or 0
 extern char errmsg[19];          // "PABX * SYSTEM TIME", index 5 the mark
 
+// Forgets the clock reading and the previous call; errmsg without a mark.
+void resettime();
+
 // Fixes the time zone for the run and the packed time scale. Called once,
 // before the first record.
 void settimescale();

@@ -23,6 +23,11 @@ void inputstream::close() {
   fd_ = -1;
 }
 
+void inputstream::reset() {
+  if (fd_ > STDERR_FILENO) ::close(fd_);
+  attach(-1);
+}
+
 bool inputstream::synclog() {
   size_t from = logged_;
   logged_ = pos_;

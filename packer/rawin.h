@@ -20,6 +20,9 @@ class inputstream {
   bool isopen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   void close();
+  // Forgets the input and what was buffered; closes it unless it is one of
+  // the standard descriptors.
+  void reset();
 
   // The next input byte. At the end of the input, or on a read error, the
   // program ends through my_exit with code 0.

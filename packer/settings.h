@@ -22,3 +22,8 @@ extern const char* handshakeport;  // shown in the settings dump only; may be nu
 // The packer parameter sector; byte 83 is the MASK parity flag.
 extern uint8_t sector0[512];
 inline constexpr int maskparity = 83;
+
+// Sets every run setting to its value at start-up: no pause, no traces, no
+// raw log ("rawsmdr" when one is asked for), CAP charge codes, validation
+// on, exchange times, no filter, standard output.
+void resetsettings();

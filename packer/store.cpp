@@ -15,10 +15,10 @@
 #include "listing.h"
 #include "settings.h"
 
-uint32_t reccount = 0;
-int firstoutcall = 1;
-mpct lasttrec = {};
-int flushingpacker = 0;
+uint32_t reccount;
+int firstoutcall;
+mpct lasttrec;
+int flushingpacker;
 cdrstream tavfp;
 
 namespace {
@@ -113,6 +113,15 @@ int writeline(const char* line) {
 }
 
 }  // namespace
+
+void resetstore() {
+  reccount = 0;
+  firstoutcall = 1;
+  lasttrec = mpct{};
+  flushingpacker = 0;
+  if (tavfp.fd > STDERR_FILENO) close(tavfp.fd);
+  tavfp = cdrstream{};
+}
 
 void closecdr() {
   if (tavfp.fd >= 0) close(tavfp.fd);

@@ -39,5 +39,8 @@ int output_call(const pkrecord* pk);
 // with the calls left; returns the code of the last failure, or 0.
 int flushpackerqueue(void (*onfailure)(int code));
 
+// Zero counts, no stream chosen yet; an open hourly file is closed.
+void resetstore();
+
 // Closes the CDR stream if it is open.
 void closecdr();

@@ -6,7 +6,7 @@
 
 #include "packer/cdrline.h"
 #include "packer/settings.h"
-#include "packer/store.h"
+#include "packer/state.h"
 
 void usezone(const char* tz) {
   setenv("TZ", tz, 1);
@@ -47,23 +47,8 @@ void drainqueues() {
 }
 
 void packertest::SetUp() {
-  nopause = 1;
-  dodebug = doXdebug = dodumpt = dolograw = 0;
-  rawfile = "rawsmdr";
-  cap = 1;
-  dtvalidate = 1;
-  systime = 0;
-  crjcode = 0;
-  memset(stnlow, 0, 3);
-  memset(stnhigh, 0, 3);
-  cdrdir = "";
-  memset(sector0, 0, sizeof sector0);
-  usezone("UTC");
-  prvetime = 0;
-  pabxerr = 0;
-  memcpy(errmsg, "PABX * SYSTEM TIME", 19);
-  pakrop.rejcnt = 0;
-  reccount = 0;
+  resetpacker();
   drainqueues();
+  usezone("UTC");
   setnow(2003, 3, 5, 15, 0, 0);
 }
