@@ -119,7 +119,7 @@ std::string md110sample() {
         f.trunk2 = f.trunk1;
         f.trunk1 = "";
         f.first = std::string(13, ' ') + " 004" + std::to_string(100 + i);
-        f.second = "0" + std::to_string(30123400 + i);
+        f.second = std::to_string(30123400 + i).insert(0, 1, '0');
         break;
       case 5:  // both trunk fields blank: the third kind, decoded with -M
         f.trunk1 = "";

@@ -134,7 +134,7 @@ TEST_F(Framer, DumpShowsPrintableBytesUpToTheMarker) {
   rawbuf[3] = 0x03;
   testing::internal::CaptureStderr();
   dumpasc(rawbuf, 0x03);
-  EXPECT_EQ(testing::internal::GetCapturedStderr(), "\n" + rep(78, '-') + "\nAB.\n");
+  EXPECT_EQ(testing::internal::GetCapturedStderr(), rep(78, '-').insert(0, 1, '\n') + "\nAB.\n");
   for (int i = 0; i < 256; ++i) rawbuf[i] = i == 0x03 ? ' ' : static_cast<uint8_t>(i);
   testing::internal::CaptureStderr();
   dumpasc(rawbuf, 0x03);

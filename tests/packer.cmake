@@ -46,9 +46,10 @@ target_compile_definitions(pktav_e2e PRIVATE
   PKTAV_DIZIZIV7="$<TARGET_FILE:pktav-diziziv7>"
   PKTAV_MD11BC12="$<TARGET_FILE:pktav-md11bc12>"
   MKSAMPLE="$<TARGET_FILE:mksample>"
+  NETJAIL="${NETJAIL}"
   EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
 add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 mksample)
-gtest_discover_tests(pktav_e2e DISCOVERY_TIMEOUT 60)
+pktav_discover_tests(pktav_e2e)
 
 set_target_properties(pktav_unit pktav_e2e mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 

@@ -62,6 +62,12 @@ void setmtime(const std::string& path, time_t when) {
   ASSERT_EQ(utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
 }
 
+// The number a harness wrote into a file; 0 when it wrote nothing.
+long numberin(const std::string& path) {
+  const std::string text = readfile(path);
+  return text.empty() ? 0 : std::stol(text);
+}
+
 std::string syserr(const std::string& call, const std::string& name, int err) {
   return call + "(2) of \"" + name + "\" has failed.\n" + call + ": " + std::strerror(err) + "\n";
 }
@@ -91,7 +97,7 @@ class TailclipTest : public ::testing::Test {
     options.insert(options.begin(), harness);
     options.insert(options.end(), {"-p", pidfile});
     const procresult r = launch(args, options);
-    pid = std::stoi("0" + readfile(pidfile));
+    pid = static_cast<pid_t>(numberin(pidfile));
     return r;
   }
 
@@ -239,7 +245,7 @@ TEST_F(TailclipTest, LongLinesAreKeptWholeInLittleMemory) {
   EXPECT_TRUE(r.exited && r.code == 0 && r.err.empty()) << describe(r);
   EXPECT_TRUE(readfile(file) == kept());
   // Holding the kept line in memory would take more than 48 MiB.
-  EXPECT_LT(std::stol("0" + readfile(rss)), 24 << 10) << "KiB";
+  EXPECT_LT(numberin(rss), 24 << 10) << "KiB";
 }
 
 TEST_F(TailclipTest, OwnerPermissionsAndHardLinksStay) {

@@ -85,8 +85,8 @@ std::string md110calls(int first, int count) { return series(md110call, first, c
 
 std::string usagetext(bool tcp) {
   static const char* const lines[] = {
-      "Usage: pktav [-i smdrfile] [-H /dev/cua1] [-o cdrdir] [-n] [-x] [-X] [-t] [-r] [-R "
-      "rawfile]] [-c | -m] [-v] [-M] [-s] -p] [-e XXcode] [-l lowstn] [-h highstn]",
+      ("Usage: pktav [-i smdrfile] [-H /dev/cua1] [-o cdrdir] [-n] [-x] [-X] [-t] [-r] [-R "
+       "rawfile]] [-c | -m] [-v] [-M] [-s] -p] [-e XXcode] [-l lowstn] [-h highstn]"),
       "   eg. pktav -i n24.000 -n -c -v -x -e 15 -l 000100 -h 000199",
       "            -i will take calls from file n24.000",
       "               or /dev/ttyS1 for serial port.",
