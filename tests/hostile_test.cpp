@@ -10,10 +10,9 @@
 
 #include "pabx/pabx.h"
 #include "packer/cdrline.h"
-#include "packer/framer.h"
-#include "packer/rawin.h"
+#include "packer/driver.h"
 #include "packer/settings.h"
-#include "packer/store.h"
+#include "packer/sigwait.h"
 #include "support/md110rec.h"
 #include "support/neaxrec.h"
 #include "support/packerfix.h"
@@ -101,13 +100,10 @@ TEST_F(Hostile, RandomStreamsThroughFramerDecoderAndStore) {
       {
         int fd = open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         dup2(fd, STDOUT_FILENO);
-        cdrfp.attach(open(dir.file("in").c_str(), O_RDONLY));
         dtvalidate = 0;
-        for (;;) {
-          handlerawrec();
-          int got = pabx.packrec(&pkcall);
-          if (postpacker(got ? 0 : 1)) _exit(3);
-        }
+        installsignals();
+        setsignalservice(servicesignals);
+        pktav(dir.file("in").c_str());
       },
       testing::ExitedWithCode(0), "my_exit: errcode = 0");
   std::string lines = readfile(out);

@@ -143,11 +143,21 @@ TEST_F(Time, ValidationWindowAndItsBoundaries) {
   }
 }
 
-TEST_F(Time, FirstCallSetsTheReferenceTo72HoursBack) {
+TEST_F(Time, FirstCallIsComparedWithAReference72HoursBack) {
+  // Seen only where 72 hours before now lies before the start of the scale
+  // and wraps to its far end: no call can end 12 hours before that.
+  setnow(1984, 3, 2, 0, 0, 0);
+  const uint32_t now = packedat(1984, 3, 2, 0, 0, 0);
+  const uint32_t reference = now - 64800;
+  EXPECT_EQ(validtime(now - 20, 10), reference - 10);
+  EXPECT_EQ(pabxerr, '?');
+  EXPECT_EQ(prvetime, reference);
+}
+
+TEST_F(Time, WithoutValidationTheFirstCallIsKeptAsItIs) {
   const uint32_t now = packedat(2003, 3, 5, 15, 0, 0);
   dtvalidate = 0;
-  prvetime = 0;
-  uint32_t start = now - 90000;  // far outside the window: kept without validation
+  uint32_t start = now - 90000;  // far outside the window
   EXPECT_EQ(validtime(start, 25), start);
   EXPECT_EQ(pabxerr, 0);
   EXPECT_EQ(prvetime, start + 25);
