@@ -26,11 +26,15 @@ void vappend(std::string& s, const char* fmt, va_list ap) {
 }  // namespace
 
 void errf(const char* fmt, ...) {
-  std::string text;
   va_list ap;
   va_start(ap, fmt);
-  vappend(text, fmt, ap);
+  verrf(fmt, ap);
   va_end(ap);
+}
+
+void verrf(const char* fmt, va_list ap) {
+  std::string text;
+  vappend(text, fmt, ap);
   if (text.empty()) return;
   // Standard error is unbuffered: one fwrite is one write(2).
   fwrite(text.data(), 1, text.size(), stderr);

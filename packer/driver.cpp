@@ -5,6 +5,7 @@
 
 #include <cerrno>
 #include <csignal>
+#include <cstdarg>
 #include <cstdlib>
 
 #include "diag.h"
@@ -68,7 +69,7 @@ void do_terminate(int sig) {
 
 void do_toglograw(int sig) {
   // The bytes taken so far belong to the logging period now ending.
-  if (!cdrfp.synclog()) my_exit(exitfail);
+  cdrfp.flushlog();
   if (dolograw) {
     closerawlog();
     dolograw = 0;
@@ -87,18 +88,17 @@ void do_alarm(int) {
 }
 
 void servicesignals() {
-  if (int sig = gotterm) {
-    gotterm = 0;
-    do_terminate(sig);
-  }
-  if (gottoggle) {
-    gottoggle = 0;
-    do_toglograw(SIGUSR1);
-  }
-  if (gotalarm) {
-    gotalarm = 0;
-    do_alarm(SIGALRM);
-  }
+  if (int sig = takesignal(noted::terminate)) do_terminate(sig);
+  if (int sig = takesignal(noted::toggle)) do_toglograw(sig);
+  if (int sig = takesignal(noted::alarm)) do_alarm(sig);
+}
+
+void fatalf(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  verrf(fmt, ap);
+  va_end(ap);
+  my_exit(exitfail);
 }
 
 void my_exit(int code) {

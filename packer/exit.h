@@ -5,6 +5,10 @@
 
 [[noreturn]] void my_exit(int code);
 
+// Writes the message of a fatal condition, as errf does, and ends the
+// program through my_exit with code 1.
+[[noreturn, gnu::format(printf, 1, 2)]] void fatalf(const char* fmt, ...);
+
 // Exit codes other than a system error number.
 inline constexpr int exitok = 0;
 inline constexpr int exitfail = 1;

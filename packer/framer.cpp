@@ -71,7 +71,7 @@ void handlerawrec() {
     getraw_stx(cdrfp, rawbuf, pabx.frame);
   else
     getraw_etx(cdrfp, rawbuf, pabx.frame);
-  if (!cdrfp.synclog()) my_exit(exitfail);
+  cdrfp.flushlog();
   getcurtime(realt);
   if (doXdebug) dumpasc(rawbuf, pabx.frame.etx);
 }

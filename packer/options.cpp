@@ -6,7 +6,6 @@
 #include <cstring>
 
 #include "diag.h"
-#include "exit.h"
 #include "pabx/pabx.h"
 #include "settings.h"
 
@@ -107,7 +106,8 @@ void usage() {
   errf("%s", text.c_str());
 }
 
-void parseoptions(int argc, char** argv) {
+bool parseoptions(int argc, char** argv) {
+  optind = 0;  // getopt starts afresh, should the options be read again
   int opt;
   while ((opt = getopt(argc, argv, "i:H:o:nxXtrR:cmvMspe:l:h:")) != -1) {
     switch (opt) {
@@ -136,9 +136,10 @@ void parseoptions(int argc, char** argv) {
       case 'e': crjcode = static_cast<uint8_t>(hexarg(optarg, 2)); break;
       case 'l': setstation(stnlow, optarg); break;
       case 'h': setstation(stnhigh, optarg); break;
-      default: usage(); my_exit(exitfail);
+      default: return false;
     }
   }
+  return true;
 }
 
 void dumpsettings() {

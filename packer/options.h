@@ -14,9 +14,9 @@ extern startup start;
 // Empties the input path, the output directory (cdrdir) and the host.
 void resetstartup();
 
-// Reads the options into the run settings; a bad option ends the program
-// with code 1 after the usage text.
-void parseoptions(int argc, char** argv);
+// Reads the options into the run settings; false at a bad option or a
+// missing argument (getopt has said which).
+bool parseoptions(int argc, char** argv);
 
 // The value of the leading hexadecimal digits of text (at most maxdigits,
 // leading blanks skipped); 0 when there is none.

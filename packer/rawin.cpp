@@ -35,14 +35,19 @@ bool inputstream::synclog() {
   return lograwsmdr(pos_ - from, buf_ + from);
 }
 
-void inputstream::refill() {
+void inputstream::flushlog() {
   if (!synclog()) my_exit(exitfail);
+}
+
+void inputstream::refill() {
+  flushlog();
   for (;;) {
     waitfd(fd_, POLLIN);
     ssize_t n = read(fd_, buf_, sizeof buf_);
     if (n > 0) {
       pos_ = logged_ = 0;
       end_ = static_cast<size_t>(n);
+      ++refills_;
       return;
     }
     if (n < 0 && errno == EINTR) {
@@ -60,7 +65,7 @@ void tracebyte(inputstream& in, uint8_t byte) {
   errf(" %02x", byte);
   // Every byte is traced anyway: log it at once, so that the log's messages
   // stand beside the byte that caused them.
-  if (!in.synclog()) my_exit(exitfail);
+  in.flushlog();
 }
 
 bool lograwsmdr(size_t len, const uint8_t* bytes) {

@@ -19,6 +19,8 @@ class inputstream {
   void attach(int fd);
   bool isopen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
+  // How many times the buffer was filled from the input so far.
+  uint32_t refills() const { return refills_; }
   void close();
   // Forgets the input and what was buffered; closes it unless it is one of
   // the standard descriptors.
@@ -35,6 +37,8 @@ class inputstream {
   // is on, and forgets them while it is off. False when the log failed (its
   // message is written); the bytes are then dropped.
   bool synclog();
+  // As synclog, ending the program with code 1 when the log failed.
+  void flushlog();
 
  private:
   void refill();
@@ -42,6 +46,7 @@ class inputstream {
   int fd_ = -1;
   size_t pos_ = 0, end_ = 0;
   size_t logged_ = 0;  // bytes before this index are logged or forgotten
+  uint32_t refills_ = 0;
   uint8_t buf_[16384];
 };
 

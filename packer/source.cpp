@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -34,8 +35,7 @@ void resolve(const char* host, sockaddr_in* sin, char* display, size_t size) {
   hostent* h = gethostbyname(host);
   if (!h || !h->h_addr_list[0]) {
     herror(host);
-    errf("TCP Host error %s\n", host);
-    my_exit(exitfail);
+    fatalf("TCP Host error %s\n", host);
   }
   sin->sin_family = static_cast<sa_family_t>(h->h_addrtype);
   memcpy(&sin->sin_addr, h->h_addr_list[0], h->h_length < 4 ? h->h_length : 4);
@@ -49,10 +49,7 @@ uint16_t portnumber(const char* port) {
   uint32_t value = atoimod(port, &nonzero);
   if (nonzero) return htons(static_cast<uint16_t>(value));
   servent* se = getservbyname(port, "tcp");
-  if (!se) {
-    errf("TCP %s: bad port number\n", port);
-    my_exit(exitfail);
-  }
+  if (!se) fatalf("TCP %s: bad port number\n", port);
   return static_cast<uint16_t>(se->s_port);
 }
 
@@ -74,14 +71,22 @@ int connectnow(int s, const sockaddr_in& sin) {
   return err;
 }
 
+// An exchange switched off or a cable pulled leaves no trace on an idle
+// link: probe it, so that a dead peer ends the input like a read error,
+// about two minutes after the last byte.
+void keepalive(int s) {
+  const int on = 1, idle = 60, interval = 10, probes = 6;
+  setsockopt(s, SOL_SOCKET, SO_KEEPALIVE, &on, sizeof on);
+  setsockopt(s, IPPROTO_TCP, TCP_KEEPIDLE, &idle, sizeof idle);
+  setsockopt(s, IPPROTO_TCP, TCP_KEEPINTVL, &interval, sizeof interval);
+  setsockopt(s, IPPROTO_TCP, TCP_KEEPCNT, &probes, sizeof probes);
+}
+
 }  // namespace
 
 int tcp_connect(const char* host, const char* port) {
   int s = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  if (s < 0) {
-    errf("TCP socket() error.  %d - %s.\n", errno, strerror(errno));
-    my_exit(exitfail);
-  }
+  if (s < 0) fatalf("TCP socket() error.  %d - %s.\n", errno, strerror(errno));
   trace("mark1");
   sockaddr_in sin{};
   sin.sin_family = AF_INET;
@@ -95,10 +100,10 @@ int tcp_connect(const char* host, const char* port) {
        ntohs(sin.sin_port));
   trace("mark4a");
   if (int err = connectnow(s, sin)) {
-    errf("TCP - Can't connect %d - %s.\n", err, strerror(err));
     close(s);
-    my_exit(exitfail);
+    fatalf("TCP - Can't connect %d - %s.\n", err, strerror(err));
   }
+  keepalive(s);
   trace("mark5");
   return s;
 }
@@ -110,12 +115,10 @@ void openinput(const char* path, const char* host, const char* port) {
     cdrfp.attach(tcp_connect(host, port));
   } else {
     // A serial device is read with the line settings it already has; it
-    // must not become the controlling terminal of a daemon.
-    int fd = open(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
-    if (fd < 0) {
-      errf("Can't open input %s   errno=%d\n", path, errno);
-      my_exit(exitfail);
-    }
+    // must not become the controlling terminal of a daemon. Opening a FIFO
+    // or a line that waits for its carrier may block.
+    int fd = waitopen(path, O_RDONLY | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) fatalf("Can't open input %s   errno=%d\n", path, errno);
     cdrfp.attach(fd);
   }
 }

@@ -13,6 +13,7 @@
 #include "exit.h"
 #include "filter.h"
 #include "listing.h"
+#include "rawin.h"
 #include "settings.h"
 
 uint32_t reccount;
@@ -112,6 +113,26 @@ int writeline(const char* line) {
   return 0;
 }
 
+// The hourly file may be moved or removed while it is open (an archive
+// script, an operator): the lines written to it would then be lost to the
+// store. Its path is compared with the open file at the first line after
+// each read from the input, and at most once a second in between.
+time_t checkedat = 0;  // when hourfilegone() last looked
+uint32_t checkedrefill = 0;
+
+bool hourfilegone() {
+  if (secs_now == checkedat && cdrfp.refills() == checkedrefill) return false;
+  checkedat = secs_now;
+  checkedrefill = cdrfp.refills();
+  struct stat open, named;
+  if (fstat(tavfp.fd, &open) != 0) return false;
+  if (stat(tavfp.path.c_str(), &named) == 0 && named.st_dev == open.st_dev &&
+      named.st_ino == open.st_ino)
+    return false;
+  errf("WARNING: cdrfile [%s] was moved or removed; making it again\n", tavfp.path.c_str());
+  return true;
+}
+
 }  // namespace
 
 void resetstore() {
@@ -119,6 +140,8 @@ void resetstore() {
   firstoutcall = 1;
   lasttrec = mpct{};
   flushingpacker = 0;
+  checkedat = 0;
+  checkedrefill = 0;
   if (tavfp.fd > STDERR_FILENO) close(tavfp.fd);
   tavfp = cdrstream{};
 }
@@ -137,7 +160,7 @@ int output_call(const pkrecord* pk) {
       tavfp.path = "stdout";
       firstoutcall = 0;
     }
-  } else if (tavfp.fd < 0 || !samehour(gmpct, lasttrec)) {
+  } else if (tavfp.fd < 0 || !samehour(gmpct, lasttrec) || hourfilegone()) {
     // A file that failed to open is tried again by the next call.
     if (int rc = switchhour()) return rc;
   }

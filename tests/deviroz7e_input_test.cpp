@@ -6,10 +6,13 @@
 #include <gtest/gtest.h>
 #include <netdb.h>
 #include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <sys/socket.h>
+#include <sys/syscall.h>
 #include <termios.h>
 #include <unistd.h>
 
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -109,9 +112,11 @@ class listener {
     close(c);
     return -1;
   }
+  // Accepts one connection; its descriptor, or -1.
+  int acceptone() const { return accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC); }
   // Accepts one connection, sends data, then closes it.
   void serve(const std::string& data) {
-    int c = accept(fd_, nullptr, nullptr);
+    int c = acceptone();
     if (c < 0) return;
     (void)!write(c, data.data(), data.size());
     close(c);
@@ -219,6 +224,56 @@ TEST(Deviroz7eInput, LeadingColonMeansStandardInput) {
   procresult r = runproc(job, neaxcall(0));
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(r.out, neaxline(0));
+}
+
+// The descriptor of the first socket a process holds, duplicated into this
+// one (the process must be a child of ours); -1 if it cannot be had.
+int socketof(pid_t pid) {
+  int pidfd = static_cast<int>(syscall(SYS_pidfd_open, pid, 0));
+  if (pidfd < 0) return -1;
+  int got = -1;
+  for (int fd = 3; fd < 64 && got < 0; ++fd) {
+    char link[64] = "";
+    std::string path = "/proc/" + std::to_string(pid) + "/fd/" + std::to_string(fd);
+    if (readlink(path.c_str(), link, sizeof link - 1) > 0 && strncmp(link, "socket:", 7) == 0)
+      got = static_cast<int>(syscall(SYS_pidfd_getfd, pidfd, fd, 0));
+  }
+  close(pidfd);
+  return got;
+}
+
+// A peer that vanishes (powered off, cable pulled) sends nothing more, not
+// even a reset: the link is probed after a minute without traffic, every
+// ten seconds, six times, so that such a peer ends the input like a read
+// error two minutes after the last byte. (tests/stress runs the whole wait.)
+TEST(Deviroz7eInput, TcpLinkIsProbedWhenIdle) {
+  listener l;
+  ASSERT_TRUE(l.ok());
+  int peer = -1;
+  std::thread server([&] { peer = l.acceptone(); });
+  childproc p(packer(bin, {"-v", "-i", "127.0.0.1:" + std::to_string(l.port())}));
+  server.join();
+  ASSERT_TRUE(p.waitfor_err("Rec: 0 "));
+  int s = socketof(p.pid());
+  if (s < 0) GTEST_SKIP() << "cannot take the packer's socket here: " << strerror(errno);
+  const struct {
+    int level, name, value;
+  } options[] = {
+      {SOL_SOCKET, SO_KEEPALIVE, 1},
+      {IPPROTO_TCP, TCP_KEEPIDLE, 60},
+      {IPPROTO_TCP, TCP_KEEPINTVL, 10},
+      {IPPROTO_TCP, TCP_KEEPCNT, 6},
+  };
+  for (const auto& o : options) {
+    int value = -1;
+    socklen_t len = sizeof value;
+    EXPECT_EQ(getsockopt(s, o.level, o.name, &value, &len), 0);
+    EXPECT_EQ(value, o.value) << "option " << o.name;
+  }
+  close(s);
+  close(peer);  // the packer ends at the end of the input
+  procresult r = p.wait();
+  EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
 }
 
 // A connection that stays pending on loopback: the listener accepts

@@ -32,6 +32,7 @@ target_include_directories(mksample PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
 add_executable(pktav_e2e
   support/e2e.cpp
   busy_signals_test.cpp
+  faults_test.cpp
   support/md110rec.cpp
   support/neaxrec.cpp
   deviroz7e_cli_test.cpp
