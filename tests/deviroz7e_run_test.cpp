@@ -75,7 +75,7 @@ TEST(Deviroz7eRun, StatisticsLineNeverSplitsTheByteTrace) {
   p.writein(neaxcall(0).substr(0, 60));
   ASSERT_TRUE(p.waitfor_err(" 34 32 30 31"));  // the station's digits have been read
   p.signal(SIGALRM);
-  ASSERT_TRUE(waitfor_count(p, " Rec: 0 ", 2));  // before the record, and now
+  ASSERT_TRUE(p.waitfor_err(" Rec: 0 ", 10000, 2));  // before the record, and now
   p.writein(neaxcall(0).substr(60));
   p.closein();
   procresult r = p.wait();
@@ -93,7 +93,7 @@ TEST(Deviroz7eRun, UserSignalTogglesTheRawLog) {
   job.cwd = dir.path();
   childproc p(job);
   // Every record handled shows one debug line ending in its reject count.
-  auto waitrecords = [&](int n) { return waitfor_count(p, " - rejcnt 0\n", n); };
+  auto waitrecords = [&](int n) { return p.waitfor_err(" - rejcnt 0\n", 10000, n); };
   // Logging is on from the start (-R): records 0 and 1 are logged.
   p.writein(neaxcalls(0, 2));
   ASSERT_TRUE(waitrecords(2));
@@ -125,7 +125,7 @@ TEST(Deviroz7eRun, UserSignalTwiceBeforeAnyByteTouchesNoFile) {
   p.signal(SIGUSR1);
   ASSERT_TRUE(p.waitfor_err("now dolograw=1\n"));
   p.signal(SIGUSR1);
-  ASSERT_TRUE(waitfor_count(p, "now dolograw=0\n", 2));
+  ASSERT_TRUE(p.waitfor_err("now dolograw=0\n", 10000, 2));
   p.closein();
   procresult r = p.wait();
   EXPECT_EQ(r.code, 0) << describe(r);

@@ -37,11 +37,6 @@ class Deviroz7e : public packertest {
   }
 };
 
-std::string dialled(const pkrecord& pk) { return std::string(pk.pk_dialled, 24); }
-std::string right(const std::string& digits) {
-  return std::string(24 - digits.size(), ' ') + digits;
-}
-
 TEST_F(Deviroz7e, DecodesTheFieldsOfAnARecord) {
   neaxfields f;
   f.start = "0305140436";
@@ -261,13 +256,6 @@ neaxfields erecord(int edur) {
   e.trunk = "000045";
   e.station = "000123";
   return e;
-}
-
-std::vector<pkrecord> drain(const pabxmodule& mod) {
-  std::vector<pkrecord> calls;
-  pkrecord pk;
-  while (mod.dequeue(&pk)) calls.push_back(pk);
-  return calls;
 }
 
 TEST_F(Deviroz7e, PairedRecordTakesThePartnersStation) {

@@ -20,17 +20,8 @@ class Diziziv7 : public packertest {
     placerecord(neaxrecord(f), 131);
     EXPECT_EQ(mod.packrec(&pkcall), 0);
   }
-  std::vector<pkrecord> drain() {
-    std::vector<pkrecord> calls;
-    pkrecord pk;
-    while (mod.dequeue(&pk)) calls.push_back(pk);
-    return calls;
-  }
+  std::vector<pkrecord> drain() { return ::drain(mod); }
 };
-
-std::string right(const std::string& digits) {
-  return std::string(24 - digits.size(), ' ') + digits;
-}
 
 TEST_F(Diziziv7, VersionAndFraming) {
   EXPECT_STREQ(mod.pakver, "3.11 Diziziv7 #13  ");

@@ -30,11 +30,6 @@ class Md11bc12 : public packertest {
   pkrecord decoded(const md110fields& f) { return decoded(md110record(f)); }
 };
 
-std::string dialled(const pkrecord& pk) { return std::string(pk.pk_dialled, 24); }
-std::string right(const std::string& digits) {
-  return std::string(24 - digits.size(), ' ') + digits;
-}
-
 void expectparties(const pkrecord& pk, const char* trunk, const char* station, const char* what) {
   EXPECT_STREQ(bcd2a(pk.pk_trunk), trunk) << what;
   EXPECT_STREQ(bcd2a(pk.pk_station), station) << what;

@@ -117,17 +117,3 @@ std::string usagetext(bool tcp) {
   }
   return s;
 }
-
-int occurrences(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (size_t p = 0; (p = text.find(needle, p)) != std::string::npos; p += needle.size()) ++n;
-  return n;
-}
-
-bool waitfor_count(childproc& p, const std::string& needle, int n, int timeout_ms) {
-  for (int waited = 0; occurrences(p.err(), needle) < n; waited += 20) {
-    if (waited >= timeout_ms) return false;
-    usleep(20000);
-  }
-  return true;
-}

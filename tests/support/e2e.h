@@ -31,9 +31,3 @@ std::string md110calls(int first, int count);
 
 // The usage text, with the rows of a TCP-capable build or without them.
 std::string usagetext(bool tcp);
-
-// How many times needle occurs in text.
-int occurrences(const std::string& text, const std::string& needle);
-
-// Waits until the program's standard error holds needle at least n times.
-bool waitfor_count(childproc& p, const std::string& needle, int n, int timeout_ms = 10000);

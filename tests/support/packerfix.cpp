@@ -39,11 +39,21 @@ void placerecord(const std::string& rec, int last) {
 }
 
 void drainqueues() {
-  pkrecord scratch;
-  while (deviroz7e_module.dequeue(&scratch)) {
-  }
-  while (diziziv7_module.dequeue(&scratch)) {
-  }
+  drain(deviroz7e_module);
+  drain(diziziv7_module);
+}
+
+std::vector<pkrecord> drain(const pabxmodule& mod) {
+  std::vector<pkrecord> calls;
+  pkrecord pk;
+  while (mod.dequeue(&pk)) calls.push_back(pk);
+  return calls;
+}
+
+std::string dialled(const pkrecord& pk) { return std::string(pk.pk_dialled, 24); }
+
+std::string right(const std::string& digits) {
+  return std::string(24 - digits.size(), ' ') + digits;
 }
 
 void packertest::SetUp() {

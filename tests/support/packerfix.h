@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "pabx/pabx.h"
 #include "packer/ptime.h"
@@ -25,6 +26,15 @@ void placerecord(const std::string& rec, int last);
 
 // Empties the queues of every NEAX module linked into the tests.
 void drainqueues();
+
+// Every call the module still holds, oldest first.
+std::vector<pkrecord> drain(const pabxmodule& mod);
+
+// The 24 dialled-digit characters of a packed call.
+std::string dialled(const pkrecord& pk);
+
+// digits flush right in 24 characters, as dialled digits are stored.
+std::string right(const std::string& digits);
 
 class packertest : public ::testing::Test {
  protected:

@@ -95,17 +95,16 @@ bool plumb(const procspec& job, plumbing& p) {
   }
   if (p.child[0] >= 0) {
     what = job.stdoutpath.empty() ? "a capture file" : job.stdoutpath;
-    p.child[1] = job.stdoutpath.empty() ? (p.out = capturefile())
-                                         : open(job.stdoutpath.c_str(),
-                                                O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    p.child[1] = job.stdoutpath.empty()
+                     ? (p.out = capturefile())
+                     : open(job.stdoutpath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   }
   if (p.child[1] >= 0) {
     what = "a capture file";
     p.child[2] = p.err = capturefile();
   }
   if (p.child[2] >= 0) return true;
-  ADD_FAILURE() << "cannot open " << what << " for " << job.argv[0] << ": "
-                << std::strerror(errno);
+  ADD_FAILURE() << "cannot open " << what << " for " << job.argv[0] << ": " << std::strerror(errno);
   closeall(p);
   return false;
 }
@@ -200,19 +199,9 @@ pid_t launch(const procspec& job, const plumbing& p, std::string& why) {
   close(report[0]);
   if (pid < 0) why = std::string("fork: ") + std::strerror(forkerr);
   if (n == sizeof f) {
-    why =
-        (f.inchdir != 0 ? "chdir " + job.cwd : std::string("exec")) + ": " + std::strerror(f.err);
+    why = (f.inchdir != 0 ? "chdir " + job.cwd : std::string("exec")) + ": " + std::strerror(f.err);
   }
   return pid;
-}
-
-int occurrences(const std::string& text, const std::string& needle) {
-  int n = 0;
-  for (auto at = text.find(needle); at != std::string::npos;
-       at = text.find(needle, at + std::max<std::size_t>(needle.size(), 1))) {
-    ++n;
-  }
-  return n;
 }
 
 enum class fed { all, refused, stuck };
@@ -251,6 +240,15 @@ fed feed(int fd, const std::string& data, clk::time_point deadline) {
 }
 
 }  // namespace
+
+int occurrences(const std::string& text, const std::string& needle) {
+  int n = 0;
+  for (auto at = text.find(needle); at != std::string::npos;
+       at = text.find(needle, at + std::max<std::size_t>(needle.size(), 1))) {
+    ++n;
+  }
+  return n;
+}
 
 std::string describe(const procresult& r) {
   std::ostringstream s;

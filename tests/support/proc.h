@@ -14,6 +14,9 @@
 #include <string>
 #include <vector>
 
+// How many times needle occurs in text, not overlapping.
+int occurrences(const std::string& text, const std::string& needle);
+
 // How a program ended and what it wrote.
 struct procresult {
   bool exited = false;  // ended by exit; `code` is its status
