@@ -25,7 +25,10 @@ void inputstream::close() {
 
 void inputstream::reset() {
   if (fd_ > STDERR_FILENO) ::close(fd_);
-  attach(-1);
+  fd_ = -1;
+  pos_ = end_ = logged_ = 0;
+  refills_ = 0;
+  atend_ = nullptr;
 }
 
 bool inputstream::synclog() {
@@ -57,6 +60,7 @@ void inputstream::refill() {
     }
     if (n < 0 && errno == EAGAIN) continue;
     if (doXdebug) errf("\nEOF reached.\n");
+    if (atend_) atend_();
     my_exit(exitok);
   }
 }

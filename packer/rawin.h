@@ -33,6 +33,10 @@ class inputstream {
     return buf_[pos_++];
   }
 
+  // What the end of the input does instead of the orderly exit; a harness
+  // that runs the reader over data of its own sets one that does not return.
+  void setend(void (*atend)()) { atend_ = atend; }
+
   // Writes the bytes taken since the last call to the raw log while logging
   // is on, and forgets them while it is off. False when the log failed (its
   // message is written); the bytes are then dropped.
@@ -47,6 +51,7 @@ class inputstream {
   size_t pos_ = 0, end_ = 0;
   size_t logged_ = 0;  // bytes before this index are logged or forgotten
   uint32_t refills_ = 0;
+  void (*atend_)() = nullptr;
   uint8_t buf_[16384];
 };
 

@@ -55,12 +55,16 @@ pktav_discover_tests(pktav_e2e)
 
 set_target_properties(pktav_unit pktav_e2e mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
-# Coverage-guided fuzzing of the decoders (clang only): -DPKTAV_FUZZ=ON.
+# Coverage-guided fuzzing (clang only): -DPKTAV_FUZZ=ON. Each target gets a
+# short run as a test; tests/stress/run gives each ten million executions.
 if(PKTAV_FUZZ)
-  add_executable(fuzz_decoders fuzz_decoders.cpp support/testselect.cpp)
-  target_link_libraries(fuzz_decoders PRIVATE pabx_deviroz7e pabx_diziziv7 pabx_md11bc12 pktavcore pabxdep)
-  target_compile_options(fuzz_decoders PRIVATE -fsanitize=fuzzer)
-  target_link_options(fuzz_decoders PRIVATE -fsanitize=fuzzer)
-  set_target_properties(fuzz_decoders PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
-  add_test(NAME fuzz_decoders COMMAND fuzz_decoders -max_total_time=30 -max_len=300 -seed=1)
+  foreach(target fuzz_decoders fuzz_stream fuzz_options fuzz_time)
+    add_executable(${target} ${target}.cpp support/testselect.cpp)
+    target_link_libraries(${target} PRIVATE pabx_deviroz7e pabx_diziziv7 pabx_md11bc12 pktavcore pabxdep)
+    target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
+    target_link_options(${target} PRIVATE -fsanitize=fuzzer)
+    set_target_properties(${target} PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+    add_dependencies(${target} netjail)
+    add_test(NAME ${target} COMMAND ${NETJAIL} -g -f $<TARGET_FILE:${target}> -max_total_time=15 -max_len=4096 -seed=1 -close_fd_mask=2)
+  endforeach()
 endif()
