@@ -6,18 +6,11 @@
 
 #include <string>
 
-#include "support/e2e.h"
+#include "support/builds.h"
 
 namespace {
 
-struct build {
-  const char* name;
-  std::string bin;
-};
-
-void PrintTo(const build& b, std::ostream* os) { *os << b.name; }
-
-class BusySignals : public ::testing::TestWithParam<build> {
+class BusySignals : public ::testing::TestWithParam<packerbuild> {
  protected:
   // The packer reading /dev/zero, raw log on into /dev/null.
   procspec busy() const { return packer(GetParam().bin, {"-i", "/dev/zero", "-R", "/dev/null"}); }
@@ -40,10 +33,6 @@ TEST_P(BusySignals, EachSignalIsActedOnWhileInputIsAlwaysReady) {
   EXPECT_NE(r.err.find("\ndo_terminate() sig=15\n"), std::string::npos) << r.err;
 }
 
-INSTANTIATE_TEST_SUITE_P(Builds, BusySignals,
-                         ::testing::Values(build{"deviroz7e", PKTAV_DEVIROZ7E},
-                                           build{"diziziv7", PKTAV_DIZIZIV7},
-                                           build{"md11bc12", PKTAV_MD11BC12}),
-                         [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Builds, BusySignals, ::testing::ValuesIn(allbuilds), buildname);
 
 }  // namespace

@@ -7,6 +7,7 @@
 
 #include <cstdio>
 #include <string>
+#include <vector>
 
 #include "support/e2e.h"
 #include "support/tmpdir.h"
@@ -47,6 +48,40 @@ TEST(Faults, FileSizeLimitIsAWriteFailureNotASilentEnd) {
       occurrences(r.err, "ERROR: can't write to cdrfile [" + hourfile(dir, 10) + "] errno=27\n"),
       57 - fit)
       << r.err;
+  EXPECT_EQ(r.err.substr(r.err.size() - 23), "\n\nmy_exit: errcode = 1\n");
+}
+
+// A full disk: a small tmpfs, mounted in a private mount namespace (as a
+// user, inside a user namespace of its own), holds the store.
+TEST(Faults, FullDiskEndsWithWholeLinesAndOffersTheQueue) {
+  tmpdir dir;
+  const std::string mnt = dir.file("mnt"), out = dir.file("out");
+  ASSERT_EQ(mkdir(mnt.c_str(), 0700), 0);
+  ASSERT_EQ(mkdir(out.c_str(), 0700), 0);
+  std::string input;
+  for (int i = 0; i < 1000; ++i) input += bulkcall(recordformat::neax, i);
+  writefile(dir.file("in"), input);
+  // The store is copied out before the namespace, and its tmpfs, goes.
+  const std::string script =
+      "mount -t tmpfs -o size=16k tmpfs \"$0\" || exit 97\n"
+      "\"$@\"; rc=$?; cp -a \"$0\"/. " +
+      out + "/ || exit 98; exit $rc";
+  std::vector<std::string> argv = {"/usr/bin/unshare", "--mount"};
+  if (geteuid() != 0) argv.push_back("--map-root-user");
+  argv.insert(argv.end(),
+              {"/bin/sh", "-c", script, mnt, bin, "-v", "-i", dir.file("in"), "-o", mnt});
+  procresult r = runproc({.argv = argv, .env = {"TZ=UTC"}});
+  if (r.code == 97 || r.err.find("unshare: ") != std::string::npos)
+    GTEST_SKIP() << "no tmpfs can be mounted here: " << r.err;
+  ASSERT_TRUE(r.exited && r.code == 1) << describe(r);
+
+  const std::string store = readfile(out + hourfile(dir, 10).substr(dir.path().size()));
+  std::string lines;
+  for (int i = 0; lines.size() < store.size(); ++i) lines += bulkline(recordformat::neax, i);
+  EXPECT_FALSE(store.empty());
+  EXPECT_TRUE(store == lines) << "the store is not whole lines of the calls in order";
+  // The call that found the disk full, then the 23 the queue still held.
+  EXPECT_EQ(occurrences(r.err, "] errno=28\n"), 24) << r.err;
   EXPECT_EQ(r.err.substr(r.err.size() - 23), "\n\nmy_exit: errcode = 1\n");
 }
 

@@ -33,6 +33,9 @@ add_executable(pktav_e2e
   support/e2e.cpp
   busy_signals_test.cpp
   faults_test.cpp
+  storm_test.cpp
+  termination_test.cpp
+  hostile_cli_test.cpp
   support/md110rec.cpp
   support/neaxrec.cpp
   deviroz7e_cli_test.cpp
@@ -49,8 +52,11 @@ target_compile_definitions(pktav_e2e PRIVATE
   PKTAV_MD11BC12="$<TARGET_FILE:pktav-md11bc12>"
   MKSAMPLE="$<TARGET_FILE:mksample>"
   NETJAIL="${NETJAIL}"
+  TAILCLIP_BIN="$<TARGET_FILE:tailclip>"
+  KELVOSTART_BIN="$<TARGET_FILE:kelvostart_localkelvo>"
   EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
-add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 mksample)
+add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 mksample tailclip
+  kelvostart_localkelvo)
 pktav_discover_tests(pktav_e2e)
 
 set_target_properties(pktav_unit pktav_e2e mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})

@@ -48,13 +48,19 @@ std::string neaxcall(int i) {
 
 namespace {
 
+// A CDR line of the test calls: `first` the first party, trunk 12, ending
+// on 1 January of this year at hh:mm, 45 ticks long.
+std::string lineof(int first, int hh, int mm, int flags) {
+  char line[96];
+  snprintf(line, sizeof line, ":%d|12|5551234|0101%s%02d%02d00|45|3||%02x\n", first,
+           thisyear().c_str(), hh, mm, flags);
+  return line;
+}
+
 // The line of call i (see neaxcall and md110call) with these flags.
 std::string callline(int i, int flags) {
-  char line[96];
   int end = i + 3;
-  snprintf(line, sizeof line, ":%d|12|5551234|0101%s%02d%02d00|45|3||%02x\n", 4201 + i,
-           thisyear().c_str(), 10 + end / 60, end % 60, flags);
-  return line;
+  return lineof(4201 + i, 10 + end / 60, end % 60, flags);
 }
 
 // Items first to first + count - 1, concatenated.
@@ -116,4 +122,23 @@ std::string usagetext(bool tcp) {
     if (!tcprow || tcp) s += std::string(line) + "\n";
   }
   return s;
+}
+
+std::string bulkcall(recordformat f, int i) {
+  const std::string station = std::to_string(100000 + i);
+  if (f == recordformat::md110) {
+    md110fields m;
+    m.stamp = "01011030";
+    m.second = station;
+    return md110record(m);
+  }
+  neaxfields n;
+  n.station = station;
+  n.start = "0101102700";
+  n.end = "0101103000";
+  return neaxrecord(n);
+}
+
+std::string bulkline(recordformat f, int i) {
+  return lineof(100000 + i, 10, 30, f == recordformat::md110 ? 0x01 : 0x02);
 }

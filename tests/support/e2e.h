@@ -29,5 +29,12 @@ std::string md110call(int i);
 std::string md110line(int i);
 std::string md110calls(int first, int count);
 
+// Call number i (0 to 899,999) of a long stream, as a NEAX or an MD110
+// record: station 100000 + i, trunk 12, ending on 1 January of the current
+// year at 10:30 after 45 ticks; and the CDR line it becomes.
+enum class recordformat { neax, md110 };
+std::string bulkcall(recordformat f, int i);
+std::string bulkline(recordformat f, int i);
+
 // The usage text, with the rows of a TCP-capable build or without them.
 std::string usagetext(bool tcp);

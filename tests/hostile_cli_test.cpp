@@ -1,0 +1,78 @@
+// Hostile command lines: every option of every program given empty,
+// 100 KiB long, invalid UTF-8, format directives and option-like values,
+// and long runs of empty words. No program may crash or be caught by the
+// sanitizers (in the sanitizer build); each ends with a status of its own.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "support/builds.h"
+#include "support/tmpdir.h"
+
+namespace {
+
+constexpr int sanitizerfound = 86;  // the status the sanitizers end with here
+
+// Colons are left out: in the TCP build an -i value with one is a host
+// name to look up, and this test asks no name server.
+const std::vector<std::string> hostilevalues = {
+    "",   std::string(100 << 10, 'A'), "\xff\xfe\x80\x01\x7f", "%s%n%x%s%n", "-", "--",
+    "-i", std::string(300, '9'),
+};
+
+// Runs a program in `dir` with one record on standard input and checks it
+// ended by itself, with one of `codes`.
+void expectsurvives(const tmpdir& dir, const std::vector<std::string>& argv,
+                    const std::vector<int>& codes, const std::string& input) {
+  procspec job{.argv = argv,
+               .env = {"TZ=UTC", "ASAN_OPTIONS=exitcode=86", "UBSAN_OPTIONS=exitcode=86"},
+               .cwd = dir.path(),
+               .stdinkind = procspec::pipe};
+  procresult r = runproc(job, input);
+  std::string shown = argv.size() > 2 ? argv[1] + " " + argv[2].substr(0, 40) : argv[0];
+  ASSERT_TRUE(r.exited) << shown << describe(r);
+  EXPECT_NE(r.code, sanitizerfound) << shown << r.err;
+  EXPECT_TRUE(std::find(codes.begin(), codes.end(), r.code) != codes.end())
+      << shown << " ended with " << r.code << "\n"
+      << r.err.substr(0, 2000);
+}
+
+class HostileCommandLine : public ::testing::TestWithParam<packerbuild> {};
+
+TEST_P(HostileCommandLine, EveryOptionAndValue) {
+  const packerbuild& b = GetParam();
+  tmpdir dir;
+  const std::string record = bulkcall(b.format, 0);
+  // 0: the end of the input; 1: a failure; 2, 36: a store directory that
+  // cannot be made (ENOENT, ENAMETOOLONG).
+  const std::vector<int> codes = {0, 1, 2, 36};
+  for (const char* opt : {"-i", "-H", "-o", "-R", "-e", "-l", "-h"}) {
+    for (const std::string& value : hostilevalues) {
+      expectsurvives(dir, {b.bin, opt, value, "-v"}, codes, record);
+      expectsurvives(dir, {b.bin, std::string(opt) + value, "-xv"}, codes, record);
+    }
+  }
+  for (const std::string& value : hostilevalues)
+    expectsurvives(dir, {b.bin, "-v", value, value}, codes, record);
+  std::vector<std::string> empties(20000, "");
+  empties[0] = b.bin;
+  expectsurvives(dir, empties, {0}, record);
+}
+
+INSTANTIATE_TEST_SUITE_P(Builds, HostileCommandLine, ::testing::ValuesIn(allbuilds), buildname);
+
+TEST(HostileCommandLine, Tools) {
+  tmpdir dir;
+  writefile(dir.file("log"), "a\nb\nc\n");
+  for (const std::string& value : hostilevalues) {
+    expectsurvives(dir, {TAILCLIP_BIN, "-n", value, "-f", "log"}, {0, 1}, "");
+    expectsurvives(dir, {TAILCLIP_BIN, "-n", "1", "-f", value}, {0, 1}, "");
+    expectsurvives(dir, {TAILCLIP_BIN, value, value}, {1}, "");
+    // kelvostart passes nothing on; the shell then finds no ./kelvo here.
+    expectsurvives(dir, {KELVOSTART_BIN, value, "-n", value}, {127}, "");
+  }
+}
+
+}  // namespace
