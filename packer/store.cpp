@@ -46,11 +46,38 @@ int makedir(const std::string& path) {
   return failcode();
 }
 
+// A run killed (SIGKILL) while one of its writes crossed a page of the
+// file may leave the first part of a line at its end: the system copies a
+// write page by page and stops between pages for such a signal. That part
+// is cut off, so that the next line does not continue it. The file is read
+// through a second descriptor, the open one being write-only.
+void cuttornline(int fd, const std::string& path) {
+  int rd = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
+  if (rd < 0) return;
+  struct stat st;
+  char tail[cdrlinemax];
+  ssize_t n = 0;
+  off_t from = 0;
+  if (fstat(rd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    from = st.st_size > off_t{cdrlinemax} ? st.st_size - cdrlinemax : 0;
+    n = pread(rd, tail, static_cast<size_t>(st.st_size - from), from);
+  }
+  close(rd);
+  if (n <= 0 || tail[n - 1] == '\n') return;
+  ssize_t keep = n;
+  while (keep > 0 && tail[keep - 1] != '\n') --keep;
+  if (keep == 0 && from > 0) return;  // longer than any line: not one of ours
+  if (ftruncate(fd, from + keep) != 0) return;
+  errf("WARNING: cdrfile [%s] ended in a torn line; cut off [%.*s]\n", path.c_str(),
+       static_cast<int>(n - keep), tail + keep);
+}
+
 int openhourfile(const std::string& path) {
   closecdr();
   for (;;) {
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) {
+      cuttornline(fd, path);
       tavfp.fd = fd;
       tavfp.path = path;
       return 0;

@@ -91,6 +91,36 @@ TEST_F(Store, NewMonthMakesBothDirectories) {
             ":4201|12||010104000004|45|||00\n");
 }
 
+// What an earlier run left at the end of the hour file, and what stays of
+// it when the next line is appended.
+TEST_F(Store, TornLineOfAnEarlierRunIsCutOff) {
+  const std::string file = hourfile("03_2003/05_03_2003/05_03_2003:14");
+  const std::string line = ":4201|12||050303141000|45|||00\n";
+  const std::string foreign(200, 'x');  // no line of ours is that long
+  const struct {
+    std::string left, kept;
+  } cases[] = {
+      {"", ""},
+      {"earlier\n", "earlier\n"},
+      {"earlier\n:4201|12||0503", "earlier\n"},
+      {":42", ""},
+      {"earlier\n" + foreign, "earlier\n" + foreign},
+  };
+  ASSERT_EQ(mkdir(hourfile("03_2003").c_str(), 0755), 0);
+  ASSERT_EQ(mkdir(hourfile("03_2003/05_03_2003").c_str(), 0755), 0);
+  for (const auto& c : cases) {
+    writefile(file, c.left);
+    closecdr();
+    pkrecord a = callending(2003, 3, 5, 14, 10, 0);
+    testing::internal::CaptureStderr();
+    ASSERT_EQ(output_call(&a), 0);
+    std::string err = testing::internal::GetCapturedStderr();
+    EXPECT_EQ(readfile(file), c.kept + line) << c.left;
+    EXPECT_EQ(err.find("ended in a torn line") != std::string::npos, c.kept.size() < c.left.size())
+        << c.left;
+  }
+}
+
 TEST_F(Store, MissingOutputDirectoryFailsWithItsErrno) {
   std::string missing = outdir + "/nothere";
   cdrdir = missing.c_str();
