@@ -59,7 +59,15 @@ add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 mksampl
   kelvostart_localkelvo)
 pktav_discover_tests(pktav_e2e)
 
-set_target_properties(pktav_unit pktav_e2e mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+# Long runs, not part of the suite: tests/stress/run runs them.
+add_executable(pktav_stress stress/longrun_test.cpp support/e2e.cpp support/md110rec.cpp
+  support/neaxrec.cpp)
+target_include_directories(pktav_stress PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
+target_link_libraries(pktav_stress PRIVATE testsupport GTest::gtest_main)
+target_compile_definitions(pktav_stress PRIVATE PKTAV_DEVIROZ7E="$<TARGET_FILE:pktav-deviroz7e>")
+add_dependencies(pktav_stress pktav-deviroz7e)
+
+set_target_properties(pktav_unit pktav_e2e pktav_stress mksample PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 
 # Coverage-guided fuzzing (clang only): -DPKTAV_FUZZ=ON. Each target gets a
 # short run as a test; tests/stress/run gives each ten million executions.

@@ -6,6 +6,7 @@
 #include <pthread.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
@@ -302,6 +303,15 @@ void childproc::writein(const std::string& data, int timeout_ms) {
 void childproc::closein() {
   if (in_ >= 0) close(in_);
   in_ = -1;
+}
+
+bool childproc::drainin(int timeout_ms) {
+  const auto deadline = after(timeout_ms);
+  for (backoff b;; b.sleep()) {
+    int unread = 0;
+    if (in_ < 0 || ioctl(in_, FIONREAD, &unread) != 0 || unread == 0) return true;
+    if (ended() || clk::now() >= deadline) return false;
+  }
 }
 
 void childproc::signal(int sig) {

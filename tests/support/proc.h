@@ -62,6 +62,9 @@ class childproc {
   // closed its input is not an error of the test and is dropped.
   void writein(const std::string& data, int timeout_ms = 10000);
   void closein();
+  // Waits until the program has read everything written to its input so
+  // far; false if it has not within `timeout_ms`.
+  bool drainin(int timeout_ms = 10000);
 
   // Sends `sig` to the program itself, if it has not ended.
   void signal(int sig);
