@@ -1,0 +1,49 @@
+#!/bin/sh
+# Installs a build into a scratch DESTDIR and checks that exactly the
+# expected tree arrives: every program of build/bin in bindir, pktav-site in
+# sbindir, every man page of man/ compressed into its section, the unit, the
+# options file, the logrotate snippet, the documentation, and nothing else.
+#
+#   install_tree.sh builddir sourcedir prefix sysconfdir unitdir
+set -eu
+build=$1 source=$2 prefix=$3 sysconf=$4 unitdir=$5
+dest=$(mktemp -d)
+trap 'rm -rf "$dest"' EXIT
+
+DESTDIR=$dest cmake --install "$build" >/dev/null
+
+{
+	for program in "$build"/bin/*; do echo "$prefix/bin/${program##*/}"; done
+	echo "$prefix/sbin/pktav-site"
+	for page in "$source"/man/*.[1-9]; do
+		name=${page##*/}
+		echo "$prefix/share/man/man${name##*.}/$name.gz"
+	done
+	echo "$unitdir/pktav@.service"
+	echo "$sysconf/pktav/example.conf"
+	echo "$sysconf/logrotate.d/pktav"
+	for doc in README.md copyright changelog.gz examples/neax.smdr examples/md110.smdr examples/kelvo; do
+		echo "$prefix/share/doc/pktav/$doc"
+	done
+	echo "$prefix/share/lintian/overrides/pktav"
+} | sort >"$dest.want"
+(cd "$dest" && find . ! -type d | sed 's/^\.//' | sort) >"$dest.got"
+status=0
+diff -u "$dest.want" "$dest.got" || status=1
+rm -f "$dest.want" "$dest.got"
+
+# The pages arrive whole, and the programs can be run.
+for page in "$source"/man/*.[1-9]; do
+	name=${page##*/}
+	gzip -dc "$dest$prefix/share/man/man${name##*.}/$name.gz" | cmp -s - "$page" || {
+		echo "$name: installed page differs"
+		status=1
+	}
+done
+for program in "$dest$prefix"/bin/* "$dest$prefix/sbin/pktav-site"; do
+	[ -x "$program" ] || {
+		echo "$program: not executable"
+		status=1
+	}
+done
+exit "$status"

@@ -1,0 +1,337 @@
+// pktav-site, the runner of one site: the options file read and checked,
+// the serial line set to raw mode (a pseudo-terminal here), the run, the
+// respawn loop after a closed TCP connection (a listener of the test's own
+// on 127.0.0.1), and the rotation of the raw data log.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <csignal>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "support/e2e.h"
+#include "support/proc.h"
+#include "support/tmpdir.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr int ex_usage = 2;
+constexpr int ex_config = 78;
+const std::string bindir = PKTAV_BINDIR;
+
+// A site "hq" whose options file, store, log and run directories lie in a
+// directory of the test's own.
+class Site : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    for (const char* sub : {"store", "log", "run"}) fs::create_directory(dir_.file(sub));
+  }
+  void conf(const std::string& text) { writefile(dir_.file("hq.conf"), text); }
+  procspec site(const std::string& command, const std::string& name = "hq") {
+    return {.argv = {PKTAV_SITE, "-c", dir_.path(), command, name},
+            .env = {"TZ=UTC", "PKTAV_BINDIR=" + bindir, "PKTAV_RUNDIR=" + dir_.file("run"),
+                    "STATE_DIRECTORY=" + dir_.file("store"), "LOGS_DIRECTORY=" + dir_.file("log")},
+            .unsetenv = {"INVOCATION_ID"}};
+  }
+  // Every line in the store, the hourly files in order.
+  std::string stored() {
+    std::vector<fs::path> files;
+    for (const auto& e : fs::recursive_directory_iterator(dir_.file("store")))
+      if (e.is_regular_file()) files.push_back(e.path());
+    std::sort(files.begin(), files.end());
+    std::string all;
+    for (const auto& f : files) all += readfile(f);
+    return all;
+  }
+  bool waitfor(const std::function<bool()>& done, int timeout_ms = 10000) {
+    for (int waited = 0; waited < timeout_ms; waited += 20) {
+      if (done()) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return done();
+  }
+  tmpdir dir_;
+};
+
+TEST_F(Site, CheckShowsTheLineSettingsAndTheCommandLine) {
+  const std::string store = " -o " + dir_.file("store");
+  struct {
+    std::string conf, want;
+  } cases[] = {
+      {"PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"/dev/ttyS0\"\n",
+       "stty -F /dev/ttyS0 9600 raw -echo clocal cs8 -parenb -cstopb\n" + bindir +
+           "/pktav-deviroz7e -i /dev/ttyS0" + store + "\n"},
+      {"PKTAV_BUILD=\"diziziv7\"\nPKTAV_INPUT=\"/dev/ttyUSB1\"\nPKTAV_SPEED=\"1200\"\n"
+       "PKTAV_FRAME=\"7E1\"\nPKTAV_STTY=\"crtscts\"\nPKTAV_RAWLOG=\"yes\"\n"
+       "PKTAV_OPTIONS=\"-e 15 -l 000100 -h000199 -xM\"\n",
+       "stty -F /dev/ttyUSB1 1200 raw -echo clocal cs7 parenb -parodd -cstopb crtscts\n" + bindir +
+           "/pktav-diziziv7 -e 15 -l 000100 -h000199 -xM -i /dev/ttyUSB1" + store + " -R " +
+           dir_.file("log") + "/hq.raw\n"},
+      {"PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"termsrv:4001\"\nPKTAV_FRAME=\"8O2\"\n",
+       bindir + "/pktav-deviroz7e -i termsrv:4001" + store + "\n"},
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/srv/in.smdr\"\nPKTAV_CDRDIR=\"/srv/cdr\"\n",
+       bindir + "/pktav-md11bc12 -i /srv/in.smdr -o /srv/cdr\n"},
+  };
+  for (const auto& c : cases) {
+    conf(c.conf);
+    procresult r = runproc(site("check"));
+    EXPECT_EQ(r.code, 0) << c.conf << describe(r);
+    EXPECT_EQ(r.out, c.want) << c.conf;
+  }
+}
+
+TEST_F(Site, WrongOptionsFilesAreRefusedWithTheSettingNamed) {
+  const std::string ok = "PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"/dev/ttyS0\"\n";
+  struct {
+    std::string conf, message;
+  } cases[] = {
+      {"PKTAV_INPUT=\"/dev/ttyS0\"\n", "PKTAV_BUILD must name a build"},
+      {"PKTAV_BUILD=\"nosuch\"\nPKTAV_INPUT=\"/dev/ttyS0\"\n", "there is no program"},
+      {"PKTAV_BUILD=\"deviroz7e\"\n", "PKTAV_INPUT must name the source"},
+      {"PKTAV_BUILD=\"diziziv7\"\nPKTAV_INPUT=\"termsrv:4001\"\n", "only the deviroz7e build"},
+      {"PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\":4001\"\n", "host:port needs a host"},
+      {"PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"in.smdr\"\n", "absolute path or host:port"},
+      {ok + "PKTAV_SPEED=\"fast\"\n", "PKTAV_SPEED"},
+      {ok + "PKTAV_FRAME=\"9N1\"\n", "PKTAV_FRAME"},
+      {ok + "PKTAV_FRAME=\"8X1\"\n", "PKTAV_FRAME"},
+      {ok + "PKTAV_RAWLOG=\"maybe\"\n", "PKTAV_RAWLOG"},
+      {ok + "PKTAV_CDRDIR=\"cdr\"\n", "PKTAV_CDRDIR"},
+      {ok + "PKTAV_OPTIONS=\"-v -n\"\n", "-n is not for a service"},
+      {ok + "PKTAV_OPTIONS=\"-xo /tmp\"\n", "-o is not for a service"},
+      {ok + "PKTAV_OPTIONS=\"-Rraw\"\n", "-R is not for a service"},
+      {ok + "PKTAV_OPTIONS=\"-e 15 -i /dev/ttyS1\"\n", "-i is not for a service"},
+      {ok + "PKTAV_OPTIONS=\"-v -l\"\n", "-l needs an argument"},
+  };
+  for (const auto& c : cases) {
+    conf(c.conf);
+    for (const char* command : {"check", "run", "respawn"}) {
+      procresult r = runproc(site(command));
+      EXPECT_EQ(r.code, ex_config) << c.conf << command << describe(r);
+      EXPECT_EQ(r.err.rfind("pktav-site: hq: ", 0), 0u) << c.conf << r.err;
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << c.conf << r.err;
+    }
+  }
+  // A site with no file, or whose name would lead elsewhere.
+  procresult r = runproc(site("check", "nosuch"));
+  EXPECT_EQ(r.code, ex_config) << describe(r);
+  EXPECT_NE(r.err.find("cannot read " + dir_.file("nosuch.conf")), std::string::npos) << r.err;
+  r = runproc(site("run", "../hq"));
+  EXPECT_EQ(r.code, ex_config) << describe(r);
+}
+
+TEST_F(Site, ABadCommandLineShowsTheUsage) {
+  for (const auto& argv :
+       std::vector<std::vector<std::string>>{{PKTAV_SITE},
+                                             {PKTAV_SITE, "-%", "check", "hq"},
+                                             {PKTAV_SITE, "start", "hq"},
+                                             {PKTAV_SITE, "check", "hq", "more"}}) {
+    procresult r = runproc({.argv = argv});
+    EXPECT_EQ(r.code, ex_usage) << describe(r);
+    EXPECT_NE(r.err.find("Usage: pktav-site [-c confdir] check|line|run|respawn|rawlog site"),
+              std::string::npos)
+        << r.err;
+  }
+}
+
+// A pseudo-terminal stands in for the serial line; it starts in the
+// terminal's default (cooked) mode, as a serial port does.
+class SerialSite : public Site {
+ protected:
+  void SetUp() override {
+    Site::SetUp();
+    master_ = posix_openpt(O_RDWR | O_NOCTTY);
+    ASSERT_GE(master_, 0);
+    ASSERT_EQ(grantpt(master_), 0);
+    ASSERT_EQ(unlockpt(master_), 0);
+    slave_ = ptsname(master_);
+    // Held open, so that the settings stay between the runs.
+    slavefd_ = open(slave_.c_str(), O_RDWR | O_NOCTTY);
+    ASSERT_GE(slavefd_, 0);
+  }
+  void TearDown() override {
+    close(slavefd_);
+    close(master_);
+  }
+  void send(const std::string& data) {
+    ASSERT_EQ(write(master_, data.data(), data.size()), static_cast<ssize_t>(data.size()));
+  }
+  int master_ = -1, slavefd_ = -1;
+  std::string slave_;
+};
+
+TEST_F(SerialSite, LineSetsRawModeSpeedAndFrame) {
+  termios t;
+  ASSERT_EQ(tcgetattr(slavefd_, &t), 0);
+  ASSERT_TRUE(t.c_lflag & ICANON);  // the trap the line settings avoid
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"" + slave_ +
+       "\"\nPKTAV_SPEED=\"1200\"\nPKTAV_FRAME=\"8N2\"\n");
+  procresult r = runproc(site("line"));
+  ASSERT_EQ(r.code, 0) << describe(r);
+  ASSERT_EQ(tcgetattr(slavefd_, &t), 0);
+  EXPECT_FALSE(t.c_lflag & (ICANON | ISIG | ECHO));
+  EXPECT_FALSE(t.c_iflag & (ICRNL | IXON | ISTRIP));
+  EXPECT_TRUE(t.c_cflag & CLOCAL);
+  // A pseudo-terminal knows no parity and only 8 data bits; the words for
+  // the other frames are checked with check.
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS8));
+  EXPECT_EQ(t.c_cflag & (PARENB | CSTOPB), static_cast<tcflag_t>(CSTOPB));
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B1200));
+}
+
+TEST_F(SerialSite, LineLeavesOtherSourcesAndWrongFilesToRun) {
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"termsrv:4001\"\n");
+  EXPECT_EQ(runproc(site("line")).code, 0);
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"" + slave_ + "\"\nPKTAV_FRAME=\"9N1\"\n");
+  EXPECT_EQ(runproc(site("line")).code, 0);
+  termios t;
+  ASSERT_EQ(tcgetattr(slavefd_, &t), 0);
+  EXPECT_TRUE(t.c_lflag & ICANON);
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"/dev/no-such-tty\"\n");
+  procresult r = runproc(site("line"));
+  EXPECT_EQ(r.code, 1) << describe(r);
+}
+
+// The records reach the store once the line is raw; in cooked mode the ETX
+// that ends each record is swallowed and nothing arrives at all.
+TEST_F(SerialSite, RecordsArriveOnlyAfterLine) {
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"" + slave_ + "\"\nPKTAV_OPTIONS=\"-v\"\n");
+  {
+    childproc cooked(site("run"));
+    ASSERT_TRUE(cooked.waitfor_err("Rec: 0 "));
+    send(neaxcalls(0, 25));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    cooked.signal(SIGTERM);
+    procresult r = cooked.wait();
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_EQ(occurrences(r.err, "Rec: 0 "), occurrences(r.err, "Rec: ")) << r.err;
+    EXPECT_EQ(stored(), "");
+  }
+  tcflush(slavefd_, TCIOFLUSH);
+  ASSERT_EQ(runproc(site("line")).code, 0);
+  childproc raw(site("run"));
+  ASSERT_TRUE(raw.waitfor_err("Rec: 0 "));
+  send(neaxcalls(0, 25));
+  EXPECT_TRUE(waitfor([&] { return stored() == neaxlines(0, 2); })) << stored();
+  raw.signal(SIGTERM);
+  procresult r = raw.wait();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(stored(), neaxlines(0, 25));
+}
+
+TEST_F(Site, RunNeedsAStoreItCanWrite) {
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"/dev/null\"\nPKTAV_CDRDIR=\"" +
+       dir_.file("nosuch") + "\"\n");
+  procresult r = runproc(site("run"));
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_NE(r.err.find("the store " + dir_.file("nosuch") + " is not a directory"),
+            std::string::npos)
+      << r.err;
+}
+
+// A listener on 127.0.0.1 that serves one connection at a time.
+class listener {
+ public:
+  listener() {
+    fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sin{};
+    sin.sin_family = AF_INET;
+    sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof sin;
+    ok_ = bind(fd_, reinterpret_cast<sockaddr*>(&sin), len) == 0 && listen(fd_, 1) == 0 &&
+          getsockname(fd_, reinterpret_cast<sockaddr*>(&sin), &len) == 0;
+    port_ = ntohs(sin.sin_port);
+  }
+  ~listener() {
+    if (conn_ >= 0) close(conn_);
+    close(fd_);
+  }
+  bool ok() const { return ok_; }
+  int port() const { return port_; }
+  // Waits for the next connection (closing the one before).
+  bool accept() {
+    if (conn_ >= 0) close(conn_);
+    conn_ = ::accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    return conn_ >= 0;
+  }
+  bool send(const std::string& data) {
+    return write(conn_, data.data(), data.size()) == static_cast<ssize_t>(data.size());
+  }
+  void hangup() {
+    close(conn_);
+    conn_ = -1;
+  }
+
+ private:
+  int fd_ = -1, conn_ = -1, port_ = 0;
+  bool ok_ = false;
+};
+
+// The exchange closes the connection: pktav writes what it holds and ends
+// with 0, and respawn starts it again. The raw log is moved aside and
+// reopened on the way; SIGTERM ends the run and the loop.
+TEST_F(Site, RespawnStartsAgainAfterTheLinkClosesAndRawlogReopensTheLog) {
+  listener exchange;
+  ASSERT_TRUE(exchange.ok());
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"127.0.0.1:" + std::to_string(exchange.port()) +
+       "\"\nPKTAV_RAWLOG=\"yes\"\nPKTAV_OPTIONS=\"-v\"\n");
+  const std::string log = dir_.file("log/hq.raw"), pidfile = dir_.file("run/hq.pid");
+  auto logsize = [&](size_t want) { return [&, want] { return readfile(log).size() == want; }; };
+
+  childproc loop(site("respawn"));
+  ASSERT_TRUE(exchange.accept());
+  ASSERT_TRUE(exchange.send(neaxcalls(0, 30)));
+  ASSERT_TRUE(waitfor(logsize(neaxcalls(0, 30).size())));
+  exchange.hangup();
+  ASSERT_TRUE(exchange.accept());  // after the pause of respawn
+  EXPECT_EQ(occurrences(loop.err(), "pktav-site: hq: ended with status 0; starting again"), 1)
+      << loop.err();
+  EXPECT_EQ(stored(), neaxlines(0, 30));
+
+  // The process id file names the running pktav.
+  std::string pid = readfile(pidfile);
+  ASSERT_FALSE(pid.empty());
+  EXPECT_EQ(readfile("/proc/" + pid.substr(0, pid.size() - 1) + "/comm"), "pktav-deviroz7e\n");
+
+  ASSERT_TRUE(exchange.send(neaxcalls(30, 30)));
+  ASSERT_TRUE(waitfor(logsize(neaxcalls(0, 60).size())));
+  fs::rename(log, log + ".1");
+  procresult r = runproc(site("rawlog"));
+  EXPECT_EQ(r.code, 0) << describe(r);
+  ASSERT_TRUE(loop.waitfor_err("now dolograw=1"));
+  ASSERT_TRUE(exchange.send(neaxcalls(60, 10)));
+  ASSERT_TRUE(waitfor(logsize(neaxcalls(60, 10).size())));
+  EXPECT_EQ(readfile(log + ".1"), neaxcalls(0, 60));
+  EXPECT_EQ(readfile(log), neaxcalls(60, 10));
+
+  loop.signal(SIGTERM);
+  r = loop.wait();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(stored(), neaxlines(0, 70));
+  EXPECT_FALSE(fs::exists(pidfile));
+  // With the site gone, rawlog has nothing to do.
+  r = runproc(site("rawlog"));
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_NE(r.err.find("not running"), std::string::npos) << r.err;
+}
+
+TEST_F(Site, RawlogNeedsASiteWithARawLog) {
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"/dev/ttyS0\"\n");
+  procresult r = runproc(site("rawlog"));
+  EXPECT_EQ(r.code, ex_config) << describe(r);
+  EXPECT_NE(r.err.find("keeps no raw log"), std::string::npos) << r.err;
+}
+
+}  // namespace
