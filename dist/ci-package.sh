@@ -1,0 +1,103 @@
+#!/bin/sh
+# The Debian package as an operator meets it, on this machine (as root, with
+# no systemd running): made by cpack from a build configured with
+# -DCMAKE_INSTALL_PREFIX=/usr, checked by lintian, installed with apt, run
+# from PATH, its unit verified, one site run the way the README says for a
+# machine without systemd, then removed and purged with nothing left.
+#
+#   dist/ci-package.sh builddir
+set -eu
+build=$1
+cd "$(dirname "$0")/.."
+fail() {
+	echo "ci-package: $*" >&2
+	exit 1
+}
+step() { printf '\n--- %s\n' "$1"; }
+
+step "man pages render with no warning"
+for page in man/*.[1-9]; do
+	head -n 1 "$page" | grep -q '^\.so ' && continue  # an alias of another page
+	out=$(groff -man -ww -z "$page" 2>&1)
+	[ -z "$out" ] || fail "$page: $out"
+done
+
+step "package"
+rm -f "$build"/pktav_*.deb
+(cd "$build" && cpack -G DEB >/dev/null)
+deb=$(realpath "$build"/pktav_*.deb)
+echo "$deb"
+
+step "lintian"
+start=$(date +%s)
+status=0
+out=$(lintian --fail-on error "$deb" 2>&1) || status=$?
+echo "$out" | grep -v 'running with root privileges' || true
+[ "$status" = 0 ] || fail "lintian reports errors"
+echo "lintian took $(($(date +%s) - start)) s"
+
+step "install"
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
+[ "$(command -v pktav-deviroz7e)" = /usr/bin/pktav-deviroz7e ] || fail "pktav-deviroz7e is not on PATH"
+for program in pktav-diziziv7 pktav-md11bc12 tailclip kelvostart pktav-site; do
+	command -v "$program" >/dev/null || fail "$program is not on PATH"
+done
+sample=/usr/share/doc/pktav/examples/neax.smdr
+installed=$(pktav-deviroz7e -v -M -i "$sample" 2>/dev/null)
+built=$("$build/bin/pktav-deviroz7e" -v -M -i examples/neax.smdr 2>/dev/null)
+[ -n "$installed" ] && [ "$installed" = "$built" ] || fail "the installed program decodes the sample differently"
+echo "the installed pktav-deviroz7e decodes the sample as the build does"
+for page in man/*.[1-9]; do
+	name=${page##*/}
+	man -w "${name%.*}" >/dev/null || fail "man finds no page ${name%.*}"
+done
+man -w pktav
+id pktav
+id -nG pktav | grep -qw dialout || fail "pktav is not in the group dialout"
+[ "$(stat -c %U:%G:%a /var/lib/pktav)" = pktav:pktav:750 ] || fail "/var/lib/pktav: $(stat -c %U:%G:%a /var/lib/pktav)"
+
+step "systemd-analyze verify"
+out=$(systemd-analyze verify pktav@ci.service 2>&1) || fail "verify: $out"
+[ -z "$out" ] || fail "verify: $out"
+echo "pktav@ci.service verifies"
+
+step "a site run without systemd, as the README says"
+cat >/etc/pktav/ci.conf <<EOF2
+PKTAV_BUILD="deviroz7e"
+PKTAV_INPUT="$sample"
+PKTAV_OPTIONS="-v -M"
+EOF2
+pktav-site check ci
+install -d -o pktav -g pktav /run/pktav
+install -d -o pktav -g pktav -m 0750 /var/lib/pktav/ci
+start-stop-daemon --start --background --make-pidfile --pidfile /run/pktav/ci.respawn \
+	--chuid pktav:pktav --umask 027 --output /var/log/pktav/ci.log \
+	--startas /usr/sbin/pktav-site -- respawn ci
+# The sample ends, pktav ends with 0, and respawn waits 5 seconds before the
+# next round: the first round is checked in that pause.
+for _ in $(seq 50); do
+	grep -q 'starting again' /var/log/pktav/ci.log 2>/dev/null && break
+	sleep 0.1
+done
+start-stop-daemon --stop --pidfile /run/pktav/ci.respawn --retry TERM/60/KILL/5 --remove-pidfile
+cat /var/log/pktav/ci.log
+grep -q 'ended with status 0; starting again in 5 seconds' /var/log/pktav/ci.log || fail "respawn did not start again"
+stored=$(find /var/lib/pktav/ci -type f | sort | xargs cat)
+[ "$stored" = "$built" ] || fail "the site's store differs from the build's output"
+[ "$(find /var/lib/pktav/ci -type f -user pktav -perm 0640 | wc -l)" -gt 0 ] || fail "the store is not the user pktav's"
+echo "the site stored the sample once, as the user pktav"
+rm -rf /etc/pktav/ci.conf /var/lib/pktav/ci /run/pktav
+
+step "remove and purge"
+DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq pktav >/dev/null
+! command -v pktav-deviroz7e >/dev/null || fail "pktav-deviroz7e is left after remove"
+[ -f /etc/pktav/example.conf ] || fail "remove took the conffiles"
+DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq pktav >/dev/null
+for path in /etc/pktav /etc/logrotate.d/pktav /var/lib/pktav /var/log/pktav /usr/share/doc/pktav \
+	/lib/systemd/system/pktav@.service /usr/sbin/pktav-site /usr/share/man/man8/pktav.8.gz; do
+	[ ! -e "$path" ] || fail "$path is left after purge"
+done
+! getent passwd pktav >/dev/null || fail "the user pktav is left after purge"
+! getent group pktav >/dev/null || fail "the group pktav is left after purge"
+! dpkg -s pktav >/dev/null 2>&1 || fail "dpkg still knows pktav"
+echo "removed and purged; nothing is left"
