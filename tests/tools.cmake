@@ -40,3 +40,10 @@ target_compile_definitions(kelvostart_test PRIVATE
   KELVO_SCRIPT="${PROJECT_SOURCE_DIR}/tools/kelvo")
 
 add_tool_test(testsupport_test support/proc_test.cpp)
+
+# Long runs: built, never run by ctest.
+add_executable(tailclip_window ${CMAKE_CURRENT_SOURCE_DIR}/stress/tailclip_window.cpp)
+target_link_libraries(tailclip_window PRIVATE testsupport)
+target_compile_definitions(tailclip_window PRIVATE TAILCLIP_BIN="$<TARGET_FILE:tailclip>")
+set_target_properties(tailclip_window PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+add_dependencies(tailclip_window tailclip)
