@@ -1,22 +1,25 @@
 // tailclip_harness: runs a program under conditions a test cannot set up
 // from outside, for the tailclip tests.
 //
-//   tailclip_harness [-u id] [-l bytes] [-s signal] [-p file] [-m file]
-//                    program [argument...]
+//   tailclip_harness [-u id] [-l bytes] [-s signal] [-c file] [-w ms]
+//                    [-p file] [-m file] program [argument...]
 //
 // -u id      runs it with that user and group id and no supplementary
 //            groups (the harness must run as root), so permissions apply.
-// -l bytes   at the moment it first empties a file (ftruncate to 0, or an
-//            open for writing with O_TRUNC), lowers its file size limit to
-//            `bytes`: from there on its writes past that size fail with
-//            EFBIG (if it ignores SIGXFSZ), as writes fail when a disk fills
-//            up under a program.
+// -l bytes   at the moment it first cuts a file (ftruncate or truncate to
+//            any length, or an open for writing with O_TRUNC), lowers its
+//            file size limit to `bytes`: from there on its writes past that
+//            size fail with EFBIG (if it ignores SIGXFSZ), as writes fail
+//            when a disk fills up under a program.
 // -s signal  at that same moment, sends it `signal`.
+// -c file    at that same moment, writes to `file` the length the file is
+//            cut to (0 for an open with O_TRUNC).
+// -w ms      at that same moment, holds it for `ms` milliseconds.
 // -p file    writes its process id to `file`.
 // -m file    writes to `file` the most memory it held at once, in KiB.
 //
-// With -l or -s the program is traced with ptrace until that moment. With
-// any of -l, -s, -p and -m it runs as a child of the harness; its memory
+// With -l, -s, -c or -w the program is traced with ptrace until that
+// moment. With any of -l, -s, -c, -w, -p and -m it runs as a child of the harness; its memory
 // figure is then its own: a process forked from a large test process would
 // count the pages it shared with it before exec.
 //
@@ -44,9 +47,11 @@ struct options {
   const char* user = nullptr;
   const char* limit = nullptr;
   int sig = 0;
+  const char* cutfile = nullptr;
+  long hold_ms = 0;
   const char* pidfile = nullptr;
   const char* rssfile = nullptr;
-  bool traced() const { return limit != nullptr || sig != 0; }
+  bool traced() const { return limit != nullptr || sig != 0 || cutfile != nullptr || hold_ms > 0; }
   bool forks() const { return traced() || pidfile != nullptr || rssfile != nullptr; }
 };
 
@@ -64,12 +69,12 @@ bool truncates(unsigned long long flags) {
   return (flags & O_TRUNC) != 0 && (flags & O_ACCMODE) != O_RDONLY;
 }
 
-// Whether the system call about to run empties a file.
-bool emptiesfile(const __ptrace_syscall_info& info) {
+// Whether the system call about to run cuts a file.
+bool cutsfile(const __ptrace_syscall_info& info) {
   const auto& call = info.entry;
   switch (call.nr) {
     case SYS_ftruncate:
-    case SYS_truncate: return call.args[1] == 0;
+    case SYS_truncate: return true;
     case SYS_openat: return truncates(call.args[2]);
 #ifdef SYS_open
     case SYS_open: return truncates(call.args[1]);
@@ -81,8 +86,9 @@ bool emptiesfile(const __ptrace_syscall_info& info) {
   }
 }
 
-// Follows the child's system calls until it is about to empty a file.
-void traceuntilemptying(pid_t child) {
+// Follows the child's system calls until it is about to cut a file; returns
+// the length it cuts it to.
+long traceuntilcut(pid_t child) {
   int status;
   if (waitpid(child, &status, 0) < 0) die("waitpid");  // its stop before exec
   if (!WIFSTOPPED(status)) die("traced program ended");
@@ -100,19 +106,24 @@ void traceuntilemptying(pid_t child) {
     }
     __ptrace_syscall_info info{};
     if (ptrace(PTRACE_GET_SYSCALL_INFO, child, sizeof info, &info) <= 0) die("ptrace");
-    if (info.op == PTRACE_SYSCALL_INFO_ENTRY && emptiesfile(info)) return;
+    if (info.op == PTRACE_SYSCALL_INFO_ENTRY && cutsfile(info)) {
+      const bool truncate = info.entry.nr == SYS_ftruncate || info.entry.nr == SYS_truncate;
+      return truncate ? static_cast<long>(info.entry.args[1]) : 0;
+    }
   }
 }
 
-// Does to the child, stopped as it empties a file, what the options ask;
-// then lets it go on alone.
-void atemptying(pid_t child, const options& o) {
+// Does to the child, stopped as it cuts a file to `length`, what the
+// options ask; then lets it go on alone.
+void atcut(pid_t child, long length, const options& o) {
   if (o.limit != nullptr) {
     const auto bytes = static_cast<rlim_t>(std::strtoull(o.limit, nullptr, 10));
     const rlimit fsize{bytes, bytes};
     if (prlimit(child, RLIMIT_FSIZE, &fsize, nullptr) != 0) die("prlimit");
   }
   if (o.sig != 0 && kill(child, o.sig) != 0) die("kill");
+  if (o.cutfile != nullptr) writenumber(o.cutfile, length);
+  if (o.hold_ms > 0) usleep(static_cast<useconds_t>(o.hold_ms * 1000));
   if (ptrace(PTRACE_DETACH, child, nullptr, 0) != 0) die("ptrace");
 }
 
@@ -138,11 +149,13 @@ void becomeuser(const char* id) {
 }
 
 bool readoptions(int argc, char** argv, options& o) {
-  for (int c; (c = getopt(argc, argv, "+u:l:s:p:m:")) != -1;) {
+  for (int c; (c = getopt(argc, argv, "+u:l:s:c:w:p:m:")) != -1;) {
     switch (c) {
       case 'u': o.user = optarg; break;
       case 'l': o.limit = optarg; break;
       case 's': o.sig = std::atoi(optarg); break;
+      case 'c': o.cutfile = optarg; break;
+      case 'w': o.hold_ms = std::atol(optarg); break;
       case 'p': o.pidfile = optarg; break;
       case 'm': o.rssfile = optarg; break;
       default: return false;
@@ -157,7 +170,8 @@ int main(int argc, char** argv) {
   options o;
   if (!readoptions(argc, argv, o)) {
     std::fprintf(stderr,
-                 "usage: %s [-u id] [-l bytes] [-s signal] [-p file] [-m file] "
+                 "usage: %s [-u id] [-l bytes] [-s signal] [-c file] [-w ms] [-p file] "
+                 "[-m file] "
                  "program [argument...]\n",
                  argv[0]);
     return harness_failed;
@@ -180,8 +194,7 @@ int main(int argc, char** argv) {
   }
   if (o.pidfile != nullptr) writenumber(o.pidfile, child);
   if (o.traced()) {
-    traceuntilemptying(child);
-    atemptying(child, o);
+    atcut(child, traceuntilcut(child), o);
   }
   return reap(child, o);
 }

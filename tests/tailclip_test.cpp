@@ -10,9 +10,13 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <set>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
+#include "support/numbered.h"
 #include "support/proc.h"
 #include "support/tmpdir.h"
 
@@ -340,7 +344,7 @@ TEST_F(TailclipTest, AFailedScratchCopyLeavesTheFileAlone) {
   EXPECT_EQ(readfile(file), lines(1, 20000));
 }
 
-// Writes that fail once the file is emptied: the scratch file must stay.
+// Writes that fail once the file is cut: the scratch file must stay.
 TEST_F(TailclipTest, AFailedRewriteKeepsTheScratchFileAndNamesIt) {
   const std::string before = lines(1, 5000);
   writefile(file, before);
@@ -357,10 +361,13 @@ TEST_F(TailclipTest, AFailedRewriteKeepsTheScratchFileAndNamesIt) {
   EXPECT_TRUE(saved == before);
   EXPECT_EQ(st.st_mode & 07777, 0600u);
   EXPECT_EQ(st.st_uid, geteuid());
-  EXPECT_EQ(readfile(file), lines(2001, 5000).substr(0, 1000));
+  // Cut to the length of the lines kept, of which only the first 1000 bytes
+  // could be written over its head.
+  const std::string kept = lines(2001, 5000);
+  EXPECT_TRUE(readfile(file) == kept.substr(0, 1000) + before.substr(1000, kept.size() - 1000));
 }
 
-// A signal to stop that comes as the file is emptied waits for its new
+// A signal to stop that comes as the file is cut waits for its new
 // content; then it ends the run as it would have.
 TEST_F(TailclipTest, AStopSignalDuringTheRewriteWaitsForTheNewContent) {
   for (const int sig : {SIGTERM, SIGINT, SIGHUP}) {
@@ -374,6 +381,64 @@ TEST_F(TailclipTest, AStopSignalDuringTheRewriteWaitsForTheNewContent) {
     EXPECT_EQ(r.err, "");
     EXPECT_EQ(readfile(file), lines(4991, 5000)) << "signal " << sig;
     EXPECT_EQ(left, std::vector<std::string>{});
+  }
+}
+
+// Another program appends numbered lines to the file, each with a single
+// write and O_APPEND, while it is trimmed again and again, the kept lines
+// filling more than one block of tailclip's buffer. Every line stays whole
+// and in order. Lines may go missing in one place only: those appended
+// between tailclip's last read and its cut, which come right after what it
+// cut the file to. Every other run goes under the harness, which names
+// that length and holds tailclip there a moment, so that lines do go there.
+TEST_F(TailclipTest, LinesAppendedWhileTrimmingStayWholeAndInOrderAndGoOnlyAtTheCut) {
+  constexpr long keep = 2500, trims = 8;
+  std::string start;
+  for (long n = 1; n <= keep + 1000; ++n) start += numberedline(n);
+  writefile(file, start);
+  appender writer(file, keep + 1001, 20);
+  const std::string cutfile = dir.file("cut");
+  std::set<std::pair<long, long>> gaps;  // (last line before, first after) seen so far
+  for (long trim = 0, from = writer.last(); trim < trims; ++trim, from = writer.last()) {
+    while (writer.last() < from + 300 && writer.error() == 0) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    const bool traced = trim % 2 == 0;
+    const std::vector<std::string> args = {"-n", std::to_string(keep), "-f", file};
+    pid_t pid = 0;
+    const procresult r = traced ? harnessed(args, {"-c", cutfile, "-w", "5"}, pid) : run(args);
+    ASSERT_TRUE(r.exited && r.code == 0 && r.err.empty()) << describe(r);
+    if (traced) {
+      EXPECT_EQ(scratchfiles(pid), std::vector<std::string>{});
+    }
+    const std::size_t cut = traced ? static_cast<std::size_t>(numberin(cutfile)) : 0;
+    // A line appended after the run shows where lines went missing, if any did.
+    for (const long ended = writer.last(); writer.last() == ended && writer.error() == 0;) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+
+    const std::vector<numbered> got = readnumbered(readfile(file));
+    std::size_t before = 0, newgaps = 0;  // lines up to the cut, gaps new in this trim
+    for (std::size_t i = 0; i < got.size(); ++i) {
+      ASSERT_GT(got[i].number, 0) << "trim " << trim << ": line " << i << " is torn";
+      if (got[i].end <= cut) ++before;
+      if (i == 0 || got[i].number == got[i - 1].number + 1) continue;
+      const std::pair<long, long> gap{got[i - 1].number, got[i].number};
+      ASSERT_GT(gap.second, gap.first) << "trim " << trim << ": line " << i << " out of order";
+      if (!gaps.insert(gap).second) continue;
+      ++newgaps;
+      const std::string missing = "trim " + std::to_string(trim) + ": lines " +
+                                  std::to_string(gap.first + 1) + " to " +
+                                  std::to_string(gap.second - 1) + " are missing";
+      if (traced) {
+        EXPECT_EQ(got[i - 1].end, cut) << missing;
+      } else {
+        EXPECT_GE(i, static_cast<std::size_t>(keep)) << missing;  // the cut comes after those
+      }
+    }
+    EXPECT_LE(newgaps, 1u) << "trim " << trim;
+    EXPECT_GE(traced ? before : got.size(), static_cast<std::size_t>(keep)) << "trim " << trim;
+    ASSERT_EQ(writer.error(), 0) << std::strerror(writer.error());
   }
 }
 

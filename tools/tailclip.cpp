@@ -3,14 +3,15 @@
 //   tailclip [-n #_lines] -f file_to_trim
 //
 // The file is copied to a private scratch file in /tmp while its line feeds
-// are counted. When it holds more lines than wanted, it is emptied and its
-// last lines are copied back into the same inode, so that its owner, its
-// permissions and its hard links stay, and a program appending to it goes on
-// writing to it. Both passes stream through one fixed buffer: memory does not
-// grow with the size of the file or the length of its lines.
+// are counted. When it holds more lines than wanted, it is cut to the length
+// of its last lines and they are copied back over its head, in the same
+// inode, so that its owner, its permissions and its hard links stay, and a
+// program appending to it goes on writing to it (rewrite() tells how its
+// lines are kept). Every pass streams through one fixed buffer: memory does
+// not grow with the size of the file or the length of its lines.
 //
-// Once the file has been emptied, the scratch file holds the only whole copy
-// of its former content; every failure from then on keeps it and names it.
+// Once the file has been cut, the scratch file holds the only whole copy of
+// its former content; every failure from then on keeps it and names it.
 
 #include <fcntl.h>
 #include <signal.h>
@@ -35,6 +36,7 @@ char filename[name_max + 1];    // the file to trim
 char tempname[name_max + 1];    // the scratch file, "/tmp/trim<pid>"
 int infile = -1;                // the file: read by the copy, then rewritten
 int tempfile = -1;              // the scratch copy
+off_t copied = 0;               // bytes of the file copied to the scratch file
 struct stat statbuf;            // the file's status, checked before each open
 bool scratchonly = false;       // only the scratch file holds the content
 sigset_t held;                  // signals held back while the file is cut
@@ -69,7 +71,7 @@ void syserr(const char* call, const char* name) {
   std::exit(status);
 }
 
-// From the emptying of the file until its new content is on disk, the
+// From the cutting of the file until its new content is on disk, the
 // signals that usually stop a program are held back: the write-back is
 // short, and stopping halfway would leave the file cut and the scratch file
 // unnamed. A file size limit is met with a write error to report, not with
@@ -155,12 +157,13 @@ void makescratch() {
   }
 }
 
-// Reads the next block of `fd` into `buf`, resuming after a signal; 0 at
-// its end. A read error ends the run.
-std::size_t readblock(int fd, const char* name) {
+// Reads up to `size` bytes of `fd` into `buf`, from offset `at`, or from
+// its file offset when `at` is negative; resumes after a signal; 0 at its
+// end. A read error ends the run.
+std::size_t readblock(int fd, const char* name, off_t at = -1, std::size_t size = sizeof buf) {
   ssize_t n;
   do {
-    n = read(fd, buf, sizeof buf);
+    n = at < 0 ? read(fd, buf, size) : pread(fd, buf, size, at);
   } while (n < 0 && errno == EINTR);
   if (n < 0) {
     syserr("read", name);
@@ -169,11 +172,12 @@ std::size_t readblock(int fd, const char* name) {
   return static_cast<std::size_t>(n);
 }
 
-// Writes all `size` bytes, resuming after signals and short writes. A write
+// Writes all `size` bytes, at offset `at` onwards, or at the file offset
+// when `at` is negative; resumes after signals and short writes. A write
 // error ends the run.
-void writeblock(int fd, const char* name, const char* from, std::size_t size) {
+void writeblock(int fd, const char* name, const char* from, std::size_t size, off_t at = -1) {
   while (size > 0) {
-    const ssize_t n = write(fd, from, size);
+    const ssize_t n = at < 0 ? write(fd, from, size) : pwrite(fd, from, size, at);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       syserr("write", name);
@@ -181,45 +185,64 @@ void writeblock(int fd, const char* name, const char* from, std::size_t size) {
     }
     from += n;
     size -= static_cast<std::size_t>(n);
+    if (at >= 0) at += n;
   }
 }
 
-// Appends the rest of `infile` to the scratch file; adds its line feeds to
-// `count`.
-void copyout(long long& count) {
+// Appends the rest of `infile` to the scratch file, until a read finds its
+// end; adds its bytes to `copied`. Returns the number of line feeds copied.
+long long copyout() {
+  long long count = 0;
   while (const std::size_t n = readblock(infile, filename)) {
     count += std::count(buf, buf + n, '\n');
     writeblock(tempfile, tempname, buf, n);
+    copied += static_cast<off_t>(n);
   }
+  return count;
 }
 
-// Copies the scratch file into `infile`, leaving out its first `skip` lines.
-void copyback(long long skip) {
-  if (lseek(tempfile, 0, SEEK_SET) != 0) {
-    syserr("lseek", tempname);
-    finish(exit_fail);
-  }
-  while (const std::size_t n = readblock(tempfile, tempname)) {
-    const char* from = buf;
-    const char* const end = buf + n;
-    for (; skip > 0 && from < end; --skip) {
-      const void* lf = std::memchr(from, '\n', static_cast<std::size_t>(end - from));
-      if (lf == nullptr) {
-        from = end;
-        break;
-      }
-      from = static_cast<const char*>(lf) + 1;
+// The offset in the scratch file where the last `lines` lines of its first
+// `size` bytes begin: just past the line feed `lines` + 1 from their end,
+// which the caller knows to be there. Reads only the lines kept.
+off_t keptstart(off_t size, long lines) {
+  long long left = lines + 1LL;
+  for (off_t end = size; end > 0;) {
+    const auto want = static_cast<std::size_t>(std::min<off_t>(end, sizeof buf));
+    const off_t from = end - static_cast<off_t>(want);
+    if (readblock(tempfile, tempname, from, want) != want) break;
+    for (std::size_t len = want; const void* lf = memrchr(buf, '\n', len);) {
+      len = static_cast<std::size_t>(static_cast<const char*>(lf) - buf);
+      if (--left == 0) return from + static_cast<off_t>(len) + 1;
     }
-    writeblock(infile, filename, from, static_cast<std::size_t>(end - from));
+    end = from;
+  }
+  errno = EIO;  // the scratch file has lost part of the copy
+  syserr("read", tempname);
+  finish(exit_fail);
+}
+
+// Writes bytes `from` to `copied` of the scratch file over the head of
+// `infile`, at offset 0 onwards.
+void copyback(off_t from) {
+  for (off_t at = from; at < copied;) {
+    const auto want = static_cast<std::size_t>(std::min<off_t>(copied - at, sizeof buf));
+    const std::size_t n = readblock(tempfile, tempname, at, want);
+    if (n == 0) {
+      errno = EIO;  // the scratch file has lost part of the copy
+      syserr("read", tempname);
+      finish(exit_fail);
+    }
+    writeblock(infile, filename, buf, n, at - from);
+    at += static_cast<off_t>(n);
   }
 }
 
 // Opens the file again for rewriting; it must still be the inode the copy
-// read, or the rewrite would empty some other file put in its place.
+// read, or the rewrite would cut some other file put in its place.
 int reopen() {
-  // O_APPEND: a line another program appends while the last lines are
-  // written back lands after them instead of being overwritten.
-  const int fd = open(filename, O_WRONLY | O_APPEND | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
+  // No O_APPEND: the kept lines are written at offsets of their own, over
+  // the head of the file (with O_APPEND, Linux would append them instead).
+  const int fd = open(filename, O_WRONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
   if (fd < 0) {
     syserr("open", filename);
     finish(exit_fail);
@@ -232,25 +255,43 @@ int reopen() {
   return fd;
 }
 
-// Empties the file and writes back its last `lines` lines; `count` is the
-// number of line feeds copied so far. The scratch copy is on disk before the
-// file is emptied, and the new content before the scratch file may go.
-void rewrite(long long count, long lines) {
+// Cuts the file down to its last `lines` lines as of the copy, of which it
+// holds more, and every byte appended to it since.
+//
+// A writer appends whenever it likes and takes no lock, so the cut is laid
+// out for what its appends can meet. The file is cut to the length of what
+// is kept right after a read has found its end, and only then are the kept
+// bytes written over its head, at offsets below that length: a line
+// appended after the cut lands after them, in order, and whole, since the
+// kernel serializes an append and the cut. The one line that can go is one
+// appended between that last read and the cut, a few instructions apart;
+// if the writer wrote a line in more than one write, a part written then is
+// lost and the line left torn. Truncating last instead, after writing the
+// head, would keep the same window but leave the file longer than what is
+// kept all the while, so every append made meanwhile would have to be
+// chased and moved down before the cut.
+//
+// The scratch copy is on disk before the cut (what the writer appended in
+// the last instants is read into it but not synced, as syncing takes longer
+// than a busy writer pauses), and the new content before the scratch file
+// may go.
+void rewrite(long lines) {
   const int fd = reopen();
-  copyout(count);  // what was appended since the copy is kept as well
-  close(infile);
-  infile = fd;
+  const off_t keep = keptstart(copied, lines);
   if (fdatasync(tempfile) != 0) {
     syserr("fsync", tempname);
     finish(exit_fail);
   }
   sigprocmask(SIG_BLOCK, &held, nullptr);
-  if (ftruncate(infile, 0) != 0) {
+  copyout();  // what was appended since the copy is kept as well
+  if (ftruncate(fd, copied - keep) != 0) {
     syserr("ftruncate", filename);
     finish(exit_fail);
   }
   scratchonly = true;
-  copyback(count - lines);
+  close(infile);
+  infile = fd;
+  copyback(keep);
   if (fdatasync(infile) != 0) {
     syserr("fsync", filename);
     finish(exit_fail);
@@ -271,8 +312,6 @@ int main(int argc, char** argv) {
   checkfile(lines);
   openfile();
   makescratch();
-  long long count = 0;
-  copyout(count);
-  if (count > lines) rewrite(count, lines);
+  if (copyout() > lines) rewrite(lines);
   finish(exit_ok);
 }
