@@ -2,7 +2,7 @@
 // tailclip trims it, over many trims. Not run by ctest: it takes a while.
 //
 //   tailclip_window [-t trims] [-r lines_per_second] [-n #_lines]
-//                   [-i ms_between_trims] [-d dir] [tailclip]
+//                   [-i ms_between_trims] [-d dir] [-v] [tailclip]
 //
 // A file in `dir` (default: a fresh directory under $TMPDIR or /tmp) is
 // filled with #_lines + one interval's worth of numbered lines; then a
@@ -15,7 +15,8 @@
 //   torn       lines that are not a whole numbered line (cut, or run
 //              together with another)
 //
-// Each is counted once however many trims it survives. Defaults: 100
+// Each is counted once however many trims it survives; -v tells each as it
+// is first seen. Defaults: 100
 // trims, 2000 lines/s, 1000 lines, 100 ms, build/bin/tailclip as built.
 // Ends with 0 when nothing was lost, reordered or torn, 1 when something
 // was, 2 when the measurement itself failed.
@@ -53,6 +54,7 @@ struct settings {
   long lines = 1000;
   long interval_ms = 100;
   std::string dir;
+  bool verbose = false;
   std::string tailclip = TAILCLIP_BIN;
 };
 
@@ -72,17 +74,18 @@ struct tally {
 
 settings readargs(int argc, char** argv) {
   settings s;
-  for (int c; (c = getopt(argc, argv, "t:r:n:i:d:")) != -1;) {
+  for (int c; (c = getopt(argc, argv, "t:r:n:i:d:v")) != -1;) {
     switch (c) {
       case 't': s.trims = std::atol(optarg); break;
       case 'r': s.rate = std::atol(optarg); break;
       case 'n': s.lines = std::atol(optarg); break;
       case 'i': s.interval_ms = std::atol(optarg); break;
       case 'd': s.dir = optarg; break;
+      case 'v': s.verbose = true; break;
       default:
         std::fprintf(stderr,
                      "usage: %s [-t trims] [-r lines_per_second] [-n #_lines] "
-                     "[-i ms_between_trims] [-d dir] [tailclip]\n",
+                     "[-i ms_between_trims] [-d dir] [-v] [tailclip]\n",
                      argv[0]);
         std::exit(exit_failed);
     }
@@ -113,25 +116,38 @@ void trim(const settings& s, const std::string& path) {
   }
 }
 
-// Adds the defects the file shows now to `t`; true if there were new ones.
-bool audit(const std::string& content, tally& t) {
+// Tells of a defect first seen after trim `trim`, with -v.
+void report(const settings& s, long trim, const std::string& what) {
+  if (s.verbose) std::printf("trim %ld: %s\n", trim + 1, what.c_str());
+}
+
+// Adds the defects the file shows after trim `trim` to `t`; true if there
+// were new ones. The writer has written no line above `last` + 1 (the one
+// it may be writing): a line that reads so is torn lines run together.
+bool audit(const settings& s, long trim, const std::string& content, long last, tally& t) {
   const std::size_t before = t.total();
   std::set<long> present;
   long previous = 0, tornsince = 0;
+  std::size_t start = 0;
   for (const numbered& line : readnumbered(content)) {
-    if (line.number < 0) {
-      t.torn.insert({previous, ++tornsince});
+    const std::string text = content.substr(start, std::min<std::size_t>(line.end - start, 80));
+    start = line.end;
+    if (line.number < 0 || line.number > last + 1) {
+      if (t.torn.insert({previous, ++tornsince}).second) report(s, trim, "torn: " + text);
       continue;
     }
     tornsince = 0;
-    if (line.number < previous) t.reordered.insert({previous, line.number});
+    if (line.number < previous && t.reordered.insert({previous, line.number}).second) {
+      report(s, trim, std::to_string(line.number) + " after " + std::to_string(previous));
+    }
     present.insert(line.number);
     previous = line.number;
   }
-  if (!present.empty()) {
-    for (long n = *present.begin(); n < *present.rbegin(); ++n) {
-      if (present.count(n) == 0) t.lost.insert(n);
-    }
+  for (auto it = present.begin(); it != present.end() && std::next(it) != present.end(); ++it) {
+    const long from = *it + 1, to = *std::next(it) - 1;
+    if (from > to || !t.lost.insert(from).second) continue;
+    for (long n = from + 1; n <= to; ++n) t.lost.insert(n);
+    report(s, trim, "lost " + std::to_string(from) + " to " + std::to_string(to));
   }
   return t.total() > before;
 }
@@ -157,7 +173,8 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(s.interval_ms));
     if (writer.error() != 0) fail(std::string("writer: ") + std::strerror(writer.error()));
     trim(s, path);
-    if (audit(readfile(path), t)) ++t.damagedtrims;
+    const std::string content = readfile(path);
+    if (audit(s, i, content, writer.last(), t)) ++t.damagedtrims;  // it shows no later line
   }
   writer.stop();
   const double seconds =
