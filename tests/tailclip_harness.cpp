@@ -19,9 +19,9 @@
 // -m file    writes to `file` the most memory it held at once, in KiB.
 //
 // With -l, -s, -c or -w the program is traced with ptrace until that
-// moment. With any of -l, -s, -c, -w, -p and -m it runs as a child of the harness; its memory
-// figure is then its own: a process forked from a large test process would
-// count the pages it shared with it before exec.
+// moment. With any of -l, -s, -c, -w, -p and -m it runs as a child of the
+// harness; its memory figure is then its own: a process forked from a large
+// test process would count the pages it shared with it before exec.
 //
 // Ends with the program's status, or 128 + the signal that ended it.
 

@@ -334,7 +334,7 @@ TEST_F(TailclipTest, ANameOver128CharactersIsRefusedNotCut) {
   EXPECT_EQ(readfile(name128), lines(9, 10));
 }
 
-// A scratch file that cannot be written (a full /tmp): nothing is emptied.
+// A scratch file that cannot be written (a full /tmp): nothing is cut.
 TEST_F(TailclipTest, AFailedScratchCopyLeavesTheFileAlone) {
   writefile(file, lines(1, 20000));
   const procresult r =

@@ -8,8 +8,8 @@
 pktav_add_kelvostart(kelvostart_localkelvo ./kelvo)
 pktav_add_kelvostart(kelvostart_noshell "${KELVO_PATH}" "${CMAKE_CURRENT_BINARY_DIR}/no-such-shell")
 
-# Runs a program as another user, or makes its writes fail once it has
-# emptied a file.
+# Runs a program as another user, or acts on it as it cuts a file: makes its
+# writes fail, signals it, tells the length, holds it.
 add_executable(tailclip_harness tailclip_harness.cpp)
 
 set_target_properties(kelvostart_localkelvo kelvostart_noshell tailclip_harness
