@@ -16,6 +16,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -30,6 +31,9 @@ constexpr int exit_ok = 0;
 constexpr int exit_fail = 1;
 constexpr long default_lines = 1000;
 constexpr std::size_t name_max = 128;  // longest -f name `filename` holds
+// How long a copy that ends inside a line waits once for its rest: a write
+// in progress ends within microseconds, unless its writer is preempted.
+constexpr long linewait_ns = 10 * 1000 * 1000;
 
 const char* Prog = "tailclip";  // invocation name, for the usage text
 char filename[name_max + 1];    // the file to trim
@@ -37,6 +41,7 @@ char tempname[name_max + 1];    // the scratch file, "/tmp/trim<pid>"
 int infile = -1;                // the file: read by the copy, then rewritten
 int tempfile = -1;              // the scratch copy
 off_t copied = 0;               // bytes of the file copied to the scratch file
+char lastcopied = '\n';         // the last of them
 struct stat statbuf;            // the file's status, checked before each open
 bool scratchonly = false;       // only the scratch file holds the content
 sigset_t held;                  // signals held back while the file is cut
@@ -197,6 +202,7 @@ long long copyout() {
     count += std::count(buf, buf + n, '\n');
     writeblock(tempfile, tempname, buf, n);
     copied += static_cast<off_t>(n);
+    lastcopied = buf[n - 1];
   }
   return count;
 }
@@ -263,13 +269,21 @@ int reopen() {
 // is kept right after a read has found its end, and only then are the kept
 // bytes written over its head, at offsets below that length: a line
 // appended after the cut lands after them, in order, and whole, since the
-// kernel serializes an append and the cut. The one line that can go is one
-// appended between that last read and the cut, a few instructions apart;
-// if the writer wrote a line in more than one write, a part written then is
-// lost and the line left torn. Truncating last instead, after writing the
-// head, would keep the same window but leave the file longer than what is
-// kept all the while, so every append made meanwhile would have to be
-// chased and moved down before the cut.
+// kernel serializes an append and the cut. What can go is what is appended
+// between that last read and the cut, two system calls apart: a line
+// appended then is lost. A read can also show part of a line, which its
+// writer is still writing (in several writes, or in one that crosses a
+// page, which other programs see a page at a time): cut there, the line
+// would lose its rest and run on into the next one. So a copy that ends
+// inside a line waits a moment for its rest before the cut; only a line
+// still unfinished after that, whose rest comes in the window, is torn.
+//
+// Truncating last instead, after writing the head, keeps the same window
+// but leaves the file longer than what is kept all the while: every append
+// made meanwhile would have to be chased and moved down before the cut.
+// Removing the head in place (fallocate with FALLOC_FL_COLLAPSE_RANGE)
+// would need no window, but removes whole blocks only, and not on every
+// file system.
 //
 // The scratch copy is on disk before the cut (what the writer appended in
 // the last instants is read into it but not synced, as syncing takes longer
@@ -284,6 +298,13 @@ void rewrite(long lines) {
   }
   sigprocmask(SIG_BLOCK, &held, nullptr);
   copyout();  // what was appended since the copy is kept as well
+  if (lastcopied != '\n') {
+    // The copy ends inside a line: its writer may still be writing it. A
+    // moment for the rest, then the cut follows the read that finds the end.
+    const timespec moment{0, linewait_ns};
+    nanosleep(&moment, nullptr);
+    copyout();
+  }
   if (ftruncate(fd, copied - keep) != 0) {
     syserr("ftruncate", filename);
     finish(exit_fail);
