@@ -1,0 +1,201 @@
+#include "tools/pabxsim/simoptions.h"
+
+#include <getopt.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+const char* const simusage =
+    "Usage: pabxsim [options]\n"
+    "Prints the call records of a simulated exchange.\n"
+    "\n"
+    "  -f, --format NAME        neax (for pktav-deviroz7e), neax98 (pktav-diziziv7),\n"
+    "                           md110 (pktav-md11bc12); default neax\n"
+    "  -n, --count N            records to send, 0 for no end (default 100)\n"
+    "  -s, --seed N             the same seed gives the same stream (default 1)\n"
+    "      --start TIME         end of the first call, YYYY-MM-DDThh:mm[:ss] local time\n"
+    "                           or now (default: so that the last call ends now)\n"
+    "      --calls-per-hour N   pace of the calls (default 300)\n"
+    "      --noise PERCENT      chance of line noise before a record (default 2)\n"
+    "      --damaged PERCENT    chance of a damaged record (default 1)\n"
+    "      --rate N             records a second (default: as fast as they are taken)\n"
+    "  -o, --output FILE        write to FILE (default: standard output)\n"
+    "      --listen ADDR:PORT   serve one TCP client at a time, the next after a drop\n"
+    "      --connect HOST:PORT  connect to a TCP server, again after a drop\n"
+    "      --pty[=LINK]         write to a new pseudo-terminal, printing its path;\n"
+    "                           LINK: a symbolic link kept pointing at it\n"
+    "      --drop-every K       drop the link after every K-th record\n"
+    "      --cut-every M        every M-th drop cuts its record in half\n"
+    "      --reset-every M      every M-th drop is a reset, not an orderly close\n"
+    "      --silence-every K    go silent after every K-th record ...\n"
+    "      --silence SECONDS    ... for this long, the link staying up\n"
+    "      --replay R           send the latest R records again after a drop\n"
+    "      --calls FILE         list the records sent and the CDR lines they become\n"
+    "  -h, --help, -V, --version\n";
+
+namespace {
+
+bool number(const char* text, uint64_t* out) {
+  char* end = nullptr;
+  if (*text == '-' || *text == '\0') return false;
+  *out = strtoull(text, &end, 10);
+  return *end == '\0';
+}
+
+bool decimal(const char* text, double* out) {
+  char* end = nullptr;
+  *out = strtod(text, &end);
+  return *text != '\0' && *end == '\0' && *out >= 0;
+}
+
+bool format(const std::string& name, recformat* out) {
+  if (name == "neax")
+    *out = recformat::neax;
+  else if (name == "neax98")
+    *out = recformat::neax98;
+  else if (name == "md110")
+    *out = recformat::md110;
+  else
+    return false;
+  return true;
+}
+
+enum longonly {
+  o_start = 256,
+  o_cph,
+  o_noise,
+  o_damaged,
+  o_rate,
+  o_listen,
+  o_connect,
+  o_pty,
+  o_dropevery,
+  o_cutevery,
+  o_resetevery,
+  o_silenceevery,
+  o_silence,
+  o_replay,
+  o_calls,
+};
+
+const option longopts[] = {
+    {"format", required_argument, nullptr, 'f'},
+    {"count", required_argument, nullptr, 'n'},
+    {"seed", required_argument, nullptr, 's'},
+    {"start", required_argument, nullptr, o_start},
+    {"calls-per-hour", required_argument, nullptr, o_cph},
+    {"noise", required_argument, nullptr, o_noise},
+    {"damaged", required_argument, nullptr, o_damaged},
+    {"rate", required_argument, nullptr, o_rate},
+    {"output", required_argument, nullptr, 'o'},
+    {"listen", required_argument, nullptr, o_listen},
+    {"connect", required_argument, nullptr, o_connect},
+    {"pty", optional_argument, nullptr, o_pty},
+    {"drop-every", required_argument, nullptr, o_dropevery},
+    {"cut-every", required_argument, nullptr, o_cutevery},
+    {"reset-every", required_argument, nullptr, o_resetevery},
+    {"silence-every", required_argument, nullptr, o_silenceevery},
+    {"silence", required_argument, nullptr, o_silence},
+    {"replay", required_argument, nullptr, o_replay},
+    {"calls", required_argument, nullptr, o_calls},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+}  // namespace
+
+bool parsestart(const std::string& text, time_t* out) {
+  if (text == "now") {
+    *out = time(nullptr);
+    return true;
+  }
+  std::tm t{};
+  int n = 0;
+  if (sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
+             &t.tm_min, &n) != 5)
+    return false;
+  if (text[static_cast<size_t>(n)] == ':') {
+    int m = 0;
+    if (sscanf(text.c_str() + n, ":%2d%n", &t.tm_sec, &m) != 1) return false;
+    n += m;
+  }
+  if (static_cast<size_t>(n) != text.size()) return false;
+  t.tm_year -= 1900;
+  t.tm_mon -= 1;
+  t.tm_isdst = -1;
+  *out = mktime(&t);
+  return *out != -1;
+}
+
+parsed parsesimoptions(int argc, char** argv, simoptions* o, std::string* why) {
+  bool startgiven = false;
+  uint64_t n = 0;
+  optind = 1;
+  opterr = 0;
+  for (int c; (c = getopt_long(argc, argv, "f:n:s:o:hV", longopts, nullptr)) != -1;) {
+    std::string arg = optarg ? optarg : "";
+    bool ok = true;
+    switch (c) {
+      case 'f': ok = format(arg, &o->gen.format); break;
+      case 'n': ok = number(optarg, &o->count); break;
+      case 's': ok = number(optarg, &o->gen.seed); break;
+      case o_start: ok = startgiven = parsestart(arg, &o->gen.start); break;
+      case o_cph:
+        ok = number(optarg, &n) && n > 0 && n <= 36000;
+        o->gen.callsperhour = int(n);
+        break;
+      case o_noise:
+        ok = number(optarg, &n) && n <= 100;
+        o->gen.noisepercent = int(n);
+        break;
+      case o_damaged:
+        ok = number(optarg, &n) && n <= 100;
+        o->gen.damagedpercent = int(n);
+        break;
+      case o_rate: ok = decimal(optarg, &o->rate); break;
+      case 'o':
+        o->where = simoptions::file;
+        o->target = arg;
+        break;
+      case o_listen:
+        o->where = simoptions::listen;
+        o->target = arg;
+        break;
+      case o_connect:
+        o->where = simoptions::connect;
+        o->target = arg;
+        break;
+      case o_pty:
+        o->where = simoptions::pty;
+        o->target = arg;
+        break;
+      case o_dropevery: ok = number(optarg, &o->dropevery); break;
+      case o_cutevery: ok = number(optarg, &o->cutevery); break;
+      case o_resetevery: ok = number(optarg, &o->resetevery); break;
+      case o_silenceevery: ok = number(optarg, &o->silenceevery); break;
+      case o_silence: ok = decimal(optarg, &o->silence); break;
+      case o_replay: ok = number(optarg, &o->replay) && o->replay <= 20; break;
+      case o_calls: o->callsfile = arg; break;
+      case 'h': return parsed::help;
+      case 'V': return parsed::version;
+      default:
+        *why = "unknown option or missing argument: " + std::string(argv[optind - 1]);
+        return parsed::bad;
+    }
+    if (!ok) {
+      *why = "bad value: " + arg;
+      return parsed::bad;
+    }
+  }
+  if (optind < argc) {
+    *why = "unexpected argument: " + std::string(argv[optind]);
+    return parsed::bad;
+  }
+  if (!startgiven) {
+    // The last call ends about now.
+    o->gen.start = time(nullptr) - static_cast<time_t>(o->count * 3600 / o->gen.callsperhour);
+  }
+  return parsed::run;
+}
