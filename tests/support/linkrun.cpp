@@ -27,6 +27,7 @@ procspec job(const std::string& program, const std::vector<std::string>& args) {
 }  // namespace
 
 procspec simjob(const std::vector<std::string>& args) { return job(PABXSIM, args); }
+procspec linkjob(const std::vector<std::string>& args) { return job(PKTAV_LINK, args); }
 
 calllist readcalls(const std::string& path) {
   calllist list;
@@ -79,17 +80,52 @@ int freeport() {
   return ntohs(sin.sin_port);
 }
 
-std::string readstore(const std::string& cdrdir, int* files) {
-  std::vector<fs::path> hours;
+storemap readstore(const std::string& cdrdir) {
+  storemap store;
   for (const auto& e : fs::recursive_directory_iterator(cdrdir))
-    if (e.is_regular_file()) hours.push_back(e.path());
-  // DD_MM_YYYY:hh sorts by day within a month; the month directories
-  // MM_YYYY by month within a year: enough for the stores of the tests.
-  std::sort(hours.begin(), hours.end());
-  std::string all;
-  for (const auto& h : hours) all += readfile(h.string());
-  if (files) *files = static_cast<int>(hours.size());
-  return all;
+    if (e.is_regular_file()) store[e.path().filename().string()] = readfile(e.path().string());
+  return store;
+}
+
+storemap storeof(const std::string& lines) {
+  storemap store;
+  std::istringstream in(lines);
+  for (std::string line; std::getline(in, line);) {
+    // The fourth field, DDMMYYhhmmss, names the file DD_MM_20YY:hh.
+    size_t at = 0;
+    for (int bar = 0; bar < 3; ++bar) at = line.find('|', at) + 1;
+    std::string end = line.substr(at, 12);
+    std::string name = end.substr(0, 2) + "_" + end.substr(2, 2) + "_20" + end.substr(4, 2) + ":" +
+                       end.substr(6, 2);
+    store[name] += line + "\n";
+  }
+  return store;
+}
+
+bool waitforlines(const std::string& cdrdir, size_t n, int timeout_ms) {
+  for (int waited = 0;; waited += 50) {
+    size_t have = 0;
+    for (const auto& [name, content] : readstore(cdrdir)) have += linecount(content);
+    if (have >= n) return true;
+    if (waited >= timeout_ms) return false;
+    usleep(50000);
+  }
+}
+
+int connectfrom(const char* address, int port) {
+  int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in self{};
+  self.sin_family = AF_INET;
+  inet_pton(AF_INET, address, &self.sin_addr);
+  sockaddr_in sin{};
+  sin.sin_family = AF_INET;
+  sin.sin_port = htons(static_cast<uint16_t>(port));
+  sin.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (bind(fd, reinterpret_cast<sockaddr*>(&self), sizeof self) == 0 &&
+      connect(fd, reinterpret_cast<sockaddr*>(&sin), sizeof sin) == 0)
+    return fd;
+  close(fd);
+  return -1;
 }
 
 size_t linecount(const std::string& text) {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -11,6 +12,9 @@
 
 // pabxsim with these arguments, in TZ=UTC.
 procspec simjob(const std::vector<std::string>& args);
+
+// pktav-link with these arguments, in TZ=UTC.
+procspec linkjob(const std::vector<std::string>& args);
 
 // pabxsim's list of the records it sent.
 struct calllist {
@@ -30,10 +34,21 @@ int connectloopback(int port);
 // A port on 127.0.0.1 that was free a moment ago.
 int freeport();
 
-// Every line of every hourly file under a CDR directory, files in the order
-// of their names (the hours in order within a month), and the count of
-// files.
-std::string readstore(const std::string& cdrdir, int* files = nullptr);
+// A CDR store as hourly file name (DD_MM_YYYY:hh) and content.
+using storemap = std::map<std::string, std::string>;
+
+// Every hourly file under a CDR directory.
+storemap readstore(const std::string& cdrdir);
+
+// The store that CDR lines make: each line in the file of its end's hour,
+// in the order given.
+storemap storeof(const std::string& lines);
+
+// Waits until the store holds n lines; false when the time runs out.
+bool waitforlines(const std::string& cdrdir, size_t n, int timeout_ms = 30000);
+
+// A TCP connection to 127.0.0.1:port from a given loopback address, or -1.
+int connectfrom(const char* address, int port);
 
 // Lines of text, each ended by a line feed.
 size_t linecount(const std::string& text);

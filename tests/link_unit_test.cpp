@@ -1,0 +1,316 @@
+// The parts of the link keeper that need no link: the relay's hold-back of
+// a record cut short, the allow-list, the retry waits, the command line,
+// the time stamps and the socket and line settings.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "tools/link/allow.h"
+#include "tools/link/backoff.h"
+#include "tools/link/linklog.h"
+#include "tools/link/linkopts.h"
+#include "tools/link/relay.h"
+#include "tools/link/serial.h"
+#include "tools/link/tcp.h"
+
+namespace {
+
+// Feeds chunks into a relay and reads back what a program would get.
+class relayprobe {
+ public:
+  explicit relayprobe(int endbyte) : r_(endbyte, 4096) {
+    int fds[2];
+    EXPECT_EQ(pipe2(fds, O_NONBLOCK), 0);
+    in_ = fds[0];
+    out_ = fds[1];
+  }
+  ~relayprobe() {
+    close(in_);
+    close(out_);
+  }
+  void take(const std::string& bytes) {
+    ASSERT_LE(bytes.size(), r_.room());
+    bytes.copy(r_.space(), bytes.size());
+    r_.commit(bytes.size());
+    EXPECT_TRUE(r_.giveto(out_));
+  }
+  std::string given() {
+    std::string got;
+    char buf[8192];
+    for (ssize_t n; (n = read(in_, buf, sizeof buf)) > 0;) got.append(buf, static_cast<size_t>(n));
+    return got;
+  }
+  relay& get() { return r_; }
+
+ private:
+  relay r_;
+  int in_ = -1, out_ = -1;
+};
+
+TEST(Relay, WithoutAnEndBytePassesEverythingAtOnce) {
+  relayprobe p(-1);
+  p.take(
+      "abc\x03"
+      "de");
+  EXPECT_EQ(p.given(),
+            "abc\x03"
+            "de");
+  EXPECT_EQ(p.get().cutshort(), 0u);
+}
+
+TEST(Relay, HoldsBackTheBytesAfterTheLastEndByte) {
+  relayprobe p(0x03);
+  p.take("rec1\x03rec2 be");
+  EXPECT_EQ(p.given(), "rec1\x03");
+  p.take("gun\x03rec3");
+  EXPECT_EQ(p.given(), "rec2 begun\x03");
+  // The link drops: the start of rec3 never reaches the program.
+  EXPECT_EQ(p.get().cutshort(), 4u);
+  p.take("rec4\x03");
+  EXPECT_EQ(p.given(), "rec4\x03");
+}
+
+TEST(Relay, PassesNoiseLongerThanAnyRecord) {
+  relayprobe p('\n');
+  std::string noise(relay::holdmax + 1, '#');
+  p.take(noise);
+  EXPECT_EQ(p.given(), noise);
+  EXPECT_EQ(p.get().cutshort(), 0u);
+}
+
+TEST(Relay, KeepsWhatAFullPipeDidNotTake) {
+  relay r(-1, 1 << 20);
+  int fds[2];
+  ASSERT_EQ(pipe2(fds, O_NONBLOCK), 0);
+  std::string big(200000, 'x');
+  big.copy(r.space(), big.size());
+  r.commit(big.size());
+  EXPECT_TRUE(r.giveto(fds[1]));
+  EXPECT_TRUE(r.ready());  // the pipe is full, the rest waits
+  size_t got = 0;
+  char buf[65536];
+  while (r.ready() || got < big.size()) {
+    ssize_t n = read(fds[0], buf, sizeof buf);
+    if (n > 0) got += static_cast<size_t>(n);
+    EXPECT_TRUE(r.giveto(fds[1]));
+  }
+  EXPECT_EQ(got, big.size());
+  close(fds[1]);
+  EXPECT_FALSE(r.ready());
+  close(fds[0]);
+}
+
+sockaddr_storage address(const char* text, int port = 4000) {
+  sockaddr_storage ss{};
+  auto* v4 = reinterpret_cast<sockaddr_in*>(&ss);
+  auto* v6 = reinterpret_cast<sockaddr_in6*>(&ss);
+  if (inet_pton(AF_INET, text, &v4->sin_addr) == 1) {
+    v4->sin_family = AF_INET;
+    v4->sin_port = htons(static_cast<uint16_t>(port));
+  } else {
+    EXPECT_EQ(inet_pton(AF_INET6, text, &v6->sin6_addr), 1) << text;
+    v6->sin6_family = AF_INET6;
+    v6->sin6_port = htons(static_cast<uint16_t>(port));
+  }
+  return ss;
+}
+
+TEST(AllowList, AddressesAndNetworks) {
+  allowlist a;
+  sockaddr_storage anyone = address("10.9.9.9");
+  EXPECT_TRUE(a.allows(reinterpret_cast<sockaddr*>(&anyone))) << "empty: everyone";
+  for (const char* e : {"192.168.7.7", "10.1.0.0/16", "2001:db8::/32", "127.0.0.1"})
+    ASSERT_TRUE(a.add(e)) << e;
+  struct {
+    const char* peer;
+    bool allowed;
+  } cases[] = {
+      {"192.168.7.7", true},     {"192.168.7.8", false},     {"10.1.200.3", true},
+      {"10.2.0.1", false},       {"2001:db8:5::1", true},    {"2001:db9::1", false},
+      {"::ffff:10.1.2.3", true}, {"::ffff:10.3.2.3", false}, {"127.0.0.1", true},
+      {"127.0.0.2", false},
+  };
+  for (const auto& c : cases) {
+    sockaddr_storage ss = address(c.peer);
+    EXPECT_EQ(a.allows(reinterpret_cast<sockaddr*>(&ss)), c.allowed) << c.peer;
+  }
+  for (const char* bad : {"", "10.1.0.0/33", "10.1.0.0/", "10.1.0.0/x", "example.org", "::/129"})
+    EXPECT_FALSE(a.add(bad)) << bad;
+}
+
+TEST(Backoff, DoublesUpToTheLongestAndStartsOverAfterAGoodLink) {
+  backoff b(1, 30);
+  std::vector<double> waits;
+  for (int i = 0; i < 7; ++i) waits.push_back(b.next());
+  EXPECT_EQ(waits, (std::vector<double>{1, 2, 4, 8, 16, 30, 30}));
+  b.reset();
+  EXPECT_EQ(b.next(), 1);
+  EXPECT_EQ(b.next(), 2);
+}
+
+TEST(LinkOptions, Sources) {
+  struct {
+    std::string text;
+    bool ok;
+    int kind;
+    std::string host, port, path;
+  } cases[] = {
+      {"pbx.example:2001", true, linksource::connect, "pbx.example", "2001", ""},
+      {"127.0.0.1:smdr", true, linksource::connect, "127.0.0.1", "smdr", ""},
+      {"[::1]:2001", true, linksource::connect, "::1", "2001", ""},
+      {"listen:0.0.0.0:2001", true, linksource::listen, "0.0.0.0", "2001", ""},
+      {"listen:[::]:2001", true, linksource::listen, "::", "2001", ""},
+      {"/dev/ttyUSB0", true, linksource::device, "", "", "/dev/ttyUSB0"},
+      {"./pbx-port", true, linksource::device, "", "", "./pbx-port"},
+      {"ttyS0", false, 0, "", "", ""},
+      {"pbx:", false, 0, "", "", ""},
+      {":2001", false, 0, "", "", ""},
+      {"listen:2001", false, 0, "", "", ""},
+  };
+  for (const auto& c : cases) {
+    linksource s;
+    std::string why;
+    ASSERT_EQ(parsesource(c.text, &s, &why), c.ok) << c.text;
+    if (!c.ok) {
+      EXPECT_NE(why.find(c.text), std::string::npos) << why;
+      continue;
+    }
+    EXPECT_EQ(static_cast<int>(s.kind), c.kind) << c.text;
+    EXPECT_EQ(s.host, c.host) << c.text;
+    EXPECT_EQ(s.port, c.port) << c.text;
+    EXPECT_EQ(s.path, c.path) << c.text;
+  }
+}
+
+linkparse parse(std::vector<std::string> args, linkoptions* o, std::string* why) {
+  args.insert(args.begin(), "pktav-link");
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  return parselinkoptions(static_cast<int>(args.size()), argv.data(), o, why);
+}
+
+TEST(LinkOptions, CommandLine) {
+  linkoptions o;
+  std::string why;
+  ASSERT_EQ(
+      parse({"--retry-min", "0.5", "--retry-max", "10", "--end-byte", "03", "--allow", "10.0.0.0/8",
+             "listen:0.0.0.0:2001", "--", "pktav-deviroz7e", "-o", "/var/cdr", "-x"},
+            &o, &why),
+      linkparse::run)
+      << why;
+  EXPECT_EQ(o.retrymin, 0.5);
+  EXPECT_EQ(o.retrymax, 10);
+  EXPECT_EQ(o.endbyte, 3);
+  EXPECT_EQ(o.program, (std::vector<std::string>{"pktav-deviroz7e", "-o", "/var/cdr", "-x"}));
+
+  struct {
+    std::vector<std::string> args;
+    std::string why;
+  } bad[] = {
+      {{"pbx:2001"}, "SOURCE, -- and the program to run are needed"},
+      {{"pbx:2001", "pktav-deviroz7e"}, "SOURCE, -- and the program"},
+      {{"pbx:2001", "--"}, "SOURCE, -- and the program"},
+      {{"--end-byte", "3g", "pbx:2001", "--", "p"}, "bad value: 3g"},
+      {{"--end-byte", "100", "pbx:2001", "--", "p"}, "bad value: 100"},
+      {{"--retry-min", "0", "pbx:2001", "--", "p"}, "bad value: 0"},
+      {{"--speed", "9601", "/dev/ttyS0", "--", "p"}, "bad value: 9601"},
+      {{"--line", "9N1", "/dev/ttyS0", "--", "p"}, "bad value: 9N1"},
+      {{"--allow", "10.0.0.1", "pbx:2001", "--", "p"}, "--allow is for a listen: source"},
+      {{"--bogus", "pbx:2001", "--", "p"}, "unknown option"},
+  };
+  for (const auto& c : bad) {
+    linkoptions other;
+    EXPECT_EQ(parse(c.args, &other, &why), linkparse::bad) << testing::PrintToString(c.args);
+    EXPECT_NE(why.find(c.why), std::string::npos) << why;
+  }
+}
+
+TEST(LinkOptions, LineSettings) {
+  lineconfig c;
+  ASSERT_TRUE(parseframing("7e2", &c));
+  ASSERT_TRUE(parsespeed("19200", &c.speed));
+  termios t = rawline(termios{}, c);
+  EXPECT_EQ(t.c_cflag & CSIZE, static_cast<tcflag_t>(CS7));
+  EXPECT_TRUE(t.c_cflag & PARENB);
+  EXPECT_FALSE(t.c_cflag & PARODD);
+  EXPECT_TRUE(t.c_cflag & CSTOPB);
+  EXPECT_TRUE(t.c_cflag & CLOCAL);
+  EXPECT_FALSE(t.c_lflag & ICANON);
+  EXPECT_EQ(cfgetispeed(&t), static_cast<speed_t>(B19200));
+  ASSERT_TRUE(parseframing("8O1", &c));
+  t = rawline(termios{}, c);
+  EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB),
+            static_cast<tcflag_t>(CS8 | PARENB | PARODD));
+}
+
+// Sets TZ for one test and puts it back.
+class zone {
+ public:
+  explicit zone(const char* tz) {
+    const char* old = getenv("TZ");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv("TZ", tz, 1);
+    tzset();
+  }
+  ~zone() {
+    if (had_)
+      setenv("TZ", old_.c_str(), 1);
+    else
+      unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
+TEST(LinkLog, StampsAreLocalTimeWithTheOffset) {
+  struct {
+    const char* tz;
+    time_t t;
+    const char* text;
+  } cases[] = {
+      {"UTC", 0, "1970-01-01T00:00:00+00:00"},
+      {"Europe/Berlin", 1720000000, "2024-07-03T11:46:40+02:00"},
+      {"Europe/Berlin", 1700000000, "2023-11-14T23:13:20+01:00"},
+      {"Asia/Kolkata", 1700000000, "2023-11-15T03:43:20+05:30"},
+      {"America/St_Johns", 1700000000, "2023-11-14T18:43:20-03:30"},
+  };
+  for (const auto& c : cases) {
+    zone z(c.tz);
+    EXPECT_EQ(isotime(c.t), c.text) << c.tz;
+  }
+}
+
+TEST(Tcp, KeepaliveGivesUpASilentPeerWithinTheTimeGiven) {
+  int fd = socket(AF_INET, SOCK_STREAM, 0);
+  ASSERT_GE(fd, 0);
+  keepalive(fd, 120);
+  auto get = [fd](int level, int name) {
+    int v = 0;
+    socklen_t len = sizeof v;
+    getsockopt(fd, level, name, &v, &len);
+    return v;
+  };
+  EXPECT_EQ(get(SOL_SOCKET, SO_KEEPALIVE), 1);
+  int idle = get(IPPROTO_TCP, TCP_KEEPIDLE), interval = get(IPPROTO_TCP, TCP_KEEPINTVL);
+  int count = get(IPPROTO_TCP, TCP_KEEPCNT);
+  EXPECT_EQ(idle, 60);
+  EXPECT_LE(idle + interval * count, 120);
+  EXPECT_GE(idle + interval * count, 100);
+  EXPECT_EQ(get(IPPROTO_TCP, TCP_USER_TIMEOUT), 120000);
+  close(fd);
+}
+
+}  // namespace

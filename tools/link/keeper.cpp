@@ -1,0 +1,245 @@
+#include "tools/link/keeper.h"
+
+#include <poll.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <cstring>
+
+#include "tools/link/child.h"
+#include "tools/link/linklog.h"
+#include "tools/link/linksignals.h"
+#include "tools/link/tcp.h"
+
+namespace {
+
+constexpr int connectseconds = 30;  // a connection still pending then is given up
+
+std::string seconds(double s) {
+  char text[32];
+  snprintf(text, sizeof text, "%g s", s);
+  return text;
+}
+
+bool sameaddress(const sockaddr* a, const sockaddr* b) {
+  return peername(a, false) == peername(b, false);
+}
+
+}  // namespace
+
+keeper::keeper(const linkoptions& o)
+    : o_(o), relay_(o.endbyte), backoff_(o.retrymin, o.retrymax), serial_(o.line) {}
+
+int keeper::run() {
+  installlinksignals(&original_);
+  if (o_.source.kind == linksource::listen) {
+    std::string why;
+    listener_ = openlistener(o_.source, &why);
+    if (listener_ < 0) {
+      report("%s", why.c_str());
+      return linkfailed;
+    }
+    sockaddr_storage self{};
+    socklen_t len = sizeof self;
+    getsockname(listener_, reinterpret_cast<sockaddr*>(&self), &len);
+    report("listening on %s", peername(reinterpret_cast<sockaddr*>(&self)).c_str());
+  }
+  int err = 0;
+  child_ = startprogram(o_.program, original_, &feed_, &err);
+  if (child_ < 0) {
+    report("cannot run %s: %s", o_.program[0].c_str(), strerror(err));
+    return err == ENOENT ? programmissing : cannotrun;
+  }
+  report("started %s, process %d", o_.program[0].c_str(), static_cast<int>(child_));
+  due_ = clock::now();
+  loop();
+}
+
+void keeper::loop() {
+  for (;;) {
+    pollfd fds[3];
+    nfds_t n = 0;
+    int feedat = -1, linkat = -1, listenat = -1;
+    if (feed_ >= 0 && relay_.ready()) {
+      feedat = static_cast<int>(n);
+      fds[n++] = {feed_, POLLOUT, 0};
+    }
+    if (fd_ >= 0 && (state_ == connecting || relay_.room() > 0)) {
+      linkat = static_cast<int>(n);
+      fds[n++] = {fd_, static_cast<short>(state_ == connecting ? POLLOUT : POLLIN), 0};
+    }
+    if (listener_ >= 0 && !stopping_) {
+      listenat = static_cast<int>(n);
+      fds[n++] = {listener_, POLLIN, 0};
+    }
+    waitforevents(fds, n, timeout());
+    signals();
+    if (feedat >= 0 && fds[feedat].revents) feed();
+    if (linkat >= 0 && fds[linkat].revents && fd_ == fds[linkat].fd)
+      state_ == connecting ? connected() : readlink();
+    if (listenat >= 0 && (fds[listenat].revents & POLLIN)) accept();
+    if (stopping_ || listener_ >= 0 || clock::now() < due_) continue;
+    if (state_ == idle) {
+      attempt();
+    } else if (state_ == connecting) {
+      close(fd_);
+      fd_ = -1;
+      state_ = idle;
+      retry("connect to " + peer_ + ": no answer in " + seconds(connectseconds));
+    }
+  }
+}
+
+// Milliseconds until the next attempt or the connect deadline; -1: none.
+int keeper::timeout() const {
+  if (stopping_ || listener_ >= 0 || state_ == linked) return -1;
+  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due_ - clock::now()).count();
+  return left < 0 ? 0 : static_cast<int>(left + 1);
+}
+
+void keeper::attempt() {
+  std::string why, note;
+  if (o_.source.kind == linksource::device) {
+    int fd = serial_.open(o_.source.path, &note, &why);
+    if (fd < 0) return retry(why);
+    return up(fd, o_.source.path, note);
+  }
+  fd_ = startconnect(o_.source, &peer_, &why);
+  if (fd_ < 0) return retry(why);
+  state_ = connecting;
+  due_ = clock::now() + std::chrono::seconds(connectseconds);
+}
+
+void keeper::connected() {
+  int err = connectresult(fd_);
+  if (err == 0) {
+    keepalive(fd_, o_.deadafter);
+    int fd = fd_;
+    fd_ = -1;
+    return up(fd, peer_, "");
+  }
+  close(fd_);
+  fd_ = -1;
+  state_ = idle;
+  retry("connect to " + peer_ + ": " + strerror(err));
+}
+
+void keeper::accept() {
+  sockaddr_storage peer{};
+  socklen_t len = sizeof peer;
+  int fd =
+      accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_NONBLOCK | SOCK_CLOEXEC);
+  if (fd < 0) return;
+  const sockaddr* sa = reinterpret_cast<const sockaddr*>(&peer);
+  std::string name = peername(sa);
+  if (!o_.allow.allows(sa)) {
+    report("refused peer %s: not allowed", name.c_str());
+    close(fd);
+    return;
+  }
+  if (state_ == linked) {
+    // The exchange calling again means its old connection is dead, even if
+    // this end has not noticed yet; anyone else waits for their turn.
+    if (!sameaddress(sa, reinterpret_cast<const sockaddr*>(&peeraddr_))) {
+      report("refused peer %s: busy with %s", name.c_str(), peer_.c_str());
+      close(fd);
+      return;
+    }
+    down("replaced by a new connection from the same peer");
+  }
+  peeraddr_ = peer;
+  keepalive(fd, o_.deadafter);
+  up(fd, name, "");
+}
+
+void keeper::up(int fd, const std::string& peer, const std::string& note) {
+  fd_ = fd;
+  peer_ = peer;
+  state_ = linked;
+  carried_ = 0;
+  report("link up: %s%s%s", peer.c_str(), note.empty() ? "" : ", ", note.c_str());
+}
+
+void keeper::down(const std::string& reason) {
+  close(fd_);
+  fd_ = -1;
+  state_ = idle;
+  size_t cut = relay_.cutshort();
+  char dropped[96] = "";
+  if (cut) snprintf(dropped, sizeof dropped, "; %zu bytes of a record cut short dropped", cut);
+  report("link down: %s, %llu bytes carried%s", reason.c_str(),
+         static_cast<unsigned long long>(carried_), dropped);
+  if (listener_ < 0 && !stopping_) retry("");
+}
+
+void keeper::retry(const std::string& why) {
+  double wait = backoff_.next();
+  due_ = clock::now() +
+         std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(wait));
+  report("%s%swaiting %s to retry", why.c_str(), why.empty() ? "" : "; ", seconds(wait).c_str());
+}
+
+void keeper::readlink() {
+  for (;;) {
+    ssize_t n = read(fd_, relay_.space(), relay_.room());
+    if (n > 0) {
+      carried_ += static_cast<uint64_t>(n);
+      relay_.commit(static_cast<size_t>(n));
+      backoff_.reset();  // a link that carries bytes is a good one
+      feed();
+      if (relay_.room() == 0) return;
+      continue;
+    }
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0 && errno == EAGAIN) return;
+    const char* gone =
+        o_.source.kind == linksource::device ? "the device hung up" : "closed by the peer";
+    return down(n == 0 ? gone : strerror(errno));
+  }
+}
+
+void keeper::feed() {
+  if (feed_ < 0 || relay_.giveto(feed_)) return;
+  // The program closed its standard input: nothing more can reach it.
+  report("the program takes no more input: %s", strerror(errno));
+  close(feed_);
+  feed_ = -1;
+  relay_.clear();
+}
+
+void keeper::signals() {
+  for (int sig; (sig = takesignal()) != 0;) {
+    if (sig == SIGCHLD) {
+      int status = 0;
+      pid_t r = waitpid(child_, &status, WNOHANG);
+      if (r == child_) end(status);
+      continue;
+    }
+    kill(child_, sig);
+    if (sig == SIGTERM || sig == SIGINT) stop(sig);
+  }
+}
+
+// The program writes its held calls and ends; no new link meanwhile.
+void keeper::stop(int sig) {
+  if (stopping_) return;
+  stopping_ = true;
+  report("%s: passed on to the program, waiting for its end", strsignal(sig));
+}
+
+void keeper::end(int status) {
+  report("%s %s", o_.program[0].c_str(), describestatus(status).c_str());
+  if (WIFSIGNALED(status)) {
+    int sig = WTERMSIG(status);
+    signal(sig, SIG_DFL);
+    sigset_t only;
+    sigemptyset(&only);
+    sigaddset(&only, sig);
+    sigprocmask(SIG_UNBLOCK, &only, nullptr);
+    raise(sig);
+    exit(128 + sig);
+  }
+  exit(WIFEXITED(status) ? WEXITSTATUS(status) : linkfailed);
+}

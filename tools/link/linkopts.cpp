@@ -1,0 +1,158 @@
+#include "tools/link/linkopts.h"
+
+#include <getopt.h>
+
+#include <cstdlib>
+
+const char* const linkusage =
+    "Usage: pktav-link [options] SOURCE -- PROGRAM [ARGUMENTS...]\n"
+    "Keeps the exchange's byte stream flowing into one long-running PROGRAM,\n"
+    "which reads it on standard input, across dropped links.\n"
+    "\n"
+    "SOURCE is HOST:PORT (connect, again after a drop), listen:ADDRESS:PORT\n"
+    "(accept the exchange's connection) or the path of a serial device.\n"
+    "\n"
+    "      --allow ADDRESS[/BITS]  listen: accept only these peers (repeatable)\n"
+    "      --retry-min SECONDS     first wait before a new attempt (default 1)\n"
+    "      --retry-max SECONDS     longest wait between attempts (default 30)\n"
+    "      --dead-after SECONDS    give up a TCP peer that answers nothing after\n"
+    "                              this long (default 120)\n"
+    "      --speed BAUD            device: line speed, raw 8-bit line\n"
+    "      --line FRAMING          device: data bits, parity, stop bits (default 8N1)\n"
+    "      --end-byte HEX          the byte ending each record (03 for NEAX, 0a for\n"
+    "                              MD110): a record cut short by a drop is dropped\n"
+    "  -h, --help, -V, --version\n";
+
+namespace {
+
+enum longonly { o_allow = 256, o_rmin, o_rmax, o_dead, o_speed, o_line, o_end };
+
+const option longopts[] = {
+    {"allow", required_argument, nullptr, o_allow},
+    {"retry-min", required_argument, nullptr, o_rmin},
+    {"retry-max", required_argument, nullptr, o_rmax},
+    {"dead-after", required_argument, nullptr, o_dead},
+    {"speed", required_argument, nullptr, o_speed},
+    {"line", required_argument, nullptr, o_line},
+    {"end-byte", required_argument, nullptr, o_end},
+    {"help", no_argument, nullptr, 'h'},
+    {"version", no_argument, nullptr, 'V'},
+    {nullptr, 0, nullptr, 0},
+};
+
+bool seconds(const char* text, double* out) {
+  char* end = nullptr;
+  *out = strtod(text, &end);
+  return *text != '\0' && *end == '\0' && *out > 0 && *out <= 86400;
+}
+
+bool hexbyte(const char* text, int* out) {
+  char* end = nullptr;
+  long n = strtol(text, &end, 16);
+  if (*text == '\0' || *end != '\0' || n < 0 || n > 255) return false;
+  *out = static_cast<int>(n);
+  return true;
+}
+
+}  // namespace
+
+bool parsesource(const std::string& text, linksource* out, std::string* why) {
+  *out = linksource{};
+  out->text = text;
+  std::string rest = text;
+  if (text.rfind("listen:", 0) == 0) {
+    out->kind = linksource::listen;
+    rest = text.substr(7);
+  } else if (!text.empty() && (text[0] == '/' || text[0] == '.')) {
+    out->kind = linksource::device;
+    out->path = text;
+    return true;
+  }
+  size_t colon = rest.rfind(':');
+  if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) {
+    *why = "SOURCE is HOST:PORT, listen:ADDRESS:PORT or a device path: " + text;
+    return false;
+  }
+  out->host = rest.substr(0, colon);
+  out->port = rest.substr(colon + 1);
+  if (out->host.size() > 2 && out->host.front() == '[' && out->host.back() == ']')
+    out->host = out->host.substr(1, out->host.size() - 2);
+  return true;
+}
+
+bool parsespeed(const std::string& text, speed_t* out) {
+  static const struct {
+    const char* name;
+    speed_t speed;
+  } speeds[] = {{"300", B300},     {"600", B600},       {"1200", B1200},     {"2400", B2400},
+                {"4800", B4800},   {"9600", B9600},     {"19200", B19200},   {"38400", B38400},
+                {"57600", B57600}, {"115200", B115200}, {"230400", B230400}, {"460800", B460800}};
+  for (const auto& s : speeds)
+    if (text == s.name) {
+      *out = s.speed;
+      return true;
+    }
+  return false;
+}
+
+bool parseframing(const std::string& text, lineconfig* out) {
+  if (text.size() != 3 || text[0] < '5' || text[0] > '8' || (text[2] != '1' && text[2] != '2'))
+    return false;
+  char parity = static_cast<char>(text[1] & ~0x20);
+  if (parity != 'N' && parity != 'E' && parity != 'O') return false;
+  out->bits = text[0] - '0';
+  out->parity = parity;
+  out->stopbits = text[2] - '0';
+  return true;
+}
+
+linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* why) {
+  optind = 1;
+  opterr = 0;
+  // '+': the options end at SOURCE, so that the program's own are left alone.
+  for (int c; (c = getopt_long(argc, argv, "+hV", longopts, nullptr)) != -1;) {
+    std::string arg = optarg ? optarg : "";
+    bool ok = true;
+    switch (c) {
+      case o_allow: ok = o->allow.add(arg); break;
+      case o_rmin: ok = seconds(optarg, &o->retrymin); break;
+      case o_rmax: ok = seconds(optarg, &o->retrymax); break;
+      case o_dead: {
+        double d;
+        ok = seconds(optarg, &d) && d >= 1;
+        o->deadafter = static_cast<int>(d);
+        break;
+      }
+      case o_speed:
+        ok = parsespeed(arg, &o->line.speed);
+        o->line.given = true;
+        break;
+      case o_line:
+        ok = parseframing(arg, &o->line);
+        o->line.given = true;
+        break;
+      case o_end: ok = hexbyte(optarg, &o->endbyte); break;
+      case 'h': return linkparse::help;
+      case 'V': return linkparse::version;
+      default:
+        *why = "unknown option or missing argument: " + std::string(argv[optind - 1]);
+        return linkparse::bad;
+    }
+    if (!ok) {
+      *why = "bad value: " + arg;
+      return linkparse::bad;
+    }
+  }
+  if (optind + 2 >= argc || std::string(argv[optind + 1]) != "--") {
+    *why = "SOURCE, -- and the program to run are needed";
+    return linkparse::bad;
+  }
+  if (!parsesource(argv[optind], &o->source, why)) return linkparse::bad;
+  if (!o->allow.empty() && o->source.kind != linksource::listen) {
+    *why = "--allow is for a listen: source";
+    return linkparse::bad;
+  }
+  if (o->retrymax < o->retrymin) o->retrymax = o->retrymin;
+  o->program.assign(argv + optind + 2, argv + argc);
+  return linkparse::run;
+}

@@ -1,0 +1,55 @@
+// The command line of the link keeper:
+//
+//   pktav-link [options] SOURCE -- PROGRAM [ARGUMENTS...]
+#pragma once
+
+#include <termios.h>
+
+#include <string>
+#include <vector>
+
+#include "tools/link/allow.h"
+
+// Where the exchange's bytes come from.
+struct linksource {
+  enum { connect, listen, device } kind = connect;
+  std::string host, port;  // connect: the exchange or terminal server; listen: the local address
+  std::string path;        // device
+  std::string text;        // as given, for messages
+};
+
+// SOURCE: HOST:PORT or [IPV6]:PORT to connect to, listen:ADDRESS:PORT to
+// accept on, or a path (beginning with '/' or '.') of a device to read.
+bool parsesource(const std::string& text, linksource* out, std::string* why);
+
+// Line settings for a serial device. Without them the settings the device
+// has when it is first opened are kept and put back on every reopening.
+struct lineconfig {
+  bool given = false;
+  speed_t speed = B9600;
+  int bits = 8;
+  char parity = 'N';  // N, E or O
+  int stopbits = 1;
+};
+
+// "9600" and the like; false for a speed termios has no constant for.
+bool parsespeed(const std::string& text, speed_t* out);
+// "8N1", "7E1" and the like.
+bool parseframing(const std::string& text, lineconfig* out);
+
+struct linkoptions {
+  linksource source;
+  allowlist allow;
+  double retrymin = 1, retrymax = 30;  // seconds between attempts
+  int deadafter = 120;                 // seconds until a TCP peer that answers nothing is given up
+  lineconfig line;
+  int endbyte = -1;  // the byte ending the exchange's records; -1: bytes pass as they come
+  std::vector<std::string> program;
+};
+
+enum class linkparse { run, help, version, bad };
+
+// Reads the command line; `why` says what is wrong with a bad one.
+linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* why);
+
+extern const char* const linkusage;
