@@ -46,8 +46,14 @@ int keeper::run() {
     getsockname(listener_, reinterpret_cast<sockaddr*>(&self), &len);
     report("listening on %s", peername(reinterpret_cast<sockaddr*>(&self)).c_str());
   }
+  // SIGUSR1 and SIGALRM would end a program that has not set its handlers
+  // up yet; it starts with them blocked, as pktav keeps them outside its
+  // wait anyway, so that one passed on too early waits for it.
+  sigset_t childmask = original_;
+  sigaddset(&childmask, SIGUSR1);
+  sigaddset(&childmask, SIGALRM);
   int err = 0;
-  child_ = startprogram(o_.program, original_, &feed_, &err);
+  child_ = startprogram(o_.program, childmask, &feed_, &err);
   if (child_ < 0) {
     report("cannot run %s: %s", o_.program[0].c_str(), strerror(err));
     return err == ENOENT ? programmissing : cannotrun;
