@@ -1,0 +1,211 @@
+// pktav-bench: the packer's throughput against the least a collector must
+// do. For each build it has pabxsim write a stream of records, then times
+//   P  the build storing them: -v -M -i FILE -o DIR (and -R LOG with -r),
+//   W  the floor storing the same CDR lines into the same tree (and
+//      logging each record's bytes with -r),
+//   R  reading the stream to nothing,
+// taking the fastest of a few runs of each (processor time, user and
+// system; the wall clock too), and counts system calls per record with
+// strace and the peak memory of P.
+//
+//   pktav-bench BINDIR WORKDIR [RECORDS [RUNS]]
+//
+// The floor is the program beside pktav-bench.
+#include <fcntl.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+struct outcome {
+  double seconds =
+      0;  // processor time, user and system: steadier than the clock on a shared machine
+  double wall = 0;
+  long maxrss_kib = 0;
+};
+
+// Runs a program with its output thrown away; exits the benchmark if it fails.
+outcome run(const std::vector<std::string>& argv, const std::string& outfile = "/dev/null") {
+  auto began = std::chrono::steady_clock::now();
+  pid_t pid = fork();
+  if (pid == 0) {
+    int out = open(outfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    int null = open("/dev/null", O_WRONLY);
+    dup2(out, 1);
+    dup2(null, 2);
+    std::vector<char*> args;
+    for (const auto& a : argv) args.push_back(const_cast<char*>(a.c_str()));
+    args.push_back(nullptr);
+    setenv("TZ", "UTC", 1);
+    execvp(args[0], args.data());
+    _exit(127);
+  }
+  int status = 0;
+  rusage ru{};
+  wait4(pid, &status, 0, &ru);
+  outcome o;
+  o.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+  o.seconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
+              static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  o.maxrss_kib = ru.ru_maxrss;
+  if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0)) {
+    fprintf(stderr, "pktav-bench: %s failed (status %d)\n", argv[0].c_str(), status);
+    exit(1);
+  }
+  return o;
+}
+
+// An empty store, and the disk idle: the pages the last run left dirty
+// are written out first, so that no run pays for the one before.
+void fresh(const std::string& dir) {
+  fs::remove_all(dir);
+  fs::create_directories(dir);
+  sync();
+}
+
+// The system calls strace counts for a run.
+long syscalls(const std::vector<std::string>& argv, const std::string& work) {
+  std::vector<std::string> traced = {"strace", "-f", "-c", "-o", work + "/strace.out"};
+  traced.insert(traced.end(), argv.begin(), argv.end());
+  run(traced);
+  std::ifstream in(work + "/strace.out");
+  long total = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find(" total") == std::string::npos) continue;
+    std::istringstream words(line);
+    std::string w;
+    std::vector<std::string> cols;
+    while (words >> w) cols.push_back(w);
+    // % time, seconds, usecs/call, calls, [errors], total
+    if (cols.size() >= 4) total = std::atol(cols[3].c_str());
+  }
+  return total;
+}
+
+std::string treecontent(const std::string& dir) {
+  std::vector<fs::path> files;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (e.is_regular_file()) files.push_back(e.path());
+  std::sort(files.begin(), files.end());
+  std::string all;
+  for (const auto& f : files) {
+    std::ifstream in(f, std::ios::binary);
+    all += fs::relative(f, dir).string() + "\n";
+    all.append(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  return all;
+}
+
+struct build {
+  const char* name;
+  const char* format;
+  const char* endbyte;
+};
+
+const build builds[] = {
+    {"deviroz7e", "neax", "03"},
+    {"diziziv7", "neax98", "03"},
+    {"md11bc12", "md110", "0a"},
+};
+
+// The stream of `records` records and the CDR lines they become.
+void generate(const std::string& bin, const std::string& work, const build& b, long records,
+              std::string* stream, std::string* lines) {
+  std::string base = work + "/" + b.format + "-" + std::to_string(records);
+  *stream = base + ".smdr";
+  *lines = base + ".lines";
+  if (fs::exists(*lines)) return;
+  run({bin + "/pabxsim", "-f", b.format, "-n", std::to_string(records), "-s", "1", "-o", *stream,
+       "--calls", base + ".calls"});
+  std::ifstream in(base + ".calls");
+  std::ofstream out(*lines);
+  for (std::string row; std::getline(in, row);) {
+    size_t t1 = row.find('\t'), t2 = row.find('\t', t1 + 1), t3 = row.find('\t', t2 + 1);
+    std::string status = row.substr(t1 + 1, t2 - t1 - 1), line = row.substr(t3 + 1);
+    if ((status == "sent" || status == "replayed") && line != "-") out << line << '\n';
+  }
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 3) {
+    fprintf(stderr, "usage: pktav-bench BINDIR WORKDIR [RECORDS [RUNS]]\n");
+    return 2;
+  }
+  std::string bin = argv[1], work = argv[2];
+  long records = argc > 3 ? std::atol(argv[3]) : 1000000;
+  int runs = argc > 4 ? std::atoi(argv[4]) : 3;
+  fs::create_directories(work);
+  std::string cdr = work + "/cdr", log = work + "/raw.log";
+  std::string floor = (fs::path(argv[0]).parent_path() / "floor").string();
+
+  printf("%-10s %-3s %10s %7s %7s %6s %7s %7s %7s %9s %6s %8s %8s\n", "build", "-r", "records/s",
+         "P cpu", "W cpu", "P/W", "P wall", "W wall", "R cpu", "calls/rec", "floor", "peak MiB",
+         "at 100k");
+  for (const build& b : builds) {
+    std::string stream, lines, small, smalllines;
+    generate(bin, work, b, records, &stream, &lines);
+    generate(bin, work, b, 100000, &small, &smalllines);
+    std::string program = bin + "/pktav-" + b.name;
+    for (bool raw : {false, true}) {
+      std::vector<std::string> p = {program, "-v", "-M", "-i", stream, "-o", cdr};
+      std::vector<std::string> w = {floor, lines, cdr};
+      if (raw) {
+        p.insert(p.end(), {"-R", log});
+        w = {floor, "-r", stream, log, "-e", b.endbyte, lines, cdr};
+      }
+      outcome bestp{1e9, 0, 0}, bestw{1e9, 0, 0}, bestr{1e9, 0, 0};
+      for (int i = 0; i < runs; ++i) {
+        fresh(cdr);
+        fs::remove(log);
+        outcome o = run(p);
+        if (o.seconds < bestp.seconds) bestp = o;
+        std::string pstore = i == 0 ? treecontent(cdr) : "";
+        fresh(cdr);
+        fs::remove(log);
+        o = run(w);
+        if (o.seconds < bestw.seconds) bestw = o;
+        if (i == 0 && treecontent(cdr) != pstore) {
+          fprintf(stderr, "pktav-bench: %s and the floor stored different trees\n", b.name);
+          return 1;
+        }
+        o = run({"cat", stream});
+        if (o.seconds < bestr.seconds) bestr = o;
+      }
+      fresh(cdr);
+      fs::remove(log);
+      long pcalls = syscalls(p, work);
+      fresh(cdr);
+      fs::remove(log);
+      long wcalls = syscalls(w, work);
+      fresh(cdr);
+      fs::remove(log);
+      std::vector<std::string> psmall = p;
+      psmall[4] = small;
+      outcome smallrun = run(psmall);
+      printf("%-10s %-3s %10.0f %7.3f %7.3f %6.2f %7.3f %7.3f %7.3f %9.3f %6.3f %8.2f %8.2f\n",
+             b.name, raw ? "yes" : "no", records / bestp.seconds, bestp.seconds, bestw.seconds,
+             bestp.seconds / bestw.seconds, bestp.wall, bestw.wall, bestr.seconds,
+             double(pcalls) / records, double(wcalls) / records, bestp.maxrss_kib / 1024.0,
+             smallrun.maxrss_kib / 1024.0);
+      fflush(stdout);
+    }
+  }
+  fs::remove_all(cdr);
+  fs::remove(log);
+  return 0;
+}
