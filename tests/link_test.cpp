@@ -134,7 +134,11 @@ TEST(Link, EndsAsTheProgramEnds) {
   for (const auto& c : cases) {
     std::vector<std::string> args = {"listen:127.0.0.1:0", "--"};
     args.insert(args.end(), c.program.begin(), c.program.end());
-    childproc link(linkjob(args));
+    procspec job = linkjob(args);
+    // A PATH with a directory this user may not search would make "not
+    // found" read as "permission denied".
+    job.env.push_back("PATH=/usr/bin:/bin");
+    childproc link(job);
     if (c.program[0] == deviroz7e) {
       // The packer learns of the missing store only at its first call.
       int port = listeningport(link, "pktav-link: listening on 127.0.0.1:");
