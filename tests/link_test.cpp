@@ -96,7 +96,9 @@ TEST(Link, RetriesUntilTheExchangeAnswers) {
 // calls before both end.
 TEST(Link, PassesSignalsOn) {
   tmpdir dir;
-  childproc link(linkjob({"listen:127.0.0.1:0", "--", deviroz7e, "-v"}));
+  procspec job = linkjob({"listen:127.0.0.1:0", "--", deviroz7e, "-v"});
+  job.cwd = dir.path();  // where SIGUSR1 opens the raw data log
+  childproc link(job);
   int port = listeningport(link, "pktav-link: listening on 127.0.0.1:");
   ASSERT_GT(port, 0);
   int peer = connectfrom("127.0.0.1", port);

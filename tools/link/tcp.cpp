@@ -29,7 +29,8 @@ std::string peername(const sockaddr* sa, bool withport) {
   std::string h = host;
   if (h.rfind("::ffff:", 0) == 0 && h.find('.') != std::string::npos) h = h.substr(7);
   if (!withport) return h;
-  return h.find(':') != std::string::npos ? "[" + h + "]:" + port : h + ":" + port;
+  if (h.find(':') != std::string::npos) h = std::string("[").append(h).append("]");
+  return h.append(":").append(port);
 }
 
 int startconnect(const linksource& source, std::string* peer, std::string* why) {

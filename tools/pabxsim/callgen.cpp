@@ -62,7 +62,7 @@ simcall callgen::newcall() {
     c.kind = callkind::incoming;
     c.trunk = static_cast<int>(rand_.between(firstoutside, lastoutside));
     c.cls = static_cast<int>(rand_.between(0, 1));
-    c.dialled = "55" + std::to_string(c.station);
+    c.dialled = std::string("55").append(std::to_string(c.station));
     c.meter = 0;
     c.charge.clear();
   } else if (neax && pick < 20) {
@@ -86,7 +86,7 @@ void callgen::station(simcall& c) {
   bool neax = config_.format != recformat::md110;
   int seconds = static_cast<int>(c.end - c.start);
   if (rand_.chance(80)) {
-    std::string area = "0" + std::to_string(rand_.between(2, 9));
+    std::string area = std::string("0").append(std::to_string(rand_.between(2, 9)));
     c.dialled = neax ? area + "-" + digits(rand_, 7) : area + digits(rand_, 7);
     c.meter = std::min(8000, 1 + seconds / 60 * static_cast<int>(rand_.between(1, 3)));
   } else {
@@ -106,7 +106,8 @@ void callgen::incomingpair(simcall& answer) {
   if (config_.format == recformat::md110) {
     answer.kind = callkind::incoming;
     answer.trunk = static_cast<int>(rand_.between(firstoutside, lastoutside));
-    answer.dialled = "0" + std::to_string(rand_.between(2, 9)) + digits(rand_, 7);
+    answer.dialled = std::string("0").append(std::to_string(rand_.between(2, 9)));
+    answer.dialled.append(digits(rand_, 7));
     answer.meter = 0;
     return;
   }
@@ -122,7 +123,7 @@ void callgen::incomingpair(simcall& answer) {
   e.cls = 2;
   e.start = answer.start - rand_.between(0, 3);
   e.end = answer.end + rand_.between(0, 3);
-  e.dialled = "55" + std::to_string(answer.station);
+  e.dialled = std::string("55").append(std::to_string(answer.station));
   e.partner = answer.seq;
   waiting_.push_back(e);
 }

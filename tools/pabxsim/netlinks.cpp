@@ -23,8 +23,9 @@ std::string describe(const sockaddr* sa) {
   socklen_t len = sa->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
   if (getnameinfo(sa, len, host, sizeof host, port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV))
     return "?";
-  return sa->sa_family == AF_INET6 ? "[" + std::string(host) + "]:" + port
-                                   : std::string(host) + ":" + port;
+  std::string text = host;
+  if (sa->sa_family == AF_INET6) text = std::string("[").append(text).append("]");
+  return text.append(":").append(port);
 }
 
 // The first address of HOST:PORT; numeric only for a listener.
