@@ -37,6 +37,17 @@ struct outcome {
   long maxrss_kib = 0;
 };
 
+// VmHWM of a running process in KiB; 0 once it has gone, and before it has
+// run its program (until then it is a copy of this one).
+long highwater(pid_t pid) {
+  std::ifstream in("/proc/" + std::to_string(pid) + "/status");
+  for (std::string line; std::getline(in, line);) {
+    if (line.rfind("Name:", 0) == 0 && line.find("pktav-bench") != std::string::npos) return 0;
+    if (line.rfind("VmHWM:", 0) == 0) return std::atol(line.c_str() + 6);
+  }
+  return 0;
+}
+
 // Runs a program with its output thrown away; exits the benchmark if it fails.
 outcome run(const std::vector<std::string>& argv, const std::string& outfile = "/dev/null") {
   auto began = std::chrono::steady_clock::now();
@@ -53,14 +64,21 @@ outcome run(const std::vector<std::string>& argv, const std::string& outfile = "
     execvp(args[0], args.data());
     _exit(127);
   }
+  // The peak is the program's high-water mark, read while it runs: the
+  // rusage of a forked child also counts what it held before exec, a copy
+  // of this process.
   int status = 0;
   rusage ru{};
-  wait4(pid, &status, 0, &ru);
+  long hwm = 0;
+  while (wait4(pid, &status, WNOHANG, &ru) == 0) {
+    hwm = std::max(hwm, highwater(pid));
+    usleep(2000);
+  }
   outcome o;
   o.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
   o.seconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
               static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-  o.maxrss_kib = ru.ru_maxrss;
+  o.maxrss_kib = hwm;
   if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0)) {
     fprintf(stderr, "pktav-bench: %s failed (status %d)\n", argv[0].c_str(), status);
     exit(1);
