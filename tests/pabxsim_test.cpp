@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -150,6 +151,30 @@ TEST(Pabxsim, ServesClientsOneAfterAnotherAcrossDrops) {
   EXPECT_EQ(resets, 1);
   EXPECT_EQ(got, file);
   EXPECT_NE(r.err.find("3 drops"), std::string::npos) << r.err;
+}
+
+// A rate spreads the records out, a silence holds them back; neither
+// changes a byte of the stream.
+TEST(Pabxsim, RateAndSilenceTakeTimeNotBytes) {
+  std::vector<std::string> base = {"-n", "40", "--start", "2024-02-05T10:00"};
+  std::string plain = runproc(simjob(base)).out;
+  struct {
+    std::vector<std::string> extra;
+    double atleast;
+  } cases[] = {
+      {{"--rate", "100"}, 0.38},
+      {{"--silence-every", "10", "--silence", "0.2"}, 0.6},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = base;
+    args.insert(args.end(), c.extra.begin(), c.extra.end());
+    auto began = std::chrono::steady_clock::now();
+    procresult r = runproc(simjob(args));
+    double took = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_EQ(r.out, plain);
+    EXPECT_GE(took, c.atleast) << testing::PrintToString(c.extra);
+  }
 }
 
 TEST(Pabxsim, CommandLine) {
