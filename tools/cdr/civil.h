@@ -1,0 +1,32 @@
+// Calendar arithmetic on the proleptic Gregorian calendar, free of any time
+// zone: wall-clock times as seconds counted as if they were UTC, and the
+// ISO 8601 texts of the CDR tool.
+#pragma once
+
+#include <cstdint>
+
+// A wall-clock time: year, month 1-12, day 1-31, hour, minute, second.
+struct wall {
+  int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+};
+
+// Days from 1970-01-01 to the given date (negative before it).
+int64_t daysfromcivil(int year, int month, int day);
+
+// The date of a day number from daysfromcivil.
+void civilfromdays(int64_t days, int* year, int* month, int* day);
+
+int daysinmonth(int year, int month);
+
+// The wall time as seconds since 1970-01-01 00:00:00, counted without zone.
+int64_t wallsecs(const wall& w);
+
+// The wall time of such a count.
+wall wallof(int64_t secs);
+
+// Writes "YYYY-MM-DDThh:mm:ss+hh:mm" (25 characters, no NUL) for the wall
+// time w seen at UTC offset `offset` seconds; returns the end of the text.
+char* isotime(char* out, const wall& w, int offset);
+
+// Writes "YYYY-MM-DD" (10 characters, no NUL); returns the end of the text.
+char* isodate(char* out, int year, int month, int day);

@@ -1,0 +1,31 @@
+#include "diag.h"
+
+#include <cstdarg>
+#include <cstdio>
+
+void warnx(const char* fmt, ...) {
+  fprintf(stderr, "%s: ", progname);
+  va_list ap;
+  va_start(ap, fmt);
+  vfprintf(stderr, fmt, ap);
+  va_end(ap);
+  fputc('\n', stderr);
+}
+
+std::string printable(std::string_view text) {
+  std::string out;
+  for (unsigned char c : text) {
+    if (c >= 0x20 && c < 0x7f && c != '"' && c != '\\') {
+      out += static_cast<char>(c);
+    } else {
+      char hex[8];
+      snprintf(hex, sizeof hex, "\\x%02x", c);
+      out += hex;
+    }
+  }
+  return out;
+}
+
+void warnbadline(const hourfile& f, long line, std::string_view text, const char* why) {
+  warnx("%s:%ld: %s: \"%s\"", f.path.c_str(), line, why, printable(text).c_str());
+}

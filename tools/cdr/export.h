@@ -1,0 +1,32 @@
+// The query's output: one record per selected call, as CSV (RFC 4180: a
+// header row, CRLF line ends) or as JSON Lines. Times are ISO 8601 with
+// their UTC offset; the start is the end minus the duration (for a marked
+// call, minus the marker's ticks, as the packer reckoned it).
+#pragma once
+
+#include "cdr/outbuf.h"
+#include "cdr/reader.h"
+#include "cdr/zone.h"
+
+enum class exportformat { csv, json };
+
+class exporter {
+ public:
+  exporter(outbuf& out, tzone& zone, exportformat format) : out_(out), zone_(zone), format_(format) {}
+  void header();  // the CSV header row; nothing for JSON
+  void record(const readcall& c);
+
+ private:
+  void csv(const readcall& c);
+  void json(const readcall& c);
+  char* times(char* p, const readcall& c, bool quoted);
+
+  outbuf& out_;
+  tzone& zone_;
+  exportformat format_;
+};
+
+// The CSV header row, without its line end.
+inline constexpr const char* csvheader =
+    "end,start,duration,duration_mark,station,trunk,dialled,meter,charge,flags,trunk_first,class,"
+    "ambiguous";

@@ -1,0 +1,19 @@
+// The operands of a command: store directories, walked in time order, and
+// hour files named one by one, read as given.
+#pragma once
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "cdr/storewalk.h"
+
+// Visits the hour files of every input whose hour lies in [lo, hi] (files
+// whose names tell no hour are always visited). Inputs that cannot be
+// reached go to onerror with their errno.
+void forinputs(const std::vector<std::string>& inputs, const hourkey& lo, const hourkey& hi,
+               const std::function<void(const hourfile&)>& visit,
+               const std::function<void(const std::string&, int)>& onerror);
+
+// The inputs as one text, for titles.
+std::string inputsname(const std::vector<std::string>& inputs);

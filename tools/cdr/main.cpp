@@ -1,0 +1,27 @@
+// pktav-cdr: audits, queries, exports and reports over a pktav CDR store.
+#include <cstdio>
+#include <exception>
+
+#include "cdr/commands.h"
+#include "cdr/diag.h"
+#include "cdr/exits.h"
+#include "cdr/options.h"
+
+int main(int argc, char** argv) {
+  cdroptions o;
+  switch (parseoptions(argc, argv, &o)) {
+    case parseresult::done: return fflush(stdout) == 0 ? exit_ok : exit_trouble;
+    case parseresult::usage: return exit_trouble;
+    case parseresult::run: break;
+  }
+  try {
+    switch (o.cmd) {
+      case cdroptions::command::query: return runquery(o);
+      case cdroptions::command::report: return runreport(o);
+      case cdroptions::command::audit: return runaudit(o);
+    }
+  } catch (const std::exception& e) {
+    warnx("%s", e.what());
+  }
+  return exit_trouble;
+}

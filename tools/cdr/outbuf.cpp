@@ -1,0 +1,40 @@
+#include "outbuf.h"
+
+#include <unistd.h>
+
+#include <cerrno>
+
+void outbuf::putnum(uint64_t v) {
+  char tmp[24];
+  int n = 0;
+  do {
+    tmp[n++] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  } while (v);
+  char* p = room(static_cast<size_t>(n));
+  while (n) *p++ = tmp[--n];
+  commit(p);
+}
+
+void outbuf::writeall(const char* p, size_t n) {
+  while (n > 0 && !error_) {
+    ssize_t w = write(fd_, p, n);
+    if (w < 0 && errno == EINTR) continue;
+    if (w <= 0) {
+      error_ = w < 0 ? errno : EIO;
+      break;
+    }
+    p += w;
+    n -= static_cast<size_t>(w);
+  }
+}
+
+void outbuf::drain(size_t) {
+  writeall(buf_.data(), used_);
+  used_ = 0;
+}
+
+bool outbuf::flush() {
+  drain(0);
+  return error_ == 0;
+}

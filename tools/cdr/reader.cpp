@@ -1,0 +1,69 @@
+#include "reader.h"
+
+#include <cerrno>
+
+namespace {
+
+int yearof(const hourfile& f) { return f.key.hour >= 0 ? f.key.year : 0; }
+
+}  // namespace
+
+long callreader::secondpass(const hourfile& f, int64_t lo, int64_t hi) {
+  long steps = 0, split = 0;
+  int64_t previous = INT64_MIN;
+  linereader::line l;
+  cdrcall c;
+  while (in_.next(&l)) {
+    if (l.torn || l.toolong || parsecall(l.text, yearof(f), &c)) continue;
+    int64_t w = wallsecs(c.end);
+    if (w < lo || w >= hi) continue;
+    if (w < previous && ++steps == 1) split = l.number;
+    previous = w;
+  }
+  if (!in_.rewind()) return 0;
+  return steps == 1 ? split : 0;
+}
+
+void callreader::readfile(const hourfile& f, callsink& sink) {
+  if (!in_.open(f.path)) return sink.unreadable(f.path, errno);
+  int64_t lo = 0, hi = 0;
+  long split = 0;
+  bool repeats = f.key.hour >= 0 &&
+                 zone_.repeatedin(wallsecs({f.key.year, f.key.month, f.key.day, f.key.hour, 0, 0}),
+                                  &lo, &hi);
+  if (repeats && !strictdst_) split = secondpass(f, lo, hi);
+
+  readcall rc;
+  rc.file = &f;
+  linereader::line l;
+  while (in_.next(&l)) {
+    if (l.toolong) {
+      sink.bad(f, l.number, l.text, "line too long");
+      continue;
+    }
+    const char* why = parsecall(l.text, yearof(f), &rc.call);
+    if (!why && l.torn) why = "torn line: no line feed at the end of the file";
+    if (why) {
+      sink.bad(f, l.number, l.text, why);
+      continue;
+    }
+    rc.line = l.number;
+    rc.text = l.text;
+    tzone::instant t = zone_.resolve(rc.call.end);
+    rc.end = t.first;
+    rc.endoffset = t.offfirst;
+    rc.skipped = t.what == tzone::skipped;
+    rc.ambiguous = false;
+    if (t.what == tzone::repeated) {
+      int64_t w = wallsecs(rc.call.end);
+      bool provable = split > 0 && w >= lo && w < hi;
+      rc.ambiguous = !provable;
+      if (provable && l.number >= split) {
+        rc.end = t.second;
+        rc.endoffset = t.offsecond;
+      }
+    }
+    sink.call(rc);
+  }
+  if (in_.error()) sink.unreadable(f.path, in_.error());
+}

@@ -1,0 +1,62 @@
+// Reads the calls of hour files: each line parsed strictly, its end time
+// placed in the zone. A line that is not a well-formed CDR line is passed
+// on as such, with its file and number, and never guessed at.
+//
+// When clocks go back, one wall-clock hour happens twice and both land in
+// the same hour file. The file's lines are in the order they were written;
+// if the lines of the repeated hour step back in time exactly once, those
+// before the step are taken as the first pass of the hour and those from
+// it on as the second. That holds when the exchange printed the calls of
+// that hour in the order they ended. In every other case (no step, more
+// than one, the times in another hour's file, or `strictdst`), each such
+// call is marked ambiguous and placed in the first pass.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "cdr/callline.h"
+#include "cdr/linereader.h"
+#include "cdr/storewalk.h"
+#include "cdr/zone.h"
+
+struct readcall {
+  cdrcall call;
+  const hourfile* file = nullptr;
+  long line = 0;
+  std::string_view text;  // the line, without its line feed
+  int64_t end = 0;        // the end as an instant, seconds since the epoch
+  int endoffset = 0;      // the UTC offset of the end's wall time
+  bool ambiguous = false;
+  bool skipped = false;  // a wall time the zone never shows
+
+  int64_t start() const { return end - int64_t{call.ticks} * tick_seconds; }
+};
+
+class callsink {
+ public:
+  virtual ~callsink() = default;
+  virtual void call(const readcall& c) = 0;
+  // A line that is not a CDR line: torn, too long, or malformed for `why`.
+  virtual void bad(const hourfile& f, long line, std::string_view text, const char* why) = 0;
+  // A file or directory that cannot be read, with its errno.
+  virtual void unreadable(const std::string& path, int err) = 0;
+};
+
+class callreader {
+ public:
+  callreader(tzone& zone, bool strictdst) : zone_(zone), strictdst_(strictdst) {}
+
+  // Passes every line of the file to the sink.
+  void readfile(const hourfile& f, callsink& sink);
+
+ private:
+  // Where the repeated hour's lines of this file step back in time: the
+  // number of the first line of the second pass, or 0 if none is proven.
+  long secondpass(const hourfile& f, int64_t lo, int64_t hi);
+
+  tzone& zone_;
+  bool strictdst_;
+  linereader in_;
+};

@@ -1,0 +1,167 @@
+// The report as one page: the period's totals, a grid of calls per hour of
+// the day across its days, and the busiest stations and trunks as bars.
+// Everything is inline (style and SVG); the page fetches nothing and runs
+// no script. It is also well-formed XML, so that a plain XML checker can
+// vouch for it and for its pictures.
+#include <algorithm>
+#include <cerrno>
+#include <cinttypes>
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+
+#include "cdr/civil.h"
+#include "cdr/reportout.h"
+
+namespace {
+
+constexpr size_t topcount = 15;
+constexpr int cellw = 22, cellh = 16, gridleft = 110, gridtop = 28;
+
+std::string esc(const std::string& s) {
+  std::string out;
+  for (char c : s) {
+    switch (c) {
+      case '&': out += "&amp;"; break;
+      case '<': out += "&lt;"; break;
+      case '>': out += "&gt;"; break;
+      case '"': out += "&quot;"; break;
+      default: out += c;
+    }
+  }
+  return out;
+}
+
+std::string date(int64_t day) {
+  int y, m, d;
+  civilfromdays(day, &y, &m, &d);
+  char buf[16];
+  *isodate(buf, y, m, d) = '\0';
+  return buf;
+}
+
+std::string weekday(int64_t day) {
+  static const char* names[7] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+  return names[((day % 7) + 7) % 7];
+}
+
+// Shades from pale to dark blue for 0 and for the busiest hour.
+const char* shade(uint32_t calls, uint32_t most) {
+  static const char* shades[] = {"#f2f4f8", "#deebf7", "#c6dbef", "#9ecae1", "#6baed6",
+                                 "#4292c6", "#2171b5", "#08519c", "#08306b"};
+  if (calls == 0 || most == 0) return shades[0];
+  uint64_t level = 1 + (uint64_t{calls} * 7 + most - 1) / most;
+  return shades[level > 8 ? 8 : level];
+}
+
+void heatmap(std::ostream& o, const traffic& t, const reportinfo& info) {
+  uint32_t most = 0;
+  for (const auto& [d, r] : t.days)
+    for (uint32_t c : r.hours) most = std::max(most, c);
+  int64_t days = info.lastday - info.firstday + 1;
+  int width = gridleft + 24 * cellw + 10, height = gridtop + static_cast<int>(days) * cellh + 10;
+  o << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+    << "\" viewBox=\"0 0 " << width << ' ' << height
+    << "\" role=\"img\" aria-label=\"Calls per hour of the day\">\n";
+  for (int h = 0; h < 24; ++h)
+    o << "<text x=\"" << gridleft + h * cellw + cellw / 2 << "\" y=\"" << gridtop - 8
+      << "\" class=\"axis\" text-anchor=\"middle\">" << h << "</text>\n";
+  for (int64_t i = 0; i < days; ++i) {
+    int64_t day = info.firstday + i;
+    int y = gridtop + static_cast<int>(i) * cellh;
+    o << "<text x=\"" << gridleft - 8 << "\" y=\"" << y + cellh - 4
+      << "\" class=\"axis\" text-anchor=\"end\">" << weekday(day) << ' ' << date(day)
+      << "</text>\n";
+    auto it = t.days.find(day);
+    for (int h = 0; h < 24; ++h) {
+      uint32_t calls = it == t.days.end() ? 0 : it->second.hours[h];
+      o << "<rect x=\"" << gridleft + h * cellw << "\" y=\"" << y << "\" width=\"" << cellw - 2
+        << "\" height=\"" << cellh - 2 << "\" fill=\"" << shade(calls, most) << "\"><title>"
+        << date(day) << ' ' << (h < 10 ? "0" : "") << h << ":00, " << calls
+        << (calls == 1 ? " call" : " calls") << "</title></rect>\n";
+    }
+  }
+  o << "</svg>\n";
+}
+
+void bars(std::ostream& o, const char* what, const std::vector<std::pair<uint32_t, tally>>& rows) {
+  constexpr int barleft = 90, barmax = 360, rowh = 20;
+  uint64_t most = rows.empty() ? 1 : std::max<uint64_t>(rows.front().second.calls, 1);
+  int height = static_cast<int>(rows.size()) * rowh + 10, width = barleft + barmax + 90;
+  o << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
+    << "\" viewBox=\"0 0 " << width << ' ' << height << "\" role=\"img\" aria-label=\"Busiest "
+    << what << "\">\n";
+  int y = 5;
+  for (const auto& [n, s] : rows) {
+    int len = static_cast<int>(s.calls * barmax / most);
+    std::string name = n ? std::to_string(n) : "none";
+    o << "<text x=\"" << barleft - 8 << "\" y=\"" << y + 14
+      << "\" class=\"axis\" text-anchor=\"end\">" << name << "</text>\n"
+      << "<rect x=\"" << barleft << "\" y=\"" << y + 2 << "\" width=\"" << std::max(len, 1)
+      << "\" height=\"" << rowh - 6 << "\" fill=\"#2171b5\"><title>" << what << ' ' << name
+      << ": " << s.calls << " calls, " << hms(s.talk) << " talk time</title></rect>\n"
+      << "<text x=\"" << barleft + len + 6 << "\" y=\"" << y + 14 << "\" class=\"value\">"
+      << s.calls << "</text>\n";
+    y += rowh;
+  }
+  o << "</svg>\n";
+}
+
+void totals(std::ostream& o, const traffic& t) {
+  uint64_t busiest = 0;
+  int64_t busiestday = 0;
+  for (const auto& [d, r] : t.days)
+    if (r.total.calls > busiest) busiest = r.total.calls, busiestday = d;
+  o << "<table class=\"totals\">\n"
+    << "<tr><th>Calls</th><td>" << t.total.calls << "</td></tr>\n"
+    << "<tr><th>Talk time</th><td>" << hms(t.total.talk) << "</td></tr>\n"
+    << "<tr><th>Meter pulses</th><td>" << t.total.meter << "</td></tr>\n"
+    << "<tr><th>Calls with a charge code</th><td>" << t.total.charged << "</td></tr>\n"
+    << "<tr><th>Stations / trunks</th><td>" << t.stations.size() << " / " << t.trunks.size()
+    << "</td></tr>\n";
+  if (busiest)
+    o << "<tr><th>Busiest day</th><td>" << weekday(busiestday) << ' ' << date(busiestday) << ", "
+      << busiest << " calls</td></tr>\n";
+  o << "</table>\n";
+}
+
+const char* style =
+    "body{font-family:sans-serif;margin:2em;color:#1b1f24;background:#fff}"
+    "h1{font-size:1.4em}h2{font-size:1.1em;margin-top:2em}"
+    ".totals th{text-align:left;font-weight:normal;color:#57606a;padding-right:2em}"
+    ".totals td{text-align:right;font-weight:bold}"
+    "svg text{font-family:sans-serif;font-size:11px;fill:#1b1f24}"
+    "svg .value{fill:#57606a}.side{display:inline-block;vertical-align:top;margin-right:3em}";
+
+}  // namespace
+
+bool writehtml(const traffic& t, const reportinfo& info, const std::string& path, std::string* err) {
+  std::ostringstream o;
+  std::string period = info.lastday < info.firstday
+                           ? std::string("no calls")
+                           : date(info.firstday) + " to " + date(info.lastday);
+  o << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n"
+    << "<title>Calls, " << esc(period) << "</title>\n<style>" << style << "</style>\n"
+    << "</head>\n<body>\n<h1>Calls, " << esc(period) << "</h1>\n<p>" << esc(info.stores)
+    << ", times in " << esc(info.zone) << ".</p>\n";
+  totals(o, t);
+  if (info.lastday >= info.firstday) {
+    o << "<h2>Calls per hour of the day</h2>\n";
+    heatmap(o, t, info);
+  }
+  o << "<div class=\"side\">\n<h2>Busiest stations</h2>\n";
+  bars(o, "station", traffic::busiest(t.stations, topcount));
+  o << "</div>\n<div class=\"side\">\n<h2>Busiest trunks</h2>\n";
+  bars(o, "trunk", traffic::busiest(t.trunks, topcount));
+  o << "</div>\n</body>\n</html>\n";
+
+  std::ofstream f(path, std::ios::binary | std::ios::trunc);
+  if (f) f << o.str();
+  if (f) f.close();
+  if (!f) {
+    *err = path + ": " + strerror(errno ? errno : EIO);
+    return false;
+  }
+  return true;
+}

@@ -1,0 +1,30 @@
+// The report's three forms: aligned text for people, CSV for programs, and
+// one self-contained HTML page with inline SVG pictures of the traffic.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "cdr/outbuf.h"
+#include "cdr/traffic.h"
+
+struct reportinfo {
+  std::string stores;    // what was read, for the title
+  std::string zone;      // the zone's name
+  int64_t firstday = 0;  // the period, as day numbers, both included
+  int64_t lastday = -1;  // before firstday: no period (no calls)
+};
+
+// "h:mm:ss" of a number of seconds.
+std::string hms(uint64_t seconds);
+
+void writetext(const traffic& t, const reportinfo& info, outbuf& out);
+
+// One header row, then one row per total:
+// section,key,calls,talk_seconds,meter,charged with sections "total",
+// "day" (key YYYY-MM-DD), "hour" (0-23), "station" and "trunk" (the
+// number, empty for calls that named none).
+void writecsv(const traffic& t, outbuf& out);
+
+// The page; false with *err set when the file cannot be written.
+bool writehtml(const traffic& t, const reportinfo& info, const std::string& path, std::string* err);
