@@ -14,7 +14,9 @@
 
 namespace {
 
-std::string twodigits(int v) { return std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10); }
+std::string twodigits(int v) {
+  return std::string(1, static_cast<char>('0' + v / 10)) + static_cast<char>('0' + v % 10);
+}
 
 // "DD_MM_YYYY:hh", the name of the hour file a wall time belongs in.
 std::string hourname(const wall& w) {
@@ -39,7 +41,8 @@ void auditsink::call(const readcall& c) {
   if (f.key.hour >= 0 && (e.year != f.key.year || e.month != f.key.month || e.day != f.key.day ||
                           e.hour != f.key.hour))
     f_.add("misfiled", f.path, c.line, "ends in hour " + hourname(e), c.text);
-  if (c.skipped) f_.add("notime", f.path, c.line, "its time does not occur in this time zone", c.text);
+  if (c.skipped)
+    f_.add("notime", f.path, c.line, "its time does not occur in this time zone", c.text);
   auto [it, fresh] = seen_.emplace(std::string(c.text), c.line);
   if (!fresh)
     f_.add("duplicate", f.path, c.line, "the same as line " + std::to_string(it->second), c.text);

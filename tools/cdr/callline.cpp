@@ -94,7 +94,8 @@ const char* parsecall(std::string_view line, int hintyear, cdrcall* out) {
   if (!numberfield(f[5], 4, &out->meter) || out->meter > meter_max)
     return "field 6 is not a meter count";
   if (!numberfield(f[6], 6, &ignored)) return "field 7 is not a charge code";
-  int hi = f[7].size() == 2 ? hexdigit(f[7][0]) : -1, lo = f[7].size() == 2 ? hexdigit(f[7][1]) : -1;
+  int hi = f[7].size() == 2 ? hexdigit(f[7][0]) : -1,
+      lo = f[7].size() == 2 ? hexdigit(f[7][1]) : -1;
   if (hi < 0 || lo < 0) return "field 8 is not two hexadecimal digits";
   out->flags = static_cast<uint8_t>(hi * 16 + lo);
   out->first = f[0];

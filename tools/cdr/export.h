@@ -12,7 +12,8 @@ enum class exportformat { csv, json };
 
 class exporter {
  public:
-  exporter(outbuf& out, tzone& zone, exportformat format) : out_(out), zone_(zone), format_(format) {}
+  exporter(outbuf& out, tzone& zone, exportformat format)
+      : out_(out), zone_(zone), format_(format) {}
   void header();  // the CSV header row; nothing for JSON
   void record(const readcall& c);
 

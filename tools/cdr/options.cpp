@@ -218,8 +218,7 @@ parseresult parseoptions(int argc, char** argv, cdroptions* o) {
     return bad("--format is csv or json, not \"%s\"", o->format.c_str());
   if (o->cmd == cdroptions::command::report && o->format != "text" && o->format != "csv")
     return bad("--format is text or csv, not \"%s\"", o->format.c_str());
-  if (o->raw.empty() != o->packer.empty())
-    return bad("%s", "--raw and --packer go together");
+  if (o->raw.empty() != o->packer.empty()) return bad("%s", "--raw and --packer go together");
   if (!o->packeroptions.empty() && o->packer.empty())
     return bad("%s", "options after -- are for the packer of --packer");
   if (!o->raw.empty() && o->inputs.size() != 1)

@@ -19,7 +19,7 @@ struct cdroptions {
   std::optional<timebound> from, to;
   std::optional<numrange> station, trunk;
   std::string dialled;
-  std::string flags;  // as given to --flags
+  std::string flags;   // as given to --flags
   std::string format;  // query: csv, json; report: text, csv
   std::string html;    // report --html
   bool json = false;   // audit --json

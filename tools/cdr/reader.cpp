@@ -28,9 +28,9 @@ void callreader::readfile(const hourfile& f, callsink& sink) {
   if (!in_.open(f.path)) return sink.unreadable(f.path, errno);
   int64_t lo = 0, hi = 0;
   long split = 0;
-  bool repeats = f.key.hour >= 0 &&
-                 zone_.repeatedin(wallsecs({f.key.year, f.key.month, f.key.day, f.key.hour, 0, 0}),
-                                  &lo, &hi);
+  bool repeats =
+      f.key.hour >= 0 &&
+      zone_.repeatedin(wallsecs({f.key.year, f.key.month, f.key.day, f.key.hour, 0, 0}), &lo, &hi);
   if (repeats && !strictdst_) split = secondpass(f, lo, hi);
 
   readcall rc;

@@ -78,7 +78,8 @@ bool replay(const cdroptions& o, const std::string& scratch, std::string* err) {
   }
   std::vector<std::string> args{o.packer};
   args.insert(args.end(), o.packeroptions.begin(), o.packeroptions.end());
-  for (std::string a : {std::string("-v"), std::string("-i"), std::string(raw), std::string("-o"), store})
+  for (std::string a :
+       {std::string("-v"), std::string("-i"), std::string(raw), std::string("-o"), store})
     args.push_back(a);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
@@ -200,7 +201,8 @@ bool reconcile(const cdroptions& o, findings& found, std::string* err) {
     std::multimap<std::string, std::pair<std::string, long>> lines;
     for (; i < ours.size() && ours[i].key == key; ++i)
       eachline(ours[i], [&](const linereader::line& l, int64_t w) {
-        if (w >= lo && w <= hi) lines.emplace(std::string(l.text), std::make_pair(ours[i].path, l.number));
+        if (w >= lo && w <= hi)
+          lines.emplace(std::string(l.text), std::make_pair(ours[i].path, l.number));
       });
     for (; j < theirs.size() && theirs[j].key == key; ++j)
       eachline(theirs[j], [&](const linereader::line& l, int64_t w) {

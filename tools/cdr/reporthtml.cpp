@@ -99,8 +99,8 @@ void bars(std::ostream& o, const char* what, const std::vector<std::pair<uint32_
     o << "<text x=\"" << barleft - 8 << "\" y=\"" << y + 14
       << "\" class=\"axis\" text-anchor=\"end\">" << name << "</text>\n"
       << "<rect x=\"" << barleft << "\" y=\"" << y + 2 << "\" width=\"" << std::max(len, 1)
-      << "\" height=\"" << rowh - 6 << "\" fill=\"#2171b5\"><title>" << what << ' ' << name
-      << ": " << s.calls << " calls, " << hms(s.talk) << " talk time</title></rect>\n"
+      << "\" height=\"" << rowh - 6 << "\" fill=\"#2171b5\"><title>" << what << ' ' << name << ": "
+      << s.calls << " calls, " << hms(s.talk) << " talk time</title></rect>\n"
       << "<text x=\"" << barleft + len + 6 << "\" y=\"" << y + 14 << "\" class=\"value\">"
       << s.calls << "</text>\n";
     y += rowh;
@@ -136,7 +136,8 @@ const char* style =
 
 }  // namespace
 
-bool writehtml(const traffic& t, const reportinfo& info, const std::string& path, std::string* err) {
+bool writehtml(const traffic& t, const reportinfo& info, const std::string& path,
+               std::string* err) {
   std::ostringstream o;
   std::string period = info.lastday < info.firstday
                            ? std::string("no calls")

@@ -44,8 +44,7 @@ bool parsebound(const std::string& s, timebound* out) {
   if (s.size() < 10 || s[4] != '-' || s[7] != '-' || !digitsat(s, 0, 4, &b.w.year) ||
       !digitsat(s, 5, 2, &b.w.month) || !digitsat(s, 8, 2, &b.w.day))
     return false;
-  if (b.w.month < 1 || b.w.month > 12 || b.w.day < 1 ||
-      b.w.day > daysinmonth(b.w.year, b.w.month))
+  if (b.w.month < 1 || b.w.month > 12 || b.w.day < 1 || b.w.day > daysinmonth(b.w.year, b.w.month))
     return false;
   size_t pos = 10;
   if (pos == s.size()) {

@@ -48,7 +48,8 @@ bool listdir(const std::string& path, std::vector<entry>* out) {
     out->push_back({std::move(name), dir});
   }
   closedir(d);
-  std::sort(out->begin(), out->end(), [](const entry& a, const entry& b) { return a.name < b.name; });
+  std::sort(out->begin(), out->end(),
+            [](const entry& a, const entry& b) { return a.name < b.name; });
   return true;
 }
 
@@ -78,10 +79,10 @@ struct walker {
     for (const entry& f : files) {
       hourkey k;
       if (f.dir || !parsehourname(f.name, &k)) continue;
-      placement where = !month                 ? placement::nomonth
-                        : dayof(k) != day      ? placement::wrongday
+      placement where = !month                   ? placement::nomonth
+                        : dayof(k) != day        ? placement::wrongday
                         : monthof(day) != *month ? placement::wrongmonth
-                                               : placement::proper;
+                                                 : placement::proper;
       addfile(path + "/" + f.name, k, where);
     }
   }
@@ -94,7 +95,8 @@ struct walker {
       if (e.dir && parsedayname(e.name, &k))
         walkday(path + "/" + e.name, k, &month);
       else if (!e.dir && parsehourname(e.name, &k))
-        addfile(path + "/" + e.name, k, monthof(k) == month ? placement::noday : placement::wrongmonth);
+        addfile(path + "/" + e.name, k,
+                monthof(k) == month ? placement::noday : placement::wrongmonth);
     }
   }
 };

@@ -67,8 +67,8 @@ const tzone::hourmap& tzone::maphour(int64_t wallhour) {
   h.after = gmtoffset(start + window);
   if (h.before == h.after) {
     // Two changes that cancel out within the window are rare, but exist.
-    h.irregular = gmtoffset(start - h.before) != h.before ||
-                  gmtoffset(start + 3599 - h.before) != h.before;
+    h.irregular =
+        gmtoffset(start - h.before) != h.before || gmtoffset(start + 3599 - h.before) != h.before;
     return h;
   }
   // The first instant with the later offset.
