@@ -41,8 +41,9 @@ void callreader::readfile(const hourfile& f, callsink& sink) {
       sink.bad(f, l.number, l.text, "line too long");
       continue;
     }
-    const char* why = parsecall(l.text, yearof(f), &rc.call);
-    if (!why && l.torn) why = "torn line: no line feed at the end of the file";
+    // A line cut short is torn, whatever is left of it.
+    const char* why = l.torn ? "torn line: no line feed at the end of the file"
+                             : parsecall(l.text, yearof(f), &rc.call);
     if (why) {
       sink.bad(f, l.number, l.text, why);
       continue;

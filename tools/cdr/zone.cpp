@@ -24,10 +24,12 @@ bool iszonefile(const std::string& name) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A POSIX TZ string names the offset with digits ("CET-1CEST,M3.5.0").
+// A POSIX TZ string names the offset with digits before any rule
+// ("CET-1CEST,M3.5.0,M10.5.0/3"); a zone's name has none there.
 bool isposixtz(const std::string& name) {
-  return name[0] != ':' && name.find_first_of("0123456789") != std::string::npos &&
-         name.find('/') == std::string::npos;
+  std::string head = name.substr(0, name.find(','));
+  return name[0] != ':' && head.find_first_of("0123456789") != std::string::npos &&
+         head.find('/') == std::string::npos;
 }
 
 }  // namespace

@@ -1,0 +1,111 @@
+// Calendar arithmetic, ISO texts, and wall times placed in a zone: the
+// hour skipped in spring, the hour repeated in autumn, half-hour changes.
+#include <gtest/gtest.h>
+
+#include "cdr/civil.h"
+#include "cdr/zone.h"
+
+namespace {
+
+TEST(CdrCivil, DayNumbersRoundTrip) {
+  EXPECT_EQ(daysfromcivil(1970, 1, 1), 0);
+  EXPECT_EQ(daysfromcivil(2000, 3, 1), 11017);
+  EXPECT_EQ(daysfromcivil(1969, 12, 31), -1);
+  for (int64_t d = -800000; d < 800000; d += 997) {
+    int y, m, day;
+    civilfromdays(d, &y, &m, &day);
+    ASSERT_EQ(daysfromcivil(y, m, day), d);
+  }
+  EXPECT_EQ(daysinmonth(2024, 2), 29);
+  EXPECT_EQ(daysinmonth(2100, 2), 28);
+  EXPECT_EQ(daysinmonth(2000, 2), 29);
+}
+
+TEST(CdrCivil, IsoTimesCarryTheirOffset) {
+  char buf[32];
+  wall w{2024, 10, 27, 2, 30, 5};
+  EXPECT_EQ(std::string(buf, isotime(buf, w, 7200)), "2024-10-27T02:30:05+02:00");
+  EXPECT_EQ(std::string(buf, isotime(buf, w, 3600)), "2024-10-27T02:30:05+01:00");
+  EXPECT_EQ(std::string(buf, isotime(buf, w, -(9 * 3600 + 1800))), "2024-10-27T02:30:05-09:30");
+  EXPECT_EQ(std::string(buf, isotime(buf, w, 0)), "2024-10-27T02:30:05+00:00");
+  wall back = wallof(wallsecs(w));
+  EXPECT_EQ(back.year, 2024);
+  EXPECT_EQ(back.hour, 2);
+  EXPECT_EQ(back.second, 5);
+}
+
+struct zonecase {
+  wall w;
+  tzone::kind what;
+  const char* first;  // the instants, as UTC ISO texts
+  const char* second;
+};
+
+std::string utc(int64_t t) {
+  char buf[32];
+  return std::string(buf, isotime(buf, wallof(t), 0));
+}
+
+TEST(CdrZone, BerlinSkipsAnHourInSpringAndRepeatsOneInAutumn) {
+  tzone z("Europe/Berlin");
+  const zonecase cases[] = {
+      {{2024, 1, 15, 12, 0, 0}, tzone::unique, "2024-01-15T11:00:00+00:00", nullptr},
+      {{2024, 3, 31, 1, 59, 59}, tzone::unique, "2024-03-31T00:59:59+00:00", nullptr},
+      {{2024, 3, 31, 2, 0, 0}, tzone::skipped, "2024-03-31T01:00:00+00:00", nullptr},
+      {{2024, 3, 31, 2, 59, 59}, tzone::skipped, "2024-03-31T01:59:59+00:00", nullptr},
+      {{2024, 3, 31, 3, 0, 0}, tzone::unique, "2024-03-31T01:00:00+00:00", nullptr},
+      {{2024, 7, 1, 12, 0, 0}, tzone::unique, "2024-07-01T10:00:00+00:00", nullptr},
+      {{2024, 10, 27, 1, 59, 59}, tzone::unique, "2024-10-26T23:59:59+00:00", nullptr},
+      {{2024, 10, 27, 2, 0, 0}, tzone::repeated, "2024-10-27T00:00:00+00:00",
+       "2024-10-27T01:00:00+00:00"},
+      {{2024, 10, 27, 2, 30, 0}, tzone::repeated, "2024-10-27T00:30:00+00:00",
+       "2024-10-27T01:30:00+00:00"},
+      {{2024, 10, 27, 2, 59, 59}, tzone::repeated, "2024-10-27T00:59:59+00:00",
+       "2024-10-27T01:59:59+00:00"},
+      {{2024, 10, 27, 3, 0, 0}, tzone::unique, "2024-10-27T02:00:00+00:00", nullptr},
+  };
+  for (const zonecase& c : cases) {
+    tzone::instant t = z.resolve(c.w);
+    SCOPED_TRACE(c.first);
+    EXPECT_EQ(t.what, c.what);
+    EXPECT_EQ(utc(t.first), c.first);
+    EXPECT_EQ(utc(t.second), c.second ? c.second : c.first);
+    if (c.what == tzone::repeated) {
+      EXPECT_EQ(t.offfirst, 7200);
+      EXPECT_EQ(t.offsecond, 3600);
+    }
+  }
+  int64_t lo, hi;
+  EXPECT_FALSE(z.repeatedin(wallsecs({2024, 10, 27, 1, 0, 0}), &lo, &hi));
+  ASSERT_TRUE(z.repeatedin(wallsecs({2024, 10, 27, 2, 0, 0}), &lo, &hi));
+  EXPECT_EQ(lo, wallsecs({2024, 10, 27, 2, 0, 0}));
+  EXPECT_EQ(hi, wallsecs({2024, 10, 27, 3, 0, 0}));
+  EXPECT_FALSE(z.repeatedin(wallsecs({2024, 3, 31, 2, 0, 0}), &lo, &hi));
+  EXPECT_EQ(z.offset(wallsecs({2024, 10, 27, 0, 59, 59})), 7200);
+  EXPECT_EQ(z.offset(wallsecs({2024, 10, 27, 1, 0, 0})), 3600);
+}
+
+TEST(CdrZone, HalfHourChangesRepeatHalfAnHour) {
+  // Lord Howe Island goes from +11 back to +10:30 at 02:00 in April.
+  tzone z("Australia/Lord_Howe");
+  tzone::instant t = z.resolve({2024, 4, 7, 1, 15, 0});
+  EXPECT_EQ(t.what, tzone::unique);
+  t = z.resolve({2024, 4, 7, 1, 45, 0});
+  EXPECT_EQ(t.what, tzone::repeated);
+  EXPECT_EQ(t.second - t.first, 1800);
+  int64_t lo, hi;
+  ASSERT_TRUE(z.repeatedin(wallsecs({2024, 4, 7, 1, 0, 0}), &lo, &hi));
+  EXPECT_EQ(lo, wallsecs({2024, 4, 7, 1, 30, 0}));
+  EXPECT_EQ(hi, wallsecs({2024, 4, 7, 2, 0, 0}));
+}
+
+TEST(CdrZone, PosixStringsWorkAndUnknownNamesAreRefused) {
+  tzone z("CET-1CEST,M3.5.0,M10.5.0/3");
+  EXPECT_EQ(z.resolve({2024, 10, 27, 2, 30, 0}).what, tzone::repeated);
+  EXPECT_THROW(tzone("Nowhere/Atlantis"), std::runtime_error);
+  tzone u("UTC");
+  EXPECT_EQ(u.resolve({2024, 10, 27, 2, 30, 0}).what, tzone::unique);
+  EXPECT_EQ(u.offset(0), 0);
+}
+
+}  // namespace

@@ -1,0 +1,30 @@
+#include "support/cdrstore.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+void addtostore(const std::string& root, const std::string& relpath, const std::string& text) {
+  std::filesystem::path p = std::filesystem::path(root) / relpath;
+  std::filesystem::create_directories(p.parent_path());
+  std::ofstream f(p, std::ios::app | std::ios::binary);
+  f << text;
+  ASSERT_TRUE(f.good()) << p;
+}
+
+std::string hourfilepath(int year, int month, int day, int hour) {
+  char buf[64];
+  snprintf(buf, sizeof buf, "%02d_%04d/%02d_%02d_%04d/%02d_%02d_%04d:%02d", month, year, day, month,
+           year, day, month, year, hour);
+  return buf;
+}
+
+procresult runcdr(const std::vector<std::string>& args) {
+  procspec job;
+  job.argv.push_back(PKTAV_CDR);
+  job.argv.insert(job.argv.end(), args.begin(), args.end());
+  job.unsetenv.push_back("TZ");
+  return runproc(job);
+}

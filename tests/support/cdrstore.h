@@ -1,0 +1,18 @@
+// Small CDR stores built for the tests of pktav-cdr, and its runs.
+#pragma once
+
+#include <string>
+#include <vector>
+
+#include "support/proc.h"
+
+// Appends `text` to the file at `relpath` under `root`, making the
+// directories on the way.
+void addtostore(const std::string& root, const std::string& relpath, const std::string& text);
+
+// "MM_YYYY/DD_MM_YYYY/DD_MM_YYYY:hh" of the given hour.
+std::string hourfilepath(int year, int month, int day, int hour);
+
+// Runs pktav-cdr with these arguments (TZ unset: every test names its zone
+// with --tz).
+procresult runcdr(const std::vector<std::string>& args);
