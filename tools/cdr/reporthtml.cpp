@@ -60,7 +60,8 @@ void heatmap(std::ostream& o, const traffic& t, const reportinfo& info) {
   for (const auto& [d, r] : t.days)
     for (uint32_t c : r.hours) most = std::max(most, c);
   int64_t days = info.lastday - info.firstday + 1;
-  int width = gridleft + 24 * cellw + 10, height = gridtop + static_cast<int>(days) * cellh + 10;
+  int legend = gridtop + static_cast<int>(days) * cellh + 12;
+  int width = gridleft + 24 * cellw + 10, height = legend + cellh + 10;
   o << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
     << "\" viewBox=\"0 0 " << width << ' ' << height
     << "\" role=\"img\" aria-label=\"Calls per hour of the day\">\n";
@@ -82,6 +83,16 @@ void heatmap(std::ostream& o, const traffic& t, const reportinfo& info) {
         << (calls == 1 ? " call" : " calls") << "</title></rect>\n";
     }
   }
+  // The legend: the shades from no call to the busiest hour.
+  o << "<text x=\"" << gridleft - 8 << "\" y=\"" << legend + cellh - 4
+    << "\" class=\"axis\" text-anchor=\"end\">0</text>\n";
+  for (uint32_t i = 0; i <= 8; ++i)
+    o << "<rect x=\"" << gridleft + static_cast<int>(i) * cellw << "\" y=\"" << legend
+      << "\" width=\"" << cellw - 2 << "\" height=\"" << cellh - 2 << "\" fill=\""
+      << shade(i == 0 ? 0 : (most * i + 7) / 8, most) << "\"/>\n";
+  o << "<text x=\"" << gridleft + 9 * cellw + 4 << "\" y=\"" << legend + cellh - 4
+    << "\" class=\"axis\">" << most << (most == 1 ? " call" : " calls")
+    << " in the busiest hour</text>\n";
   o << "</svg>\n";
 }
 
