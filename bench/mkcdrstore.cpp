@@ -86,11 +86,13 @@ int main(int argc, char** argv) {
   int64_t first = daysfromcivil(s.year, s.month, s.day);
   // The share of the calls of each hour of the period.
   std::vector<double> weight(static_cast<size_t>(s.days) * 24);
-  double sum = 0;
+  std::uniform_real_distribution<double> busy(0.8, 1.2);  // no two days alike
+  double sum = 0, daily = 1;
   for (size_t h = 0; h < weight.size(); ++h) {
     int64_t day = first + static_cast<int64_t>(h / 24);
     int wd = static_cast<int>(((day % 7) + 7 + 3) % 7);  // 0 Monday .. 6 Sunday
-    weight[h] = hourweight[h % 24] * (wd >= 5 ? 0.15 : 1.0);
+    if (h % 24 == 0) daily = busy(rng);
+    weight[h] = hourweight[h % 24] * (wd >= 5 ? 0.15 : 1.0) * daily;
     sum += weight[h];
   }
   std::uniform_int_distribution<int> second(0, 3599), station(0, static_cast<int>(s.stations) - 1),

@@ -76,7 +76,12 @@ bool replay(const cdroptions& o, const std::string& scratch, std::string* err) {
     *err = "the raw log's path or the scratch directory's is longer than the packer takes";
     return false;
   }
-  std::vector<std::string> args{o.packer};
+  // The packer runs in the scratch directory: a path to it must not be
+  // relative to ours. A bare name is looked up in PATH.
+  std::string program = o.packer;
+  char resolved[PATH_MAX];
+  if (program.find('/') != program.npos && realpath(program.c_str(), resolved)) program = resolved;
+  std::vector<std::string> args{program};
   args.insert(args.end(), o.packeroptions.begin(), o.packeroptions.end());
   for (std::string a :
        {std::string("-v"), std::string("-i"), std::string(raw), std::string("-o"), store})
