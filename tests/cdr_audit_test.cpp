@@ -39,10 +39,10 @@ TEST_F(CdrAudit, ASoundStorePassesSilently) {
 
 TEST_F(CdrAudit, EveryKindOfFaultIsFound) {
   std::string h14 = hourfilepath(2024, 3, 5, 14), h15 = hourfilepath(2024, 3, 5, 15);
-  addtostore(store.path(), h14, line1);                                  // 3: a duplicate
-  addtostore(store.path(), h14, ":4201|12||050324151000|1|||02\n");      // 4: filed an hour early
-  addtostore(store.path(), h14, ":4201|12||0503241410|1|||02\n");        // 5: malformed
-  addtostore(store.path(), h15, ":4203|13||050324152000|1|||01\n:4204"); // 3: torn
+  addtostore(store.path(), h14, line1);                                   // 3: a duplicate
+  addtostore(store.path(), h14, ":4201|12||050324151000|1|||02\n");       // 4: filed an hour early
+  addtostore(store.path(), h14, ":4201|12||0503241410|1|||02\n");         // 5: malformed
+  addtostore(store.path(), h15, ":4203|13||050324152000|1|||01\n:4204");  // 3: torn
   addtostore(store.path(), "03_2024/06_03_2024:09", ":1|2||060324090000||||01\n");
   addtostore(store.path(), "07_03_2024/07_03_2024:09", ":1|2||070324090000||||01\n");
   addtostore(store.path(), "08_03_2024:09", ":1|2||080324090000||||01\n");
@@ -113,8 +113,8 @@ class CdrReconcile : public ::testing::Test {
     ASSERT_EQ(readfile(hour), neaxlines(0, 30));
   }
   procresult audit(std::vector<std::string> extra = {}) {
-    std::vector<std::string> args{"audit", store.path(), "--tz", "UTC", "--raw", raw,
-                                  "--packer", PKTAV_DEVIROZ7E};
+    std::vector<std::string> args{"audit", store.path(), "--tz",     "UTC",
+                                  "--raw", raw,          "--packer", PKTAV_DEVIROZ7E};
     args.insert(args.end(), extra.begin(), extra.end());
     return runcdr(args);
   }
@@ -137,9 +137,9 @@ TEST_F(CdrReconcile, ARemovedCallAndADuplicatedOneAreFound) {
   l7.pop_back();
   l20.pop_back();
   EXPECT_EQ(r.out, "duplicate " + hour + ":30: the same as line 20: \"" + l20 + "\"\n" +
-                       "missing " + hour + ": a call of the raw log that the store lacks: \"" +
-                       l7 + "\"\n" + "unlogged " + hour +
-                       ":30: a call the raw log does not hold: \"" + l20 + "\"\n");
+                       "missing " + hour + ": a call of the raw log that the store lacks: \"" + l7 +
+                       "\"\n" + "unlogged " + hour + ":30: a call the raw log does not hold: \"" +
+                       l20 + "\"\n");
 }
 
 TEST_F(CdrReconcile, OnlyThePeriodBothCoverIsCompared) {
@@ -154,8 +154,8 @@ TEST_F(CdrReconcile, OnlyThePeriodBothCoverIsCompared) {
 }
 
 TEST_F(CdrReconcile, APackerThatFailsEndsTheAuditWithCodeTwo) {
-  procresult r = runcdr({"audit", store.path(), "--tz", "UTC", "--raw", raw, "--packer",
-                         dir.file("no-such-packer")});
+  procresult r = runcdr(
+      {"audit", store.path(), "--tz", "UTC", "--raw", raw, "--packer", dir.file("no-such-packer")});
   EXPECT_EQ(r.code, 2) << describe(r);
   EXPECT_NE(r.err.find("the replay through " + dir.file("no-such-packer") +
                        " failed (exit code 127): cannot run"),

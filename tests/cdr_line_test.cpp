@@ -76,7 +76,7 @@ struct yearcase {
 
 TEST(CdrLine, TwoDigitYearsTakeTheCenturyOfTheirFile) {
   const yearcase cases[] = {
-      {"84", 0, 1984}, {"99", 0, 1999}, {"00", 0, 2000}, {"83", 0, 2083},
+      {"84", 0, 1984},    {"99", 0, 1999},    {"00", 0, 2000},    {"83", 0, 2083},
       {"99", 2099, 2099}, {"84", 2084, 2084}, {"26", 2026, 2026}, {"99", 2000, 1999},
   };
   for (const yearcase& y : cases) {
@@ -89,8 +89,9 @@ TEST(CdrLine, TwoDigitYearsTakeTheCenturyOfTheirFile) {
 
 TEST(CdrLine, EveryFieldAtItsLimits) {
   cdrcall c;
-  ASSERT_EQ(parsecall(":9999999|1|012345678901234567890123|290224000000|999999|8191|999999|ff", 0, &c),
-            nullptr);
+  ASSERT_EQ(
+      parsecall(":9999999|1|012345678901234567890123|290224000000|999999|8191|999999|ff", 0, &c),
+      nullptr);
   EXPECT_EQ(c.first, "9999999");
   EXPECT_EQ(c.dialled, "012345678901234567890123");
   EXPECT_EQ(c.end.year, 2024);

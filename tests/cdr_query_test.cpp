@@ -97,8 +97,7 @@ TEST_F(CdrQuery, SelectionsNarrowTheCalls) {
 }
 
 TEST_F(CdrQuery, HourFilesCanBeNamedOneByOne) {
-  procresult r = runcdr({"query", "--tz", "Europe/Berlin",
-                         store.file(hourfilepath(2024, 3, 5, 14)),
+  procresult r = runcdr({"query", "--tz", "Europe/Berlin", store.file(hourfilepath(2024, 3, 5, 14)),
                          store.file(hourfilepath(2024, 3, 4, 9))});
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(r.out, header + row4 + row5 + row1 + row2 + row3);
@@ -112,7 +111,8 @@ TEST_F(CdrQuery, MalformedLinesAreNamedAndLeftOut) {
   EXPECT_EQ(r.out, header + row1 + row2 + row3 + row4 + row5);
   EXPECT_EQ(r.err, "pktav-cdr: " + store.file(hourfilepath(2024, 3, 4, 9)) +
                        ":4: no leading ':': \"4201|12||040324095000|1|||02\"\n"
-                       "pktav-cdr: " + store.file(hourfilepath(2024, 3, 5, 14)) +
+                       "pktav-cdr: " +
+                       store.file(hourfilepath(2024, 3, 5, 14)) +
                        ":3: torn line: no line feed at the end of the file: "
                        "\":4201|12||050324145000|1|||02\"\n");
 }
@@ -216,8 +216,8 @@ TEST_F(CdrDst, BothChangesOfBerlinKeepTheirOffsets) {
 }
 
 TEST_F(CdrDst, StrictReadingMarksEveryRepeatedTimeAmbiguous) {
-  procresult r = runcdr({"query", store.path(), "--tz", "Europe/Berlin", "--strict-dst",
-                         "--from", "2024-10-27", "--to", "2024-10-27"});
+  procresult r = runcdr({"query", store.path(), "--tz", "Europe/Berlin", "--strict-dst", "--from",
+                         "2024-10-27", "--to", "2024-10-27"});
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(times(r.out),
             "2024-10-27T02:10:00+02:00,2024-10-27T02:09:00+02:00 1\n"
@@ -235,7 +235,8 @@ TEST_F(CdrDst, TwoStepsBackProveNothing) {
   // The call after the hour ends at 02:00:30 UTC, past the period.
   EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 5);
   size_t ambiguous = 0;
-  for (size_t p = 0; (p = r.out.find("\"ambiguous\":true", p)) != std::string::npos; ++p) ++ambiguous;
+  for (size_t p = 0; (p = r.out.find("\"ambiguous\":true", p)) != std::string::npos; ++p)
+    ++ambiguous;
   EXPECT_EQ(ambiguous, 5u) << r.out;
 }
 

@@ -48,10 +48,9 @@ TEST_F(CdrReport, TextTotalsPerDayHourStationAndTrunk) {
              : h == 14 ? row(label, "2", "0:01:00", "0", "0")
                        : row(label, "0", "0:00:00", "0", "0");
   }
-  EXPECT_EQ(r.out, "Calls from 2024-03-04 to 2024-03-05 in " + store.path() +
-                       " (Europe/Berlin)\n" + heading("Totals") +
-                       row("all calls", "5", "0:04:00", "4", "1") + heading("Day") +
-                       row("2024-03-04 Mon", "3", "0:03:00", "4", "1") +
+  EXPECT_EQ(r.out, "Calls from 2024-03-04 to 2024-03-05 in " + store.path() + " (Europe/Berlin)\n" +
+                       heading("Totals") + row("all calls", "5", "0:04:00", "4", "1") +
+                       heading("Day") + row("2024-03-04 Mon", "3", "0:03:00", "4", "1") +
                        row("2024-03-05 Tue", "2", "0:01:00", "0", "0") + heading("Hour of day") +
                        hours + heading("Station") + row("4201", "2", "0:03:00", "3", "0") +
                        row("4202", "1", "0:00:00", "0", "0") +
@@ -67,7 +66,9 @@ TEST_F(CdrReport, CsvTotalsAndAPeriodWithoutCalls) {
   std::string hours;
   for (int h = 0; h < 24; ++h)
     hours += "hour," + std::to_string(h) +
-             (h == 9 ? ",2,180,3,0\r\n" : h == 14 ? ",1,0,0,0\r\n" : ",0,0,0,0\r\n");
+             (h == 9    ? ",2,180,3,0\r\n"
+              : h == 14 ? ",1,0,0,0\r\n"
+                        : ",0,0,0,0\r\n");
   EXPECT_EQ(r.out,
             "section,key,calls,talk_seconds,meter,charged\r\n"
             "total,,3,180,3,0\r\n"
@@ -132,7 +133,8 @@ TEST_F(CdrReport, AnExportLoadsIntoSqlite) {
   ASSERT_EQ(r.code, 0) << describe(r);
   writefile(csv, r.out);
   std::string cmd = "sqlite3 '" + db + "' '.import --csv " + csv +
-                    " calls' 'select count(*), cast(sum(duration) as integer), count(duration_mark = \"too-long\" "
+                    " calls' 'select count(*), cast(sum(duration) as integer), count(duration_mark "
+                    "= \"too-long\" "
                     "or null), sum(ambiguous) from calls;' "
                     "'select end from calls where dialled = \"0049301234\";'";
   FILE* p = popen(cmd.c_str(), "r");

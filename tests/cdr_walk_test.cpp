@@ -36,19 +36,20 @@ std::vector<seen> walk(const std::string& root, hourkey lo = firsthour, hourkey 
   std::vector<seen> v;
   walkstore(
       root, lo, hi,
-      [&](const hourfile& f) { v.push_back({f.path.substr(root.size() + 1), f.where}); },
+      [&](const hourfile& f) {
+        v.push_back({f.path.substr(root.size() + 1), f.where});
+      },
       [](const std::string& path, int err) { ADD_FAILURE() << path << " errno " << err; });
   return v;
 }
 
 TEST(CdrWalk, HoursComeInTimeOrderWithMisplacedFilesBesideTheirHour) {
   tmpdir d;
-  for (const char* rel : {"03_2024/05_03_2024/05_03_2024:14", "03_2024/05_03_2024/05_03_2024:09",
-                          "02_2024/29_02_2024/29_02_2024:23", "03_2024/05_03_2024:10",
-                          "06_03_2024/06_03_2024:08", "05_03_2024:11",
-                          "03_2024/05_03_2024/06_03_2024:07", "02_2024/01_03_2024/01_03_2024:12",
-                          "03_2024/notes.txt", "03_2024/05_03_2024/05_03_2024:14.bak",
-                          "lost+found/x"})
+  for (const char* rel :
+       {"03_2024/05_03_2024/05_03_2024:14", "03_2024/05_03_2024/05_03_2024:09",
+        "02_2024/29_02_2024/29_02_2024:23", "03_2024/05_03_2024:10", "06_03_2024/06_03_2024:08",
+        "05_03_2024:11", "03_2024/05_03_2024/06_03_2024:07", "02_2024/01_03_2024/01_03_2024:12",
+        "03_2024/notes.txt", "03_2024/05_03_2024/05_03_2024:14.bak", "lost+found/x"})
     addtostore(d.path(), rel, ":1|2||010100000000||||00\n");
   std::vector<seen> v = walk(d.path());
   std::vector<std::string> order;
