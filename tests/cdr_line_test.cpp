@@ -158,3 +158,54 @@ TEST(CdrLine, MalformedLinesAreRefusedWithTheirReason) {
 }
 
 }  // namespace
+
+#include <unistd.h>
+
+#include "cdr/linereader.h"
+#include "support/tmpdir.h"
+
+namespace {
+
+TEST(CdrLineReader, LinesAcrossBuffersTooLongAndTorn) {
+  tmpdir d;
+  std::string text;
+  // Enough short lines to cross the reader's buffer several times.
+  for (int i = 0; i < 40000; ++i) text += std::to_string(i) + ":abcdefghij\n";
+  text += std::string(linereader::maxline + 1, 'x') + "\n";  // too long, but whole
+  text += "after\n";
+  text += std::string(600000, 'y') + "\n";  // longer than the buffer
+  text += "last";                           // torn
+  writefile(d.file("f"), text);
+  linereader in;
+  ASSERT_TRUE(in.open(d.file("f")));
+  linereader::line l;
+  for (int i = 0; i < 40000; ++i) {
+    ASSERT_TRUE(in.next(&l));
+    ASSERT_EQ(l.text, std::to_string(i) + ":abcdefghij");
+    ASSERT_EQ(l.number, i + 1);
+    ASSERT_FALSE(l.torn || l.toolong);
+  }
+  ASSERT_TRUE(in.next(&l));
+  EXPECT_TRUE(l.toolong);
+  EXPECT_EQ(l.text, std::string(80, 'x'));
+  ASSERT_TRUE(in.next(&l));
+  EXPECT_EQ(l.text, "after");
+  EXPECT_EQ(l.number, 40002);
+  ASSERT_TRUE(in.next(&l));
+  EXPECT_TRUE(l.toolong);
+  EXPECT_FALSE(l.torn);
+  EXPECT_EQ(l.text, std::string(80, 'y'));
+  ASSERT_TRUE(in.next(&l));
+  EXPECT_EQ(l.text, "last");
+  EXPECT_TRUE(l.torn);
+  EXPECT_EQ(l.number, 40004);
+  EXPECT_FALSE(in.next(&l));
+  EXPECT_EQ(in.error(), 0);
+  // Once more from the start.
+  ASSERT_TRUE(in.rewind());
+  ASSERT_TRUE(in.next(&l));
+  EXPECT_EQ(l.text, "0:abcdefghij");
+  EXPECT_FALSE(in.open(d.file("missing")));
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 
 namespace {
 constexpr size_t bufsize = 1 << 18;
+constexpr size_t headlen = 80;  // what is shown of a line too long to keep
 }
 
 linereader::linereader() : buf_(bufsize) {}
@@ -69,6 +70,10 @@ bool linereader::next(line* out) {
       out->text = std::string_view(p, len);
       out->number = ++number_;
       begin_ += len + 1;
+      if (len > maxline) {
+        out->toolong = true;
+        out->text = out->text.substr(0, headlen);
+      }
       return true;
     }
     scanned = have;
@@ -76,7 +81,7 @@ bool linereader::next(line* out) {
       // Keep the start to show, skip the rest up to the next line feed.
       out->toolong = true;
       out->number = ++number_;
-      head_.assign(p, 80);
+      head_.assign(p, headlen);
       for (;;) {
         begin_ = end_;
         if (!fill()) {
