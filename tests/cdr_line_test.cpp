@@ -8,7 +8,7 @@
 
 namespace {
 
-TEST(CdrLine, WorkedExamplesReadBack) {
+TEST(CdrToolLine, WorkedExamplesReadBack) {
   cdrcall c;
   ASSERT_EQ(parsecall(":4201|12|5551234|050303140736|45|3||02", 0, &c), nullptr);
   EXPECT_EQ(c.first, "4201");
@@ -49,7 +49,7 @@ struct durationcase {
   const char* mark;
 };
 
-TEST(CdrLine, DurationsAreTicksAndMarkersStayMarkers) {
+TEST(CdrToolLine, DurationsAreTicksAndMarkersStayMarkers) {
   const durationcase cases[] = {
       {"", 0, 0, false, ""},
       {"1", 1, 4, false, ""},
@@ -74,7 +74,7 @@ struct yearcase {
   int hint, year;
 };
 
-TEST(CdrLine, TwoDigitYearsTakeTheCenturyOfTheirFile) {
+TEST(CdrToolLine, TwoDigitYearsTakeTheCenturyOfTheirFile) {
   const yearcase cases[] = {
       {"84", 0, 1984},    {"99", 0, 1999},    {"00", 0, 2000},    {"83", 0, 2083},
       {"99", 2099, 2099}, {"84", 2084, 2084}, {"26", 2026, 2026}, {"99", 2000, 1999},
@@ -87,7 +87,7 @@ TEST(CdrLine, TwoDigitYearsTakeTheCenturyOfTheirFile) {
   }
 }
 
-TEST(CdrLine, EveryFieldAtItsLimits) {
+TEST(CdrToolLine, EveryFieldAtItsLimits) {
   cdrcall c;
   ASSERT_EQ(
       parsecall(":9999999|1|012345678901234567890123|290224000000|999999|8191|999999|ff", 0, &c),
@@ -110,7 +110,7 @@ struct badcase {
   const char* why;
 };
 
-TEST(CdrLine, MalformedLinesAreRefusedWithTheirReason) {
+TEST(CdrToolLine, MalformedLinesAreRefusedWithTheirReason) {
   const badcase cases[] = {
       {"", "no leading ':'"},
       {"4201|12|5551234|050303140736|45|3||02", "no leading ':'"},
