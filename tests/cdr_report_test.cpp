@@ -34,7 +34,8 @@ std::string row(const char* label, const char* calls, const char* talk, const ch
 }
 
 std::string heading(const char* title) {
-  return "\n" + row(title, "calls", "talk time", "meter", "charged");
+  std::string s = "\n";
+  return s.append(row(title, "calls", "talk time", "meter", "charged"));
 }
 
 TEST_F(CdrReport, TextTotalsPerDayHourStationAndTrunk) {
