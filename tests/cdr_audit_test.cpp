@@ -153,6 +153,24 @@ TEST_F(CdrReconcile, OnlyThePeriodBothCoverIsCompared) {
   EXPECT_EQ(r.out, "");
 }
 
+TEST_F(CdrReconcile, NothingToCompareIsSaidAloud) {
+  // A log of noise gives no calls.
+  std::string noise = dir.file("noise");
+  writefile(noise, "\x02 garbage \x03\n");
+  procresult r =
+      runcdr({"audit", store.path(), "--tz", "UTC", "--raw", noise, "--packer", PKTAV_DEVIROZ7E});
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.err,
+            "pktav-cdr: the replay of " + noise + " gave no calls: nothing was reconciled\n");
+  r = audit({"--from", "2001-01-01", "--to", "2001-01-02"});
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.err, "pktav-cdr: the store and the replay of " + raw +
+                       " share no period: nothing was reconciled\n");
+  r = runcdr({"audit", hour, "--tz", "UTC", "--raw", raw, "--packer", PKTAV_DEVIROZ7E});
+  EXPECT_EQ(r.code, 2) << describe(r);
+  EXPECT_EQ(r.err, "pktav-cdr: " + hour + ": reconciliation needs a store directory\n");
+}
+
 TEST_F(CdrReconcile, APackerThatFailsEndsTheAuditWithCodeTwo) {
   procresult r = runcdr(
       {"audit", store.path(), "--tz", "UTC", "--raw", raw, "--packer", dir.file("no-such-packer")});

@@ -18,6 +18,7 @@
 
 #include "cdr/audit.h"
 #include "cdr/commands.h"
+#include "cdr/diag.h"
 #include "cdr/linereader.h"
 #include "cdr/select.h"
 #include "cdr/storewalk.h"
@@ -178,22 +179,34 @@ std::vector<hourfile> filesof(const std::string& root, const hourkey& lo, const 
 }  // namespace
 
 bool reconcile(const cdroptions& o, findings& found, std::string* err) {
+  struct stat st;
+  if (stat(o.inputs.front().c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
+    *err = o.inputs.front() + ": reconciliation needs a store directory";
+    return false;
+  }
   scratchdir scratch;
   if (!makescratch(&scratch, err) || !replay(o, scratch.path, err)) return false;
   std::string root = o.inputs.front(), replayed = scratch.path + "/store";
   while (root.size() > 1 && root.back() == '/') root.pop_back();
 
-  // The period both cover, narrowed to the one asked for.
+  // The period both cover, narrowed to the one asked for. Nothing to
+  // compare is said aloud: a replay through the wrong build gives no calls,
+  // and a silent pass would hide it.
   int64_t rfirst, rlast, sfirst, slast;
-  if (!span(replayed, firsthour, lasthour, &rfirst, &rlast) ||
-      !span(root, firsthour, lasthour, &sfirst, &slast))
+  if (!span(replayed, firsthour, lasthour, &rfirst, &rlast)) {
+    warnx("the replay of %s gave no calls: nothing was reconciled", o.raw.c_str());
     return true;
+  }
+  if (!span(root, firsthour, lasthour, &sfirst, &slast)) sfirst = 0, slast = -1;
   int64_t lo = std::max(rfirst, sfirst), hi = std::min(rlast, slast);
   tzone zone(o.tz);
   selection sel = makeselection(o, zone);
   if (sel.from) lo = std::max(lo, *sel.from + zone.offset(*sel.from));
   if (sel.to) hi = std::min(hi, *sel.to - 1 + zone.offset(*sel.to - 1));
-  if (lo > hi) return true;
+  if (lo > hi) {
+    warnx("the store and the replay of %s share no period: nothing was reconciled", o.raw.c_str());
+    return true;
+  }
 
   hourkey klo = keyofwall(lo), khi = keyofwall(hi);
   std::vector<hourfile> ours = filesof(root, klo, khi), theirs = filesof(replayed, klo, khi);
