@@ -33,19 +33,6 @@ std::string esc(const std::string& s) {
   return out;
 }
 
-std::string date(int64_t day) {
-  int y, m, d;
-  civilfromdays(day, &y, &m, &d);
-  char buf[16];
-  *isodate(buf, y, m, d) = '\0';
-  return buf;
-}
-
-std::string weekday(int64_t day) {
-  static const char* names[7] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
-  return names[((day % 7) + 7) % 7];
-}
-
 // Shades from pale to dark blue for 0 and for the busiest hour.
 const char* shade(uint32_t calls, uint32_t most) {
   static const char* shades[] = {"#f2f4f8", "#deebf7", "#c6dbef", "#9ecae1", "#6baed6",
@@ -72,14 +59,14 @@ void heatmap(std::ostream& o, const traffic& t, const reportinfo& info) {
     int64_t day = info.firstday + i;
     int y = gridtop + static_cast<int>(i) * cellh;
     o << "<text x=\"" << gridleft - 8 << "\" y=\"" << y + cellh - 4
-      << "\" class=\"axis\" text-anchor=\"end\">" << weekday(day) << ' ' << date(day)
+      << "\" class=\"axis\" text-anchor=\"end\">" << weekday(day) << ' ' << daytext(day)
       << "</text>\n";
     auto it = t.days.find(day);
     for (int h = 0; h < 24; ++h) {
       uint32_t calls = it == t.days.end() ? 0 : it->second.hours[h];
       o << "<rect x=\"" << gridleft + h * cellw << "\" y=\"" << y << "\" width=\"" << cellw - 2
         << "\" height=\"" << cellh - 2 << "\" fill=\"" << shade(calls, most) << "\"><title>"
-        << date(day) << ' ' << (h < 10 ? "0" : "") << h << ":00, " << calls
+        << daytext(day) << ' ' << (h < 10 ? "0" : "") << h << ":00, " << calls
         << (calls == 1 ? " call" : " calls") << "</title></rect>\n";
     }
   }
@@ -132,7 +119,7 @@ void totals(std::ostream& o, const traffic& t) {
     << "<tr><th>Stations / trunks</th><td>" << t.stations.size() << " / " << t.trunks.size()
     << "</td></tr>\n";
   if (busiest)
-    o << "<tr><th>Busiest day</th><td>" << weekday(busiestday) << ' ' << date(busiestday) << ", "
+    o << "<tr><th>Busiest day</th><td>" << weekday(busiestday) << ' ' << daytext(busiestday) << ", "
       << busiest << " calls</td></tr>\n";
   o << "</table>\n";
 }
@@ -152,7 +139,7 @@ bool writehtml(const traffic& t, const reportinfo& info, const std::string& path
   std::ostringstream o;
   std::string period = info.lastday < info.firstday
                            ? std::string("no calls")
-                           : date(info.firstday) + " to " + date(info.lastday);
+                           : daytext(info.firstday) + " to " + daytext(info.lastday);
   o << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n"
     << "<title>Calls, " << esc(period) << "</title>\n<style>" << style << "</style>\n"
     << "</head>\n<body>\n<h1>Calls, " << esc(period) << "</h1>\n<p>" << esc(info.stores)

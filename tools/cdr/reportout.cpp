@@ -7,18 +7,6 @@
 
 namespace {
 
-constexpr const char* weekdays[7] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
-
-std::string daytext(int64_t day) {
-  int y, m, d;
-  civilfromdays(day, &y, &m, &d);
-  char buf[16];
-  *isodate(buf, y, m, d) = '\0';
-  return buf;
-}
-
-std::string weekday(int64_t day) { return weekdays[((day % 7) + 7) % 7]; }
-
 std::string partytext(uint32_t n) { return n ? std::to_string(n) : "-"; }
 
 void row(outbuf& out, const std::string& label, const tally& t) {
@@ -43,6 +31,20 @@ void csvrow(outbuf& out, const char* section, const std::string& key, const tall
 }
 
 }  // namespace
+
+std::string daytext(int64_t day) {
+  int y, m, d;
+  civilfromdays(day, &y, &m, &d);
+  char buf[16];
+  *isodate(buf, y, m, d) = '\0';
+  return buf;
+}
+
+// Day 0, 1 January 1970, was a Thursday.
+const char* weekday(int64_t day) {
+  static const char* const names[7] = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};
+  return names[((day % 7) + 7) % 7];
+}
 
 std::string hms(uint64_t s) {
   char buf[32];

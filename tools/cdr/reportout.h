@@ -17,6 +17,9 @@ struct reportinfo {
 
 // "h:mm:ss" of a number of seconds.
 std::string hms(uint64_t seconds);
+// "YYYY-MM-DD" and "Mon".."Sun" of a day number.
+std::string daytext(int64_t day);
+const char* weekday(int64_t day);
 
 void writetext(const traffic& t, const reportinfo& info, outbuf& out);
 
