@@ -13,7 +13,7 @@ dir=${2:-/tmp/cdr-bench}
 lines=10000000
 if [ ! -d "$dir" ]; then
   mkdir -p "$dir"
-  "$build/bin/mkcdrstore" "$dir" --from 2024-01-01 --days 365 --lines $lines --stations 400 --trunks 40
+  "$build/bench/mkcdrstore" "$dir" --from 2024-01-01 --days 365 --lines $lines --stations 400 --trunks 40
 fi
 cat "$dir"/*/*/* >/dev/null  # into the page cache: the figures are the tool's, not the disk's
 run() {

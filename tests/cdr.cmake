@@ -28,3 +28,8 @@ add_dependencies(cdr_e2e pktav-cdr pktav-deviroz7e)
 pktav_discover_tests(cdr_e2e)
 
 set_target_properties(cdr_unit cdr_e2e PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
+
+# The man page describes every option of each command's help.
+foreach(command query report audit)
+  pktav_manpage_test(pktav-cdr-${command} $<TARGET_FILE:pktav-cdr> pktav-cdr.1 ${command} --help)
+endforeach()

@@ -20,6 +20,9 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 		echo "$prefix/share/man/man${name##*.}/$name.gz"
 	done
 	echo "$unitdir/pktav@.service"
+	for unit in pktav-cdr-audit@.service pktav-cdr-audit@.timer pktav-cdr-audit-mail@.service; do
+		echo "$unitdir/$unit"
+	done
 	echo "$sysconf/pktav/example.conf"
 	echo "$sysconf/logrotate.d/pktav"
 	for doc in README.md copyright changelog.gz examples/neax.smdr examples/md110.smdr examples/kelvo; do

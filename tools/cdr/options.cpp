@@ -49,8 +49,8 @@ const char* const audit_help =
     "Checks the store; exit 0 when sound, 1 with one finding per line.\n"
     "  --json              findings as JSON Lines\n"
     "  --raw LOG           reconcile the store with this raw data log ...\n"
-    "  --packer PROGRAM    ... replayed through this packer build (path or name on PATH),\n"
-    "                      with the OPTIONs after --, and -v -i LOG -o SCRATCH\n";
+    "  --packer PROGRAM    ... replayed through this packer build (path or name on PATH)\n"
+    "                      with the OPTIONs after --, validation off, into a scratch store\n";
 
 enum longopt {
   opt_from = 256,
