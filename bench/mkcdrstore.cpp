@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
       char line[128];
       char dialled[16] = "";
       if (!incoming) snprintf(dialled, sizeof dialled, "0%07d", digits(rng));
-      char charge[8] = "";
+      char charge[16] = "";
       if (pct(rng) < 8) snprintf(charge, sizeof charge, "%d", 100 + pct(rng));
       int st = 4200 + station(rng), tr = trunk(rng);
       // Zero is an empty field.
