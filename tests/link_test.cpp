@@ -62,6 +62,37 @@ TEST(Link, ListensForOnePeerAtATime) {
   EXPECT_EQ(r.out, neaxlines(0, 40));
 }
 
+// A program slow to take its input, records longer than the pipe and the
+// relay hold: the relay fills up to its last byte in the middle of a record,
+// and still every record gets through once the program reads.
+TEST(Link, AFullRelayGoesOnOnceTheProgramReads) {
+  std::string records;
+  for (int i = 0; records.size() < 300000; ++i) records += std::string(130, 'a' + i % 26) + "\n";
+  records += "the last record\n";
+  childproc link(linkjob(
+      {"--end-byte", "0a", "listen:127.0.0.1:0", "--", "/bin/sh", "-c", "sleep 2; exec cat"}));
+  int port = listeningport(link, "pktav-link: listening on 127.0.0.1:");
+  ASSERT_GT(port, 0) << link.err();
+  int peer = connectfrom("127.0.0.1", port);
+  ASSERT_GE(peer, 0);
+  // In a thread: the socket holds less than the records until the program
+  // reads. A stalled link is shut down, so that the writer ends too.
+  std::thread writer([&] {
+    for (size_t sent = 0; sent < records.size();) {
+      ssize_t n = send(peer, records.data() + sent, records.size() - sent, MSG_NOSIGNAL);
+      if (n <= 0) break;
+      sent += static_cast<size_t>(n);
+    }
+  });
+  EXPECT_TRUE(link.waitfor_out("the last record\n", 15000)) << link.err();
+  shutdown(peer, SHUT_RDWR);
+  writer.join();
+  close(peer);
+  link.signal(SIGTERM);
+  procresult r = link.wait();
+  EXPECT_TRUE(r.out == records) << r.out.size() << " of " << records.size();
+}
+
 // A connection that fails at boot is tried again, waiting longer each time,
 // until the exchange answers.
 TEST(Link, RetriesUntilTheExchangeAnswers) {

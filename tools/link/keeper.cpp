@@ -68,6 +68,10 @@ void keeper::loop() {
     pollfd fds[3];
     nfds_t n = 0;
     int feedat = -1, linkat = -1, listenat = -1;
+    // Moves what the program has not taken yet to the front: a relay full to
+    // its last byte, the end of it a record still held back, must make room
+    // for the rest of that record once the program has taken the others.
+    relay_.space();
     if (feed_ >= 0 && relay_.ready()) {
       feedat = static_cast<int>(n);
       fds[n++] = {feed_, POLLOUT, 0};
@@ -189,13 +193,16 @@ void keeper::retry(const std::string& why) {
 
 void keeper::readlink() {
   for (;;) {
-    ssize_t n = read(fd_, relay_.space(), relay_.room());
+    char* at = relay_.space();  // makes room first
+    // Full: the program must take some first (a read of 0 bytes would look
+    // like the end of the link).
+    if (relay_.room() == 0) return;
+    ssize_t n = read(fd_, at, relay_.room());
     if (n > 0) {
       carried_ += static_cast<uint64_t>(n);
       relay_.commit(static_cast<size_t>(n));
       backoff_.reset();  // a link that carries bytes is a good one
       feed();
-      if (relay_.room() == 0) return;
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
