@@ -62,6 +62,36 @@ TEST(Link, ListensForOnePeerAtATime) {
   EXPECT_EQ(r.out, neaxlines(0, 40));
 }
 
+// An exchange that hangs up and calls again at once, while the program is
+// slow to take its input: what the old connection still held is read out
+// before the new one is taken, so no byte is lost.
+TEST(Link, TheSamePeerCallingAgainLosesNothingTheOldLinkHeld) {
+  // More than the pipe and the relay hold while the program sleeps; the rest
+  // waits in the old connection's socket.
+  std::string first(200000, 'a'), second = "second call\n";
+  for (size_t i = 99; i < first.size(); i += 100) first[i] = '\n';
+  childproc link(linkjob({"listen:127.0.0.1:0", "--", "/bin/sh", "-c", "sleep 2; exec cat"}));
+  int port = listeningport(link, "pktav-link: listening on 127.0.0.1:");
+  ASSERT_GT(port, 0) << link.err();
+  int old = connectfrom("127.0.0.1", port);
+  ASSERT_GE(old, 0);
+  ASSERT_TRUE(link.waitfor_err("link up: 127.0.0.1:"));
+  sendall(old, first);
+  close(old);
+  int again = connectfrom("127.0.0.1", port);
+  ASSERT_GE(again, 0);
+  sendall(again, second);
+  close(again);
+  EXPECT_TRUE(link.waitfor_err("link down: closed by the peer, " + std::to_string(first.size()) +
+                               " bytes carried"))
+      << link.err();
+  EXPECT_TRUE(link.waitfor_out(second)) << link.err();
+  link.signal(SIGTERM);
+  procresult r = link.wait();
+  EXPECT_EQ(r.out.size(), first.size() + second.size());
+  EXPECT_TRUE(r.out == first + second);
+}
+
 // A program slow to take its input, records longer than the pipe and the
 // relay hold: the relay fills up to its last byte in the middle of a record,
 // and still every record gets through once the program reads.

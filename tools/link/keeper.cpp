@@ -80,7 +80,7 @@ void keeper::loop() {
       linkat = static_cast<int>(n);
       fds[n++] = {fd_, static_cast<short>(state_ == connecting ? POLLOUT : POLLIN), 0};
     }
-    if (listener_ >= 0 && !stopping_) {
+    if (listener_ >= 0 && !stopping_ && pending_.fd < 0) {
       listenat = static_cast<int>(n);
       fds[n++] = {listener_, POLLIN, 0};
     }
@@ -89,6 +89,8 @@ void keeper::loop() {
     if (feedat >= 0 && fds[feedat].revents) feed();
     if (linkat >= 0 && fds[linkat].revents && fd_ == fds[linkat].fd)
       state_ == connecting ? connected() : readlink();
+    // A dead link never becomes readable: read it out without waiting.
+    if (pending_.fd >= 0 && relay_.room() > 0) readlink();
     if (listenat >= 0 && (fds[listenat].revents & POLLIN)) accept();
     if (stopping_ || listener_ >= 0 || clock::now() < due_) continue;
     if (state_ == idle) {
@@ -157,9 +159,16 @@ void keeper::accept() {
       close(fd);
       return;
     }
-    down("replaced by a new connection from the same peer");
+    // What it sent before it hung up may still wait in the old connection,
+    // behind a program slow to take it: that is read first.
+    pending_ = {fd, name, peer};
+    return readlink();
   }
-  peeraddr_ = peer;
+  takeup(fd, name, peer);
+}
+
+void keeper::takeup(int fd, const std::string& name, const sockaddr_storage& addr) {
+  peeraddr_ = addr;
   keepalive(fd, o_.deadafter);
   up(fd, name, "");
 }
@@ -181,6 +190,11 @@ void keeper::down(const std::string& reason) {
   if (cut) snprintf(dropped, sizeof dropped, "; %zu bytes of a record cut short dropped", cut);
   report("link down: %s, %llu bytes carried%s", reason.c_str(),
          static_cast<unsigned long long>(carried_), dropped);
+  if (pending_.fd >= 0) {
+    caller next = pending_;
+    pending_ = caller{};
+    return takeup(next.fd, next.name, next.addr);
+  }
   if (listener_ < 0 && !stopping_) retry("");
 }
 
@@ -206,7 +220,11 @@ void keeper::readlink() {
       continue;
     }
     if (n < 0 && errno == EINTR) continue;
-    if (n < 0 && errno == EAGAIN) return;
+    if (n < 0 && errno == EAGAIN) {
+      // Read out: the old connection of an exchange that called again.
+      if (pending_.fd >= 0) down("replaced by a new connection from the same peer");
+      return;
+    }
     const char* gone =
         o_.source.kind == linksource::device ? "the device hung up" : "closed by the peer";
     return down(n == 0 ? gone : strerror(errno));

@@ -39,6 +39,7 @@ class keeper {
   void attempt();
   void connected();
   void accept();
+  void takeup(int fd, const std::string& name, const sockaddr_storage& addr);
   void readlink();
   void feed();
   void up(int fd, const std::string& peer, const std::string& note);
@@ -60,6 +61,13 @@ class keeper {
   enum { idle, connecting, linked } state_ = idle;
   std::string peer_;
   sockaddr_storage peeraddr_{};
+  // listen: the linked exchange calling again, taken up once its old
+  // connection is read out.
+  struct caller {
+    int fd = -1;
+    std::string name;
+    sockaddr_storage addr{};
+  } pending_;
   uint64_t carried_ = 0;   // bytes carried by the link now up
   clock::time_point due_;  // idle: the next attempt; connecting: the deadline
   bool stopping_ = false;
