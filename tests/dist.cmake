@@ -27,11 +27,13 @@ pktav_manpage_test(pktav-site ${PKTAV_SITE_BIN} pktav-site.8 -%)
 add_executable(pktav_site_test pktav_site_test.cpp support/e2e.cpp support/neaxrec.cpp
   support/md110rec.cpp)
 target_include_directories(pktav_site_test PRIVATE ${CMAKE_CURRENT_SOURCE_DIR})
-target_link_libraries(pktav_site_test PRIVATE testsupport GTest::gtest_main)
+# linksupport (tests/link.cmake) runs pabxsim as the exchange of a site read
+# through pktav-link.
+target_link_libraries(pktav_site_test PRIVATE testsupport linksupport GTest::gtest_main)
 target_compile_definitions(pktav_site_test PRIVATE
   PKTAV_SITE="${PKTAV_SITE_BIN}"
   PKTAV_BINDIR="${CMAKE_RUNTIME_OUTPUT_DIRECTORY}")
-add_dependencies(pktav_site_test pktav-deviroz7e pktav-diziziv7 pktav-md11bc12)
+add_dependencies(pktav_site_test pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 pktav-link pabxsim)
 set_target_properties(pktav_site_test PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 pktav_discover_tests(pktav_site_test)
 

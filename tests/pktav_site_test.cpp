@@ -1,7 +1,8 @@
 // pktav-site, the runner of one site: the options file read and checked,
 // the serial line set to raw mode (a pseudo-terminal here), the run, the
 // respawn loop after a closed TCP connection (a listener of the test's own
-// on 127.0.0.1), and the rotation of the raw data log.
+// on 127.0.0.1), the rotation of the raw data log, and the site run through
+// pktav-link (-l) with pabxsim as the exchange, dropping the link.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -21,6 +22,7 @@
 #include <vector>
 
 #include "support/e2e.h"
+#include "support/linkrun.h"
 #include "support/proc.h"
 #include "support/tmpdir.h"
 
@@ -45,6 +47,12 @@ class Site : public ::testing::Test {
             .env = {"TZ=UTC", "PKTAV_BINDIR=" + bindir, "PKTAV_RUNDIR=" + dir_.file("run"),
                     "STATE_DIRECTORY=" + dir_.file("store"), "LOGS_DIRECTORY=" + dir_.file("log")},
             .unsetenv = {"INVOCATION_ID"}};
+  }
+  // The same through pktav-link.
+  procspec linked(const std::string& command) {
+    procspec p = site(command);
+    p.argv.insert(p.argv.begin() + 3, "-l");
+    return p;
   }
   // Every line in the store, the hourly files in order.
   std::string stored() {
@@ -136,14 +144,106 @@ TEST_F(Site, ABadCommandLineShowsTheUsage) {
   for (const auto& argv :
        std::vector<std::vector<std::string>>{{PKTAV_SITE},
                                              {PKTAV_SITE, "-%", "check", "hq"},
+                                             {PKTAV_SITE, "-l", "check"},
                                              {PKTAV_SITE, "start", "hq"},
                                              {PKTAV_SITE, "check", "hq", "more"}}) {
     procresult r = runproc({.argv = argv});
     EXPECT_EQ(r.code, ex_usage) << describe(r);
-    EXPECT_NE(r.err.find("Usage: pktav-site [-c confdir] check|line|run|respawn|rawlog site"),
+    EXPECT_NE(r.err.find("Usage: pktav-site [-c confdir] [-l] check|line|run|respawn|rawlog site"),
               std::string::npos)
         << r.err;
   }
+}
+
+TEST_F(Site, CheckThroughTheLinkShowsThePktavLinkCommand) {
+  const std::string link = bindir + "/pktav-link ", store = " -o " + dir_.file("store");
+  struct {
+    std::string conf, want;
+  } cases[] = {
+      // The line is set as without -l, and its speed and frame are put back
+      // after a re-plug; the end byte follows the build.
+      {"PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"/dev/ttyS0\"\n",
+       "stty -F /dev/ttyS0 9600 raw -echo clocal cs8 -parenb -cstopb\n" + link +
+           "--end-byte 03 --speed 9600 --line 8N1 /dev/ttyS0 -- " + bindir + "/pktav-deviroz7e" +
+           store + "\n"},
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/dev/ttyUSB1\"\nPKTAV_SPEED=\"1200\"\n"
+       "PKTAV_FRAME=\"7e1\"\nPKTAV_STTY=\"crtscts\"\nPKTAV_RAWLOG=\"yes\"\nPKTAV_OPTIONS=\"-xv\"\n"
+       "PKTAV_LINKOPTIONS=\"--retry-min 0.5 --retry-max=10 --dead-after 60\"\n",
+       "stty -F /dev/ttyUSB1 1200 raw -echo clocal cs7 parenb -parodd -cstopb crtscts\n" + link +
+           "--retry-min 0.5 --retry-max=10 --dead-after 60 --end-byte 0a --speed 1200 --line 7e1 "
+           "/dev/ttyUSB1 -- " +
+           bindir + "/pktav-md11bc12 -xv" + store + " -R " + dir_.file("log") + "/hq.raw\n"},
+      // Any build reads TCP through the link.
+      {"PKTAV_BUILD=\"diziziv7\"\nPKTAV_INPUT=\"termsrv:4001\"\n",
+       link + "--end-byte 03 termsrv:4001 -- " + bindir + "/pktav-diziziv7" + store + "\n"},
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"listen:[::]:2001\"\n"
+       "PKTAV_LINKOPTIONS=\"--allow 10.1.2.3 --allow=2001:db8::/32\"\n",
+       link + "--allow 10.1.2.3 --allow=2001:db8::/32 --end-byte 0a listen:[::]:2001 -- " + bindir +
+           "/pktav-md11bc12" + store + "\n"},
+      // A path outside /dev (a named pipe) gets no line settings.
+      {"PKTAV_BUILD=\"diziziv7\"\nPKTAV_INPUT=\"/run/pbx.fifo\"\n",
+       link + "--end-byte 03 /run/pbx.fifo -- " + bindir + "/pktav-diziziv7" + store + "\n"},
+  };
+  for (const auto& c : cases) {
+    conf(c.conf);
+    procresult r = runproc(linked("check"));
+    EXPECT_EQ(r.code, 0) << c.conf << describe(r);
+    EXPECT_EQ(r.out, c.want) << c.conf;
+  }
+  // Without -l the link's settings are not read.
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"termsrv:4001\"\nPKTAV_LINKOPTIONS=\"--bogus\"\n");
+  procresult r = runproc(site("check"));
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.out, bindir + "/pktav-deviroz7e -i termsrv:4001" + store + "\n");
+}
+
+TEST_F(Site, WrongLinkSettingsAreRefusedWithTheSettingNamed) {
+  const std::string tcp = "PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"termsrv:4001\"\n";
+  const std::string listen = "PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"listen:0.0.0.0:2001\"\n";
+  writefile(dir_.file("in.smdr"), neaxcalls(0, 1));
+  struct {
+    std::string conf, message;
+  } cases[] = {
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"listen:2001\"\n", "PKTAV_INPUT: listen: needs"},
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"termsrv:\"\n", "host:port needs a port"},
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"" + dir_.file("in.smdr") + "\"\n",
+       "PKTAV_INPUT: pktav-link would read the file again"},
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/dev/ttyS0\"\nPKTAV_SPEED=\"110\"\n",
+       "PKTAV_SPEED: pktav-link sets 300"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--allow 127.0.0.1\"\n", "--allow is for a listen: source"},
+      {listen + "PKTAV_LINKOPTIONS=\"--allow\"\n", "--allow needs an argument"},
+      {listen + "PKTAV_LINKOPTIONS=\"--allow pbx.example\"\n", "--allow needs an address"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--speed 9600\"\n", "--speed is not for a service"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--line=8N1\"\n", "--line is not for a service"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--end-byte 0a\"\n", "--end-byte is not for a service"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--retry 5\"\n", "--retry is none of --allow"},
+      {tcp + "PKTAV_LINKOPTIONS=\"termsrv:4002\"\n", "termsrv:4002 is none of --allow"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--retry-min 0\"\n", "--retry-min needs seconds"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--retry-max=86400.5\"\n", "--retry-max needs seconds"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--retry-max 1.2.3\"\n", "--retry-max needs seconds"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--dead-after 1.5\"\n", "--dead-after needs whole seconds"},
+      {tcp + "PKTAV_OPTIONS=\"-i /dev/ttyS1\"\n", "-i is not for a service"},
+  };
+  for (const auto& c : cases) {
+    conf(c.conf);
+    for (const char* command : {"check", "run", "respawn"}) {
+      procresult r = runproc(linked(command));
+      EXPECT_EQ(r.code, ex_config) << c.conf << command << describe(r);
+      EXPECT_EQ(r.err.rfind("pktav-site: hq: ", 0), 0u) << c.conf << r.err;
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << c.conf << r.err;
+    }
+  }
+  // The limits are inclusive.
+  conf(tcp + "PKTAV_LINKOPTIONS=\"--retry-min 0.001 --retry-max 086400.0 --dead-after 1\"\n");
+  procresult r = runproc(linked("check"));
+  EXPECT_EQ(r.code, 0) << describe(r);
+  // A listen: source needs the link.
+  conf(listen);
+  r = runproc(site("check"));
+  EXPECT_EQ(r.code, ex_config) << describe(r);
+  EXPECT_NE(r.err.find("PKTAV_INPUT: a listen: source is read through pktav-link"),
+            std::string::npos)
+      << r.err;
 }
 
 // A pseudo-terminal stands in for the serial line; it starts in the
@@ -321,6 +421,85 @@ TEST_F(Site, RawlogNeedsASiteWithARawLog) {
   procresult r = runproc(site("rawlog"));
   EXPECT_EQ(r.code, ex_config) << describe(r);
   EXPECT_NE(r.err.find("keeps no raw log"), std::string::npos) << r.err;
+}
+
+// The site through pktav-link, the exchange played by pabxsim: 600
+// records, the link dropped after records 200 and 400, the first time in
+// the middle of a record. One pktav reads on across the drops: it ends once,
+// at the SIGTERM, and the store holds every call sent whole exactly once,
+// paired as in an unbroken run, as pabxsim's list says.
+class LinkedSite : public Site {
+ protected:
+  static constexpr size_t drops = 2;
+  std::vector<std::string> simargs(const std::string& format) {
+    return {"-f",           format, "-n",          "600",
+            "-s",           "9",    "--start",     "2024-02-05T10:00",
+            "--drop-every", "200",  "--cut-every", "2",
+            "--calls",      calls_};
+  }
+  // Once pabxsim has sent everything: waits for all but the `held` calls
+  // that pktav keeps for pairing until its end, calls `before_stop`, stops
+  // the site with SIGTERM and checks the store against the list.
+  void finish(
+      childproc& sim, childproc& run, size_t held,
+      const std::function<void()>& before_stop = [] {}) {
+    procresult s = sim.wait(60000);
+    ASSERT_EQ(s.code, 0) << describe(s);
+    calllist list = readcalls(calls_);
+    ASSERT_EQ(list.cut, 1u);
+    ASSERT_TRUE(waitforlines(dir_.file("store"), linecount(list.stored) - held)) << run.err();
+    before_stop();
+    run.signal(SIGTERM);
+    procresult r = run.wait();
+    EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+    EXPECT_EQ(readstore(dir_.file("store")), storeof(list.stored));
+    EXPECT_EQ(occurrences(r.err, "pktav-link: link up: "), static_cast<int>(drops + 1)) << r.err;
+    EXPECT_EQ(occurrences(r.err, "my_exit: errcode = 0"), 1) << r.err;
+  }
+  std::string calls_ = dir_.file("calls");
+};
+
+// An exchange (or terminal server) that serves its records, read by a build
+// that cannot read TCP itself; the site runs under respawn.
+TEST_F(LinkedSite, ReadsAServingExchangeAcrossDrops) {
+  std::vector<std::string> args = simargs("neax98");
+  args.insert(args.end(), {"--listen", "127.0.0.1:0"});
+  childproc sim(simjob(args));
+  int port = listeningport(sim);
+  ASSERT_GT(port, 0) << sim.err();
+  conf("PKTAV_BUILD=\"diziziv7\"\nPKTAV_INPUT=\"127.0.0.1:" + std::to_string(port) +
+       "\"\nPKTAV_OPTIONS=\"-v -M\"\nPKTAV_LINKOPTIONS=\"--retry-min 0.05 --retry-max 0.2\"\n");
+  childproc loop(linked("respawn"));
+  finish(sim, loop, 23, [&] {
+    // respawn ran pktav-link (with -l), which is what the process id file names.
+    std::string pid = readfile(dir_.file("run/hq.pid"));
+    ASSERT_FALSE(pid.empty());
+    EXPECT_EQ(readfile("/proc/" + pid.substr(0, pid.size() - 1) + "/comm"), "pktav-link\n");
+  });
+  EXPECT_EQ(occurrences(loop.err(), "starting again"), 0) << loop.err();
+}
+
+// An exchange that connects to push its records, from an allowed address.
+// rawlog, as logrotate runs it (without -l), reaches pktav through
+// pktav-link.
+TEST_F(LinkedSite, AcceptsAPushingExchangeAcrossDropsAndReopensTheRawLog) {
+  conf(
+      "PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"listen:127.0.0.1:0\"\nPKTAV_RAWLOG=\"yes\"\n"
+      "PKTAV_OPTIONS=\"-v -M\"\nPKTAV_LINKOPTIONS=\"--allow 127.0.0.1\"\n");
+  childproc run(linked("run"));
+  int port = listeningport(run, "pktav-link: listening on 127.0.0.1:");
+  ASSERT_GT(port, 0) << run.err();
+  std::vector<std::string> args = simargs("md110");
+  args.insert(args.end(), {"--connect", "127.0.0.1:" + std::to_string(port)});
+  childproc sim(simjob(args));
+  const std::string log = dir_.file("log/hq.raw");
+  finish(sim, run, 0, [&] {
+    fs::rename(log, log + ".1");
+    procresult r = runproc(site("rawlog"));
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_TRUE(run.waitfor_err("now dolograw=1")) << run.err();
+  });
+  EXPECT_GT(readfile(log + ".1").size(), 600u * 100);
 }
 
 }  // namespace
