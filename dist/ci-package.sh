@@ -39,7 +39,7 @@ echo "lintian took $(($(date +%s) - start)) s"
 step "install"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >/dev/null
 [ "$(command -v pktav-deviroz7e)" = /usr/bin/pktav-deviroz7e ] || fail "pktav-deviroz7e is not on PATH"
-for program in pktav-diziziv7 pktav-md11bc12 tailclip kelvostart pktav-site; do
+for program in pktav-diziziv7 pktav-md11bc12 pktav-link tailclip kelvostart pktav-site; do
 	command -v "$program" >/dev/null || fail "$program is not on PATH"
 done
 sample=/usr/share/doc/pktav/examples/neax.smdr
@@ -57,9 +57,11 @@ id -nG pktav | grep -qw dialout || fail "pktav is not in the group dialout"
 [ "$(stat -c %U:%G:%a /var/lib/pktav)" = pktav:pktav:750 ] || fail "/var/lib/pktav: $(stat -c %U:%G:%a /var/lib/pktav)"
 
 step "systemd-analyze verify"
-out=$(systemd-analyze verify pktav@ci.service 2>&1) || fail "verify: $out"
-[ -z "$out" ] || fail "verify: $out"
-echo "pktav@ci.service verifies"
+for unit in pktav@ci.service pktav-link@ci.service; do
+	out=$(systemd-analyze verify "$unit" 2>&1) || fail "verify: $out"
+	[ -z "$out" ] || fail "verify: $out"
+	echo "$unit verifies"
+done
 
 step "a site run without systemd, as the README says"
 cat >/etc/pktav/ci.conf <<EOF2
@@ -94,7 +96,8 @@ DEBIAN_FRONTEND=noninteractive apt-get remove -y -qq pktav >/dev/null
 [ -f /etc/pktav/example.conf ] || fail "remove took the conffiles"
 DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq pktav >/dev/null
 for path in /etc/pktav /etc/logrotate.d/pktav /var/lib/pktav /var/log/pktav /usr/share/doc/pktav \
-	/lib/systemd/system/pktav@.service /usr/sbin/pktav-site /usr/share/man/man8/pktav.8.gz; do
+	/lib/systemd/system/pktav@.service /lib/systemd/system/pktav-link@.service /usr/sbin/pktav-site \
+	/usr/share/man/man8/pktav.8.gz; do
 	[ ! -e "$path" ] || fail "$path is left after purge"
 done
 ! getent passwd pktav >/dev/null || fail "the user pktav is left after purge"

@@ -14,8 +14,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "pktav reads the SMDR output of a telephone
 BC12 layout) from a serial line, a TCP connection or a file, and appends one
 CDR line per call to hourly files in a dated directory tree. The package
 holds the three builds of the collector, the tools tailclip and kelvostart,
-and a systemd unit that runs one collector per site, restarted after every
-end.")
+and systemd units that run one collector per site, restarted after every
+end, either directly or through the link keeper pktav-link, which rides out
+dropped links.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION comm)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -1,8 +1,9 @@
 #!/bin/sh
 # Installs a build into a scratch DESTDIR and checks that exactly the
 # expected tree arrives: every program of build/bin in bindir, pktav-site in
-# sbindir, every man page of man/ compressed into its section, the unit, the
+# sbindir, every man page of man/ compressed into its section, the units, the
 # options file, the logrotate snippet, the documentation, and nothing else.
+# The two units of a site differ only in how they run it.
 #
 #   install_tree.sh builddir sourcedir prefix sysconfdir unitdir
 set -eu
@@ -20,6 +21,7 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 		echo "$prefix/share/man/man${name##*.}/$name.gz"
 	done
 	echo "$unitdir/pktav@.service"
+	echo "$unitdir/pktav-link@.service"
 	for unit in pktav-cdr-audit@.service pktav-cdr-audit@.timer pktav-cdr-audit-mail@.service; do
 		echo "$unitdir/$unit"
 	done
@@ -49,4 +51,22 @@ for program in "$dest$prefix"/bin/* "$dest$prefix/sbin/pktav-site"; do
 		status=1
 	}
 done
+
+# The same user, sandbox, journal, stop and restart; pktav-link@ runs
+# pktav-site with -l.
+settings() {
+	grep -v -e '^#' -e '^$' -e '^Description=' -e '^Documentation=' -e '^Conflicts=' -e '^ExecStart' "$1"
+}
+plain=$dest$unitdir/pktav@.service link=$dest$unitdir/pktav-link@.service
+settings "$plain" >"$dest.plain"
+settings "$link" >"$dest.link"
+diff -u "$dest.plain" "$dest.link" || status=1
+grep '^ExecStart' "$plain" | sed 's|/pktav-site |/pktav-site -l |' >"$dest.plain"
+grep '^ExecStart' "$link" >"$dest.link"
+diff -u "$dest.plain" "$dest.link" || status=1
+grep -qx 'Conflicts=pktav@%i.service' "$link" || {
+	echo "pktav-link@.service: no Conflicts=pktav@%i.service"
+	status=1
+}
+rm -f "$dest.plain" "$dest.link"
 exit "$status"
