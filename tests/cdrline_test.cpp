@@ -152,6 +152,27 @@ TEST_F(CdrLine, FieldTexts) {
          settime(&pk, packedat(2003, 3, 5, 14, 7, 36) - 999999);
        },
        ":4201|12|5551234|050303140736|999999|3||02\n"},
+      {"years past 2099 take three digits",
+       [](pkrecord& pk) { settime(&pk, packedat(2100, 2, 3, 4, 5, 8) - 45); },
+       ":4201|12|5551234|0302100040508|45|3||02\n"},
+      {"a duration above 2^31 ticks shows as negative",
+       [](pkrecord& pk) {
+         setduration(&pk, 0x80000000u);
+         settime(&pk, packedat(2003, 3, 5, 14, 7, 36) - 0x80000000u);
+       },
+       ":4201|12|5551234|050303140736|-2147483648|3||02\n"},
+      {"the longest line",
+       [](pkrecord& pk) {
+         pk.pk_flags = 0xff;
+         setbcd(pk.pk_station, "999999");
+         setbcd(pk.pk_trunk, "888888");
+         setdialled(&pk, "123456789012345678901234");
+         setbcd(pk.pk_chglo, "777777");
+         setmeter(&pk, 0x1fff);
+         setduration(&pk, 0xffffffffu);
+         settime(&pk, packedat(2100, 12, 31, 23, 59, 56) + 1);
+       },
+       ":888888|999999|123456789012345678901234|3112100235956|-1|8191|777777|ff\n"},
   };
   for (const auto& c : cases) {
     pkrecord pk = example1();
