@@ -186,7 +186,8 @@ side() {  # BINDIR DIR BUILD ARGS...
       export LD_PRELOAD=$FAKE FAKETIME_FMT=%s FAKETIME=$NOW
     fi
     set +e
-    "$bin/pktav-$build" "$@" <"$STDIN" >out 2>err
+    # The same program name on both sides: messages such as getopt's show it.
+    (exec -a "pktav-$build" "$bin/pktav-$build" "$@" <"$STDIN" >out 2>err)
     echo $? >rc
   )
   if [ -z "$NOW" ]; then
