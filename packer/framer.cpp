@@ -1,5 +1,6 @@
 #include "framer.h"
 
+#include <cstring>
 #include <string>
 
 #include "diag.h"
@@ -10,7 +11,51 @@
 uint8_t rawbuf[256] = {};
 int inpptr = 0;
 
+namespace {
+
+// Puts n bytes into buf from index i on, going on at 0 after index 255, as
+// the byte loop stores them; returns the index after the last.
+uint16_t putwrapped(uint8_t* buf, uint16_t i, const uint8_t* bytes, size_t n) {
+  while (n > 0) {
+    size_t part = n < 256u - i ? n : 256u - i;
+    memcpy(buf + i, bytes, part);
+    bytes += part;
+    n -= part;
+    i = static_cast<uint16_t>((i + part) & 0xff);
+  }
+  return i;
+}
+
+// getraw_etx without byte traces: the end byte is sought a buffer at a time
+// and the bytes before it copied whole, leaving buf, inpptr and the input
+// as the byte loop leaves them.
+int scanraw_etx(inputstream& in, uint8_t* buf, const framing& f) {
+  uint16_t i = 0;
+  for (;;) {
+    const uint8_t* bytes;
+    size_t n = in.pending(&bytes);
+    const void* end = memchr(bytes, f.etx, n);
+    if (!end) {
+      i = putwrapped(buf, i, bytes, n);
+      in.take(n);
+      continue;
+    }
+    size_t before = static_cast<size_t>(static_cast<const uint8_t*>(end) - bytes);
+    i = putwrapped(buf, i, bytes, before);
+    in.take(before + 1);
+    buf[i] = f.etx;
+    if (i >= f.petx) {
+      inpptr = i;
+      return i + 1;
+    }
+    i = 0;
+  }
+}
+
+}  // namespace
+
 int getraw_etx(inputstream& in, uint8_t* buf, const framing& f) {
+  if (!doXdebug) return scanraw_etx(in, buf, f);
   uint16_t i = 0;
   for (;;) {
     uint8_t byte = getrawbyte(in);

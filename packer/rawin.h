@@ -33,6 +33,16 @@ class inputstream {
     return buf_[pos_++];
   }
 
+  // The bytes buffered and not yet taken, at least one: the buffer is
+  // filled first when none are, as next() fills it. take(n) then takes the
+  // first n of them, as n calls of next() would.
+  size_t pending(const uint8_t** bytes) {
+    if (pos_ == end_) refill();
+    *bytes = buf_ + pos_;
+    return end_ - pos_;
+  }
+  void take(size_t n) { pos_ += n; }
+
   // What the end of the input does instead of the orderly exit; a harness
   // that runs the reader over data of its own sets one that does not return.
   void setend(void (*atend)()) { atend_ = atend; }

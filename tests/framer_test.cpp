@@ -5,7 +5,10 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "packer/rawin.h"
 #include "packer/settings.h"
@@ -81,6 +84,80 @@ TEST_F(Framer, ByteFFIsData) {
   feed(rep(130, '\xff') + "\x03");
   EXPECT_EQ(getraw_etx(in, rawbuf, neax), 131);
   EXPECT_EQ(rawbuf[0], 0xff);
+}
+
+// A stream of n bytes, mostly two letters, with the end byte now and then
+// (often too early, sometimes after more than 256 bytes), line feeds and
+// 0xff; ended by an end byte and a record of 200 'z', the last frame.
+std::string randomstream(unsigned seed, size_t n, char end) {
+  std::mt19937 gen(seed);
+  std::uniform_int_distribution<int> pick(0, 999);
+  std::string s;
+  int quiet = 0;  // bytes until the end byte may come again
+  while (s.size() < n) {
+    int r = pick(gen);
+    if (quiet == 0 && r < 8) {
+      s += end;
+      quiet = pick(gen) < 100 ? 400 : 0;
+    } else {
+      s += r < 12 ? '\n' : r < 15 ? '\xff' : r < 500 ? 'a' : 'b';
+      if (quiet > 0) --quiet;
+    }
+  }
+  return s + end + std::string(200, 'z') + end;
+}
+
+struct frame {
+  int length, last;
+  std::string buffer;  // all 256 bytes
+  bool operator==(const frame&) const = default;
+};
+
+// Every frame of the stream until the 'z' record, and the raw log.
+std::vector<frame> frames(inputstream& in, const framing& f, std::string* log) {
+  std::vector<frame> got;
+  do {
+    int length = getraw_etx(in, rawbuf, f);
+    in.flushlog();
+    got.push_back({length, inpptr, std::string(reinterpret_cast<char*>(rawbuf), 256)});
+  } while (rawbuf[inpptr - 1] != 'z');
+  closerawlog();
+  *log = readfile(rawfile);
+  return got;
+}
+
+TEST_F(Framer, ScanningABufferAtATimeFramesAsTheByteLoop) {
+  for (const framing& f : {neax, md110}) {
+    for (unsigned seed = 1; seed <= 4; ++seed) {
+      std::string stream = randomstream(seed, 60000, static_cast<char>(f.etx));
+      writefile(dir.file("in"), stream);
+      dolograw = 1;
+      rawfile = rawname.c_str();
+      std::string scannedlog, tracedlog;
+      memset(rawbuf, 0, sizeof rawbuf);
+      in.attach(open(dir.file("in").c_str(), O_RDONLY));
+      testing::internal::CaptureStderr();  // the log's message
+      std::vector<frame> scanned = frames(in, f, &scannedlog);
+      testing::internal::GetCapturedStderr();
+      in.close();
+      unlink(rawname.c_str());
+
+      memset(rawbuf, 0, sizeof rawbuf);
+      in.attach(open(dir.file("in").c_str(), O_RDONLY));
+      doXdebug = 1;  // the byte loop, which traces each byte
+      testing::internal::CaptureStderr();
+      std::vector<frame> traced = frames(in, f, &tracedlog);
+      testing::internal::GetCapturedStderr();
+      doXdebug = 0;
+      in.close();
+      unlink(rawname.c_str());
+
+      EXPECT_GT(scanned.size(), 50u) << "seed " << seed;
+      EXPECT_TRUE(scanned == traced) << "seed " << seed << ", end byte " << int{f.etx};
+      EXPECT_EQ(scannedlog, stream) << "seed " << seed;
+      EXPECT_EQ(tracedlog, stream) << "seed " << seed;
+    }
+  }
 }
 
 TEST_F(Framer, EndOfInputEndsTheProgramWithCodeZero) {
