@@ -1,5 +1,6 @@
 #include "pabx/neax.h"
 
+#include <cassert>
 #include <cstring>
 
 #include "packer/bcd.h"
@@ -35,9 +36,11 @@ bool recordtime(const rawrec& rec, int off, mpct* rt) {
 }  // namespace
 
 int scandigits(const rawrec& rec, int first, int len, char* out) {
+  assert(rec.has(first + len - 1));
+  const char* field = rec.text(first);
   int n = 0;
-  for (int i = first; i < first + len; ++i)
-    if (rec[i] >= '0' && rec[i] <= '9') out[n++] = static_cast<char>(rec[i]);
+  for (int i = 0; i < len; ++i)
+    if (field[i] >= '0' && field[i] <= '9') out[n++] = field[i];
   return n;
 }
 

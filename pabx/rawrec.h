@@ -30,7 +30,17 @@ class rawrec {
   bool blank(int off) const { return (*this)[off] == ' '; }
 
   // The decimal number of the len characters at off, read as cnvbin does.
-  uint16_t number(int off, int len) const { return cnvbin(text(off), static_cast<uint16_t>(len)); }
+  // Fields of digits alone, nearly all of them, are read here directly.
+  uint16_t number(int off, int len) const {
+    const char* digits = text(off);
+    uint16_t value = 0;
+    for (int i = 0; i < len; ++i) {
+      if (digits[i] < '0' || digits[i] > '9' || len > 255)
+        return cnvbin(digits, static_cast<uint16_t>(len));
+      value = static_cast<uint16_t>(value * 10 + (digits[i] - '0'));
+    }
+    return value;
+  }
 
  private:
   int base_;

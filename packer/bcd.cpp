@@ -1,5 +1,6 @@
 #include "bcd.h"
 
+#include <cstdint>
 #include <cstring>
 
 namespace {
@@ -10,6 +11,23 @@ char substrbuf[256];
 
 bool isdigitc(char c) { return c >= '0' && c <= '9'; }
 bool isblankc(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// atoi's reading of at most len characters of text; a NUL ends it earlier,
+// as it is neither blank, sign nor digit.
+uint32_t readdecimal(const char* text, size_t len, bool* nonzero) {
+  size_t i = 0;
+  while (i < len && isblankc(text[i])) ++i;
+  bool negative = i < len && text[i] == '-';
+  if (i < len && (text[i] == '-' || text[i] == '+')) ++i;
+  uint32_t value = 0;
+  bool any = false;
+  for (; i < len && isdigitc(text[i]); ++i) {
+    value = value * 10 + static_cast<uint32_t>(text[i] - '0');
+    any = any || text[i] != '0';
+  }
+  if (nonzero) *nonzero = any;
+  return negative ? 0u - value : value;
+}
 
 }  // namespace
 
@@ -31,15 +49,16 @@ const char* bcd2asc(const uint8_t* bcd) {
 }
 
 void cnvbcd(uint8_t* dst, const char* text, int len) {
-  dst[0] = dst[1] = dst[2] = 0;
-  int nibble = 0;  // 0 is the low nibble of dst[2], 5 the high nibble of dst[0]
-  for (int i = (len > 6 ? 6 : len) - 1; i >= 0 && nibble < 6; --i) {
+  uint32_t packed = 0;  // the digits found, the last one in the low nibble
+  int shift = 0;
+  for (int i = (len > 6 ? 6 : len) - 1; i >= 0; --i) {
     if (!isdigitc(text[i])) continue;
-    uint8_t digit = static_cast<uint8_t>(text[i] - '0');
-    uint8_t& byte = dst[2 - nibble / 2];
-    byte |= (nibble % 2) ? static_cast<uint8_t>(digit << 4) : digit;
-    ++nibble;
+    packed |= static_cast<uint32_t>(text[i] - '0') << shift;
+    shift += 4;
   }
+  dst[0] = static_cast<uint8_t>(packed >> 16);
+  dst[1] = static_cast<uint8_t>(packed >> 8);
+  dst[2] = static_cast<uint8_t>(packed);
 }
 
 char* substr(const char* text, uint16_t off, uint16_t len) {
@@ -49,23 +68,11 @@ char* substr(const char* text, uint16_t off, uint16_t len) {
   return substrbuf;
 }
 
-uint32_t atoimod(const char* text, bool* nonzero) {
-  const char* p = text;
-  while (isblankc(*p)) ++p;
-  bool negative = *p == '-';
-  if (*p == '-' || *p == '+') ++p;
-  uint32_t value = 0;
-  bool any = false;
-  for (; isdigitc(*p); ++p) {
-    value = value * 10 + static_cast<uint32_t>(*p - '0');
-    any = any || *p != '0';
-  }
-  if (nonzero) *nonzero = any;
-  return negative ? 0u - value : value;
-}
+uint32_t atoimod(const char* text, bool* nonzero) { return readdecimal(text, SIZE_MAX, nonzero); }
 
+// Read in place: a copy of the characters (substr) was the dearer part.
 uint16_t cnvbin(const char* text, uint16_t len) {
-  return static_cast<uint16_t>(atoimod(substr(text, 0, len)));
+  return static_cast<uint16_t>(readdecimal(text, len > 255 ? 255 : len, nullptr));
 }
 
 void ddltor(const char* field, int len) {

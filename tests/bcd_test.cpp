@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <random>
 #include <string>
+
+#include "pabx/rawrec.h"
 
 namespace {
 
@@ -36,10 +39,11 @@ TEST(Bcd, CnvbcdTakesTheDigitsOfTheFirstSixCharactersRightAligned) {
     int len;
     const char* want;
   } cases[] = {
-      {"1234", 4, "001234"},     {"12-34", 5, "001234"},  {"1234567", 7, "123456"},
-      {"9", 1, "000009"},        {"      ", 6, "000000"}, {"123", 0, "000000"},
-      {"123", -3, "000000"},     {"000199", 6, "000199"}, {" 4 2 0", 6, "000420"},
-      {"12345678", 8, "123456"}, {"ab", 2, "000000"},
+      {"1234", 4, "001234"},       {"12-34", 5, "001234"},   {"1234567", 7, "123456"},
+      {"9", 1, "000009"},          {"      ", 6, "000000"},  {"123", 0, "000000"},
+      {"123", -3, "000000"},       {"000199", 6, "000199"},  {" 4 2 0", 6, "000420"},
+      {"12345678", 8, "123456"},   {"ab", 2, "000000"},      {"a1b2c3", 6, "000123"},
+      {"98765\x004", 6, "098765"}, {"9876543", 6, "987654"},
   };
   for (const auto& c : cases) {
     uint8_t out[3] = {0xff, 0xff, 0xff};
@@ -66,6 +70,36 @@ TEST(Bcd, CnvbinReadsLikeAtoiCutTo16Bits) {
       {"99999999999999999999", 20, 65535},
   };
   for (const auto& c : cases) EXPECT_EQ(cnvbin(c.text, c.len), c.want) << c.text;
+}
+
+// cnvbin reads the characters where they stand; it must read them as
+// atoimod reads a copy of them (NULs included, at most 255).
+TEST(Bcd, CnvbinReadsAsAtoimodOfACopy) {
+  const char alphabet[] = "0123456789        \t\n\v\f\r+-x\0";
+  std::mt19937 gen(7);
+  for (int round = 0; round < 20000; ++round) {
+    std::string text(1 + gen() % 300, ' ');
+    for (char& c : text) c = alphabet[gen() % (sizeof alphabet)];
+    auto len = static_cast<uint16_t>(gen() % (text.size() + 1));
+    uint16_t want = static_cast<uint16_t>(atoimod(substr(text.data(), 0, len)));
+    ASSERT_EQ(cnvbin(text.data(), len), want) << "round " << round;
+  }
+}
+
+// A number field of a raw record is read as cnvbin reads it, digits alone
+// or not.
+TEST(Bcd, NumberFieldsReadAsCnvbin) {
+  const char alphabet[] = "0123456789 -+a";
+  std::mt19937 gen(8);
+  inpptr = 255;
+  rawrec rec(255);
+  for (int round = 0; round < 20000; ++round) {
+    for (uint8_t& b : rawbuf) b = static_cast<uint8_t>(alphabet[gen() % (sizeof alphabet - 1)]);
+    if (gen() % 2) memset(rawbuf, '7', 12);  // digits alone, and long
+    int len = static_cast<int>(gen() % 13);
+    ASSERT_EQ(rec.number(0, len), cnvbin(rec.text(0), static_cast<uint16_t>(len)))
+        << std::string(rec.text(0), static_cast<size_t>(len));
+  }
 }
 
 TEST(Bcd, AtoimodTellsZeroFromNonZero) {
