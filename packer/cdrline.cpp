@@ -104,6 +104,11 @@ char* puttext(char* at, const char* text) {
 
 // %0*lu: the decimal digits of n, zeros in front up to `width`.
 char* putdecimal(char* at, unsigned long n, int width) {
+  if (n < 100 && width == 2) {  // the fields of date and time
+    *at++ = static_cast<char>('0' + n / 10);
+    *at++ = static_cast<char>('0' + n % 10);
+    return at;
+  }
   char digits[24];
   int len = 0;
   do {
