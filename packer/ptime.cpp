@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "diag.h"
+#include "hourcache.h"
 #include "settings.h"
 
 mpct trecbase = {0, 2, 0, 0, 0, 0, 0};
@@ -93,11 +94,13 @@ void settimescale() {
   localtime_r(&zero, &tmbase);
   std::tm copy = tmbase;
   basesecs = mktime(&copy);
+  // A new zone, and conversions that passed the cache.
+  resethourcache();
 }
 
 void getcurtime(mpct* rec) {
   secs_now = time(nullptr);
-  localtime_r(&secs_now, &tmnowbuf);
+  cachedlocaltime(secs_now, &tmnowbuf);
   tm_now = &tmnowbuf;
   timetompc(tmnowbuf, rec);
 }
@@ -105,7 +108,7 @@ void getcurtime(mpct* rec) {
 uint32_t from_jul(const mpct& rec) {
   std::tm t;
   mpctotime(rec, &t);
-  time_t secs = mktime(&t);
+  time_t secs = cachedmktime(t);
   if (dodumpt)
     errf("MPC time_t = %ld  Base = %ld\n", static_cast<long>(secs), static_cast<long>(basesecs));
   double dbltime = difftime(secs, basesecs);
@@ -118,7 +121,7 @@ void to_jul(uint32_t packed, mpct* rec) {
   // Widened: the packed scale reaches far beyond January 2038.
   time_t secs = static_cast<time_t>(packed) * 4 + tm_trec_basediff;
   std::tm t;
-  if (!localtime_r(&secs, &t)) t = tmbase;
+  if (!cachedlocaltime(secs, &t)) t = tmbase;
   timetompc(t, rec);
 }
 

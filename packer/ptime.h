@@ -3,7 +3,8 @@
 // validation of call times against it, and display texts.
 //
 // Calendar arithmetic is left to the C library's local-time conversions; the
-// reentrant ones are used throughout.
+// reentrant ones are used throughout, behind a cache of local hours that
+// gives their answers without asking them each time (hourcache.h).
 #pragma once
 
 #include <cstdint>
