@@ -11,7 +11,7 @@
 # /usr/share/zoneinfo) between FIRST_YEAR (1984, where the packed time
 # scale begins) and LAST_YEAR (2240, beyond its end), the closest two
 # changes, and every zone where two come within 7 hours; ends with 1 if
-# any does. Needs zdump (libc-bin) and perl.
+# any does. Needs zdump (libc-bin) and perl-base.
 set -euo pipefail
 dir=${1:-/usr/share/zoneinfo}
 first=${2:-1984}
@@ -22,16 +22,16 @@ find . -type f ! -name '*.tab' ! -name '*.zi' ! -name 'leap*' ! -name 'tzdata*' 
   sed 's|^\./||' | LC_ALL=C sort |
   while read -r zone; do
     head -c 4 "$zone" | grep -q TZif || continue
-    zdump -v -c "$first,$last" "$zone" | sed "s|^|$zone |"
+    zdump -v -c "$first,$last" "$PWD/$zone" | sed "s|^|$zone |"
   done |
-  perl -MTime::Local=timegm -ne '
+  TZ=UTC perl -MPOSIX=mktime -ne '
     # "ZONE  Sun Mar 25 01:00:00 1984 UT = ... isdst=1 gmtoff=7200": the
     # second line of each pair is the first second of the new state.
     next unless /^(\S+)\s+\S+\s+\S+ (\w{3})\s+(\d+) (\d+):(\d+):(\d+) (\d+) UT = .* isdst=(\d) gmtoff=(-?\d+)/;
     my ($zone, $mon, $day, $h, $m, $s, $y) = ($1, $2, $3, $4, $5, $6, $7);
     my %months = (Jan=>0, Feb=>1, Mar=>2, Apr=>3, May=>4, Jun=>5, Jul=>6, Aug=>7, Sep=>8,
                   Oct=>9, Nov=>10, Dec=>11);
-    my $t = timegm($s, $m, $h, $day, $months{$mon}, $y);
+    my $t = mktime($s, $m, $h, $day, $months{$mon}, $y - 1900);  # in UTC
     if (!defined $last{$zone} || $t != $last{$zone} + 1) { push @{$changes{$zone}}, $t }
     $last{$zone} = $t;
     END {
