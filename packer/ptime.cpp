@@ -27,6 +27,9 @@ constexpr uint32_t behind = 10800;  // 12 hours
 
 time_t basesecs = 0;  // mktime of tmbase, fixed with the scale
 std::tm tmnowbuf = {};
+// The clock reading tmnowbuf holds the local time of: a clock read in the
+// same second needs no conversion. -1: none.
+time_t tmnowsecs = -1;
 
 // With TZ unset the C library re-examines /etc/localtime at every mktime
 // call. The zone is fixed for the run once the scale is set, so name the
@@ -44,6 +47,7 @@ void resettime() {
   tm_now = nullptr;
   prvetime = 0;
   pabxerr = 0;
+  tmnowsecs = -1;
   snprintf(errmsg, sizeof errmsg, "PABX * SYSTEM TIME");
 }
 
@@ -96,11 +100,15 @@ void settimescale() {
   basesecs = mktime(&copy);
   // A new zone, and conversions that passed the cache.
   resethourcache();
+  tmnowsecs = -1;
 }
 
 void getcurtime(mpct* rec) {
   secs_now = time(nullptr);
-  cachedlocaltime(secs_now, &tmnowbuf);
+  if (secs_now != tmnowsecs) {
+    cachedlocaltime(secs_now, &tmnowbuf);
+    tmnowsecs = secs_now;
+  }
   tm_now = &tmnowbuf;
   timetompc(tmnowbuf, rec);
 }

@@ -183,6 +183,27 @@ TEST_F(Time, MarkStaysInTheMessageAfterAGoodCall) {
   EXPECT_STREQ(errmsg, "PABX > SYSTEM TIME");
 }
 
+// The clock's local time is kept for the second it was read in; a new zone
+// must not be answered with the old zone's.
+TEST_F(Time, ClockReadAgainAfterTheZoneChanged) {
+  usezone("UTC");
+  getcurtime(realt);
+  ASSERT_NE(tm_now, nullptr);
+  EXPECT_EQ(tm_now->tm_gmtoff, 0);
+  usezone("Asia/Kolkata");
+  getcurtime(realt);
+  EXPECT_EQ(tm_now->tm_gmtoff, 19800);
+  time_t t = secs_now;
+  std::tm want;
+  localtime_r(&t, &want);
+  EXPECT_EQ(realt->hour, want.tm_hour);
+  EXPECT_EQ(realt->minute, want.tm_min);
+  resettime();
+  EXPECT_EQ(tm_now, nullptr);
+  getcurtime(realt);
+  EXPECT_EQ(tm_now->tm_gmtoff, 19800);
+}
+
 TEST(TimeZone, UnsetZoneIsFixedToTheSystemFile) {
   unsetenv("TZ");
   settimescale();
