@@ -119,7 +119,9 @@ uint32_t from_jul(const mpct& rec) {
   time_t secs = cachedmktime(t);
   if (dodumpt)
     errf("MPC time_t = %ld  Base = %ld\n", static_cast<long>(secs), static_cast<long>(basesecs));
-  double dbltime = difftime(secs, basesecs);
+  // difftime(secs, basesecs): for differences this far below 2^63 it
+  // subtracts exactly and rounds once, as this does, without the call.
+  double dbltime = static_cast<double>(secs - basesecs);
   int64_t retval = static_cast<int64_t>((dbltime - static_cast<double>(tm_trec_basediff)) / 4.0);
   if (dodumpt) errf("dbltime = %f retval = %ld\n", dbltime, static_cast<long>(retval));
   return static_cast<uint32_t>(retval);
