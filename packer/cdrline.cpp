@@ -16,10 +16,14 @@ char iostr[8];  // a lead position, six number characters, NUL
 char tbuff[16];
 char chg[13];
 
-// iostr = blank + the six nibble characters of bcd.
+// iostr = blank + the six nibble characters of bcd, as bcd2a shows them.
 void setiostr(const uint8_t* bcd) {
+  static const char nibbles[] = "0123456789ABCDEF";
   iostr[0] = ' ';
-  memcpy(iostr + 1, bcd2a(bcd), 6);
+  for (int i = 0; i < 3; ++i) {
+    iostr[1 + 2 * i] = nibbles[bcd[i] >> 4];
+    iostr[2 + 2 * i] = nibbles[bcd[i] & 0x0f];
+  }
   iostr[7] = '\0';
 }
 
@@ -48,7 +52,10 @@ const char* izero(int32_t n) {
 // d1, then 8 times d2 as two digits when d2 is 0 to 3, then d3 .. d6.
 void dofuj96lt8() {
   if (!isfuj9600l) {
-    if (strncmp(pabx.pakver + 5, "ZOR9600Ez8", 10) != 0 || strlen(iostr + 1) != 6) return;
+    // The first letter alone settles it for every other exchange, cheaply.
+    if (pabx.pakver[5] != 'Z' || strncmp(pabx.pakver + 5, "ZOR9600Ez8", 10) != 0 ||
+        strlen(iostr + 1) != 6)
+      return;
     isfuj9600l = 1;
   }
   if (dodebug)
@@ -73,8 +80,12 @@ const char* cstat(const pkrecord* pk) {
   return iostr;
 }
 
+// bcd2asc's text, put together in iostr itself.
 const char* cchg(const pkrecord* pk) {
-  strcpy(iostr, bcd2asc(pk->pk_chglo));
+  setiostr(pk->pk_chglo);
+  int skipped = 0;
+  while (skipped < 5 && iostr[1 + skipped] == '0') ++skipped;
+  memmove(iostr, iostr + 1 + skipped, 7 - skipped);  // with the NUL
   return iostr;
 }
 
@@ -156,7 +167,7 @@ void formcall(char* line, const pkrecord* pk) {
   char dialled[25];
   memcpy(dialled, cdial(pk), 24);
   dialled[24] = '\0';
-  at = puttext(at, lj(dialled));
+  at = puttext(at, dialled + strspn(dialled, " "));  // lj(dialled)
   *at++ = '|';
 
   at = putdecimal(at, gmpct.date + 1u, 2);
