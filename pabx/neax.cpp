@@ -131,10 +131,10 @@ void neaxdecoder::quescan(int direction) {
   for (int visited = 1; visited < que_; ++visited) {
     i = direction ? prev(i) : next(i);
     pkrecord& partner = queue_[i];
+    if (partner.pk_flags & pkf_trunkfirst || memcmp(partner.pk_trunk, examined.pk_station, 3) != 0)
+      continue;
     int64_t pd = getduration(&partner);
-    if (!(partner.pk_flags & pkf_trunkfirst) &&
-        memcmp(partner.pk_trunk, examined.pk_station, 3) == 0 && pd >= d - pairslack &&
-        pd <= d + pairslack) {
+    if (pd >= d - pairslack && pd <= d + pairslack) {
       rules_.pair(&examined, &partner);
       return;
     }
