@@ -101,7 +101,8 @@ std::vector<time_t> changes(const char* tz, const tmpdir& dir) {
   }
   waitpid(pid, nullptr, 0);
   std::vector<time_t> found;
-  for (const char* p = readfile(file).c_str(); *p;) {
+  const std::string text = readfile(file);
+  for (const char* p = text.c_str(); *p;) {
     char* end;
     found.push_back(static_cast<time_t>(strtoll(p, &end, 10)));
     p = *end ? end + 1 : end;
