@@ -75,4 +75,48 @@ TEST(HostileCommandLine, Tools) {
   }
 }
 
+// An empty value, or a number too large for any count, is refused by
+// every option of pabxsim (2), never taken for a default or the largest
+// count there is.
+std::vector<int> pabxsimcodes(const std::string& value) {
+  if (value.empty() || value == hostilevalues.back()) return {2};
+  return {0, 2};
+}
+
+// The tools beside the packer. pktav-link is given no host name (that
+// would ask a name server) and a program that ends at once, so it ends
+// too; pabxsim is not asked for a pseudo-terminal nobody reads.
+TEST(HostileCommandLine, SiteTools) {
+  tmpdir dir;
+  writefile(dir.file("sample"), ":4379|3|029781822|041226010004|9|1||02\n");
+  for (const std::string& value : hostilevalues) {
+    for (const char* opt : {"-f", "-n", "-s", "--start", "--calls-per-hour", "--noise", "--damaged",
+                            "--rate", "-o", "--listen", "--connect", "--drop-every", "--cut-every",
+                            "--reset-every", "--silence-every", "--silence", "--replay", "--calls"})
+      expectsurvives(dir, {PABXSIM_BIN, "-n", "3", "-o", "out", opt, value}, pabxsimcodes(value),
+                     "");
+    expectsurvives(dir, {PABXSIM_BIN, value, value}, {2}, "");
+
+    for (const char* opt : {"--allow", "--retry-min", "--retry-max", "--dead-after", "--speed",
+                            "--line", "--end-byte"})
+      expectsurvives(dir, {PKTAV_LINK_BIN, opt, value, "127.0.0.1:1", "--", "/bin/true"}, {0, 125},
+                     "");
+    expectsurvives(dir, {PKTAV_LINK_BIN, value, "--", "/bin/true"}, {125}, "");
+    expectsurvives(dir, {PKTAV_LINK_BIN, "listen:127.0.0.1:" + value, "--", "/bin/true"}, {0, 125},
+                   "");
+    expectsurvives(dir, {PKTAV_LINK_BIN, "127.0.0.1:1", "--", value}, {126, 127}, "");
+
+    for (const char* command : {"query", "report", "audit"}) {
+      for (const char* opt : {"--format", "--station", "--trunk", "--dialled", "--flags", "--from",
+                              "--to", "--tz", "--html"})
+        expectsurvives(dir, {PKTAV_CDR_BIN, command, opt, value, "sample"},
+                       value.empty() ? std::vector<int>{2} : std::vector<int>{0, 1, 2}, "");
+      expectsurvives(dir, {PKTAV_CDR_BIN, command, value}, {1, 2}, "");
+      expectsurvives(dir, {PKTAV_CDR_BIN, command, "--raw", value, "--packer", value, "sample"},
+                     {1, 2}, "");
+    }
+    expectsurvives(dir, {PKTAV_CDR_BIN, value, "sample"}, {2}, "");
+  }
+}
+
 }  // namespace

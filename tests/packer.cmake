@@ -55,9 +55,12 @@ target_compile_definitions(pktav_e2e PRIVATE
   NETJAIL="${NETJAIL}"
   TAILCLIP_BIN="$<TARGET_FILE:tailclip>"
   KELVOSTART_BIN="$<TARGET_FILE:kelvostart_localkelvo>"
+  PABXSIM_BIN="$<TARGET_FILE:pabxsim>"
+  PKTAV_LINK_BIN="$<TARGET_FILE:pktav-link>"
+  PKTAV_CDR_BIN="$<TARGET_FILE:pktav-cdr>"
   EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
 add_dependencies(pktav_e2e pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 mksample tailclip
-  kelvostart_localkelvo)
+  kelvostart_localkelvo pabxsim pktav-link pktav-cdr)
 pktav_discover_tests(pktav_e2e)
 
 # Long runs, not part of the suite: tests/stress/run runs them.

@@ -104,6 +104,12 @@ const char* helpof(cdroptions::command c) {
   }
 }
 
+const char* nameof(int opt) {
+  for (const option& o : longopts)
+    if (o.name && o.val == opt) return o.name;
+  return "?";
+}
+
 // Which options each command takes.
 bool allowed(cdroptions::command c, int opt) {
   using cmd = cdroptions::command;
@@ -207,6 +213,8 @@ parseresult parseoptions(int argc, char** argv, cdroptions* o) {
     }
     if (!allowed(o->cmd, opt))
       return bad("option \"%s\" does not go with this command", sub_argv[optind - 1]);
+    // An empty value is a mistake in a script, not a wish for the default.
+    if (optarg && !*optarg) return bad("option \"--%s\" needs a value", nameof(opt));
     if (setoption(o, opt, optarg) != parseresult::run) return parseresult::usage;
   }
   for (int i = optind; i < sub_argc; ++i) o->inputs.push_back(sub_argv[i]);

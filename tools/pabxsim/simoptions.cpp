@@ -2,6 +2,8 @@
 
 #include <getopt.h>
 
+#include <cerrno>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <ctime>
@@ -36,17 +38,25 @@ const char* const simusage =
 
 namespace {
 
+constexpr double maxsilence = 1e6;               // seconds, some eleven days
+constexpr double minrate = 1e-3, maxrate = 1e9;  // records a second
+
+// A count: digits only, and none too many for 64 bits (strtoull would
+// quietly give its largest value).
 bool number(const char* text, uint64_t* out) {
   char* end = nullptr;
   if (*text == '-' || *text == '\0') return false;
+  errno = 0;
   *out = strtoull(text, &end, 10);
-  return *end == '\0';
+  return *end == '\0' && errno == 0;
 }
 
-bool decimal(const char* text, double* out) {
+// A number of seconds or a rate, from 0 to `most`: beyond that the waits
+// made of it would not fit the clock's count of nanoseconds.
+bool decimal(const char* text, double most, double* out) {
   char* end = nullptr;
   *out = strtod(text, &end);
-  return *text != '\0' && *end == '\0' && *out >= 0;
+  return *text != '\0' && *end == '\0' && std::isfinite(*out) && *out >= 0 && *out <= most;
 }
 
 bool format(const std::string& name, recformat* out) {
@@ -154,7 +164,9 @@ parsed parsesimoptions(int argc, char** argv, simoptions* o, std::string* why) {
         ok = number(optarg, &n) && n <= 100;
         o->gen.damagedpercent = int(n);
         break;
-      case o_rate: ok = decimal(optarg, &o->rate); break;
+      case o_rate:
+        ok = decimal(optarg, maxrate, &o->rate) && (o->rate == 0 || o->rate >= minrate);
+        break;
       case 'o':
         o->where = simoptions::file;
         o->target = arg;
@@ -175,9 +187,12 @@ parsed parsesimoptions(int argc, char** argv, simoptions* o, std::string* why) {
       case o_cutevery: ok = number(optarg, &o->cutevery); break;
       case o_resetevery: ok = number(optarg, &o->resetevery); break;
       case o_silenceevery: ok = number(optarg, &o->silenceevery); break;
-      case o_silence: ok = decimal(optarg, &o->silence); break;
+      case o_silence: ok = decimal(optarg, maxsilence, &o->silence); break;
       case o_replay: ok = number(optarg, &o->replay) && o->replay <= 20; break;
-      case o_calls: o->callsfile = arg; break;
+      case o_calls:
+        o->callsfile = arg;
+        ok = !arg.empty();
+        break;
       case 'h': return parsed::help;
       case 'V': return parsed::version;
       default:
