@@ -120,7 +120,7 @@ linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* w
       case o_dead: {
         double d;
         ok = seconds(optarg, &d) && d >= 1;
-        o->deadafter = static_cast<int>(d);
+        if (ok) o->deadafter = static_cast<int>(d);  // a refused value may not fit
         break;
       }
       case o_speed:
