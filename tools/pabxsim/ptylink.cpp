@@ -1,7 +1,7 @@
 // A pseudo-terminal standing in for the exchange's serial port. Hanging up
-// closes the exchange's side, as pulling a USB adapter does; the one made
-// next is new, with the kernel's default line settings, as a re-plugged
-// adapter comes back with its driver's. Only the first is put into raw mode,
+// closes the exchange's side and removes the link to it, as pulling a USB
+// adapter does; the one made next is new, with the kernel's default line
+// settings, as a re-plugged adapter comes back with its driver's. Only the first is put into raw mode,
 // as an operator's stty at boot would leave the port.
 #include <fcntl.h>
 #include <poll.h>
@@ -26,7 +26,7 @@ class ptyout : public simlink {
  public:
   explicit ptyout(std::string linkpath) : linkpath_(std::move(linkpath)) {}
   ~ptyout() override {
-    if (master_ >= 0) close(master_);
+    if (master_ >= 0) unplug();
   }
 
   bool up() override {
@@ -64,8 +64,7 @@ class ptyout : public simlink {
       pause(5);
     }
     if (probe >= 0) close(probe);
-    close(master_);
-    master_ = -1;
+    unplug();
   }
 
  private:
@@ -93,6 +92,16 @@ class ptyout : public simlink {
       }
     }
     return true;
+  }
+
+  // The link goes before the terminal, as a device's name goes with the
+  // device: once the terminal is closed its number is free for the next
+  // one made on this machine, and a reader that kept trying the link would
+  // open a stranger's terminal.
+  void unplug() {
+    if (!linkpath_.empty()) unlink(linkpath_.c_str());
+    close(master_);
+    master_ = -1;
   }
 
   // A reader whose line still echoes sends our bytes back: read them away.

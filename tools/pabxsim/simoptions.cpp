@@ -26,7 +26,7 @@ const char* const simusage =
     "      --listen ADDR:PORT   serve one TCP client at a time, the next after a drop\n"
     "      --connect HOST:PORT  connect to a TCP server, again after a drop\n"
     "      --pty[=LINK]         write to a new pseudo-terminal, printing its path;\n"
-    "                           LINK: a symbolic link kept pointing at it\n"
+    "                           LINK: a symbolic link kept pointing at it while it is up\n"
     "      --drop-every K       drop the link after every K-th record\n"
     "      --cut-every M        every M-th drop cuts its record in half\n"
     "      --reset-every M      every M-th drop is a reset, not an orderly close\n"
