@@ -50,18 +50,16 @@ int makedir(const std::string& path) {
 // file may leave the first part of a line at its end: the system copies a
 // write page by page and stops between pages for such a signal. That part
 // is cut off, so that the next line does not continue it. The file is read
-// through a second descriptor, the open one being write-only.
-void cuttornline(int fd, const std::string& path) {
+// through a second descriptor, the open one being write-only; st is the
+// open file's status, and a file that is empty or not a regular one has
+// nothing to cut, so it is not opened twice.
+void cuttornline(int fd, const std::string& path, const struct stat& st) {
+  if (!S_ISREG(st.st_mode) || st.st_size <= 0) return;
   int rd = open(("/proc/self/fd/" + std::to_string(fd)).c_str(), O_RDONLY | O_CLOEXEC);
   if (rd < 0) return;
-  struct stat st;
   char tail[cdrlinemax];
-  ssize_t n = 0;
-  off_t from = 0;
-  if (fstat(rd, &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    from = st.st_size > off_t{cdrlinemax} ? st.st_size - cdrlinemax : 0;
-    n = pread(rd, tail, static_cast<size_t>(st.st_size - from), from);
-  }
+  off_t from = st.st_size > off_t{cdrlinemax} ? st.st_size - cdrlinemax : 0;
+  ssize_t n = pread(rd, tail, static_cast<size_t>(st.st_size - from), from);
   close(rd);
   if (n <= 0 || tail[n - 1] == '\n') return;
   ssize_t keep = n;
@@ -72,12 +70,29 @@ void cuttornline(int fd, const std::string& path) {
        static_cast<int>(n - keep), tail + keep);
 }
 
+// The identity of the open hourly file, taken when it was opened: a file's
+// device and inode do not change while it is open.
+struct fileid {
+  dev_t dev = 0;
+  ino_t ino = 0;
+  bool known = false;
+  fileid() = default;
+  fileid(dev_t d, ino_t i) : dev(d), ino(i), known(true) {}
+};
+fileid openid;
+
 int openhourfile(const std::string& path) {
   closecdr();
   for (;;) {
     int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
     if (fd >= 0) {
-      cuttornline(fd, path);
+      struct stat st;
+      if (fstat(fd, &st) == 0) {
+        cuttornline(fd, path, st);
+        openid = fileid{st.st_dev, st.st_ino};
+      } else {
+        openid = fileid{};
+      }
       tavfp.fd = fd;
       tavfp.path = path;
       return 0;
@@ -151,10 +166,10 @@ bool hourfilegone() {
   if (secs_now == checkedat && cdrfp.refills() == checkedrefill) return false;
   checkedat = secs_now;
   checkedrefill = cdrfp.refills();
-  struct stat open, named;
-  if (fstat(tavfp.fd, &open) != 0) return false;
-  if (stat(tavfp.path.c_str(), &named) == 0 && named.st_dev == open.st_dev &&
-      named.st_ino == open.st_ino)
+  if (!openid.known) return false;
+  struct stat named;
+  if (stat(tavfp.path.c_str(), &named) == 0 && named.st_dev == openid.dev &&
+      named.st_ino == openid.ino)
     return false;
   errf("WARNING: cdrfile [%s] was moved or removed; making it again\n", tavfp.path.c_str());
   return true;
@@ -169,6 +184,7 @@ void resetstore() {
   flushingpacker = 0;
   checkedat = 0;
   checkedrefill = 0;
+  openid = fileid{};
   if (tavfp.fd > STDERR_FILENO) close(tavfp.fd);
   tavfp = cdrstream{};
 }
