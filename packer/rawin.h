@@ -62,7 +62,10 @@ class inputstream {
   size_t logged_ = 0;  // bytes before this index are logged or forgotten
   uint32_t refills_ = 0;
   void (*atend_)() = nullptr;
-  uint8_t buf_[16384];
+  // Each read waits for the input first (where signals are acted on): a
+  // large read keeps those waits few while input is always ready, and at
+  // a few microseconds a record, 64 KiB still takes well under a second.
+  uint8_t buf_[65536];
 };
 
 extern inputstream cdrfp;  // the record source
