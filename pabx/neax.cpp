@@ -86,11 +86,15 @@ neaxdecoder::outcome neaxdecoder::decode(const rawrec& rec, pkrecord* pk) {
   setmeter(pk, rec.number(94, 4) & 0x1fff);
   dochg(pk, rec.text(40), 10);
 
-  char digits[24];
-  int n = kind == 'B'   ? 0
-          : kind == 'E' ? rules_.edigits(rec, digits)
-                        : scandigits(rec, 62, 24, digits);
-  ddltor(digits, n);
+  if (kind == 'E') {
+    char digits[24];
+    ddltor(digits, rules_.edigits(rec, digits));
+  } else {
+    // The digits of the field, flush right: ddltor keeps only digits and the
+    // field is 24 characters, so it reads the record in place. None for 'B'.
+    assert(rec.has(62 + 23));
+    ddltor(rec.text(62), kind == 'B' ? 0 : 24);
+  }
   c_dto8(ddigits, pk->pk_dialled);
   tvalid(pk);
   return decoded;
