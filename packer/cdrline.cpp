@@ -115,11 +115,6 @@ char* puttext(char* at, const char* text) {
 
 // %0*lu: the decimal digits of n, zeros in front up to `width`.
 char* putdecimal(char* at, unsigned long n, int width) {
-  if (n < 100 && width == 2) {  // the fields of date and time
-    *at++ = static_cast<char>('0' + n / 10);
-    *at++ = static_cast<char>('0' + n % 10);
-    return at;
-  }
   char digits[24];
   int len = 0;
   do {
@@ -128,6 +123,15 @@ char* putdecimal(char* at, unsigned long n, int width) {
   } while (n != 0);
   while (len < width) digits[len++] = '0';
   while (len > 0) *at++ = digits[--len];
+  return at;
+}
+
+// %02u, inline for the six fields of date and time, which are below 100
+// but for a year far out of range.
+inline char* put2(char* at, unsigned n) {
+  if (n >= 100) return putdecimal(at, n, 2);
+  *at++ = static_cast<char>('0' + n / 10);
+  *at++ = static_cast<char>('0' + n % 10);
   return at;
 }
 
@@ -170,12 +174,12 @@ void formcall(char* line, const pkrecord* pk) {
   at = puttext(at, dialled + strspn(dialled, " "));  // lj(dialled)
   *at++ = '|';
 
-  at = putdecimal(at, gmpct.date + 1u, 2);
-  at = putdecimal(at, gmpct.month + 1u, 2);
-  at = putdecimal(at, static_cast<unsigned>(twodigityear(gmpct.year)), 2);
-  at = putdecimal(at, gmpct.hour, 2);
-  at = putdecimal(at, gmpct.minute, 2);
-  at = putdecimal(at, gmpct.second, 2);
+  at = put2(at, gmpct.date + 1u);
+  at = put2(at, gmpct.month + 1u);
+  at = put2(at, static_cast<unsigned>(twodigityear(gmpct.year)));
+  at = put2(at, gmpct.hour);
+  at = put2(at, gmpct.minute);
+  at = put2(at, gmpct.second);
   *at++ = '|';
   at = putnonzero(at, static_cast<int32_t>(getduration(pk)));
   *at++ = '|';
