@@ -77,11 +77,11 @@ uint16_t cnvbin(const char* text, uint16_t len) {
 
 void ddltor(const char* field, int len) {
   int n = len > 24 ? 24 : (len < 0 ? 0 : len);
-  int pos = 23;
-  for (int i = len - 1; i >= len - n; --i)
-    if (isdigitc(field[i])) ddigits[pos--] = field[i];
-  while (pos >= 0) ddigits[pos--] = ' ';
+  memset(ddigits, ' ', 24);
   ddigits[24] = '\0';
+  char* out = ddigits + 24;
+  for (const char* p = field + len; p != field + len - n;)
+    if (char c = *--p; isdigitc(c)) *--out = c;
 }
 
 void c_dto8(const char* src, char* dst) { memcpy(dst, src, 25); }
