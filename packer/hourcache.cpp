@@ -39,6 +39,7 @@ memory library;  // what the C library holds
 memory program;  // what it would hold had every request reached it
 hour primer;     // an hour whose conversion brings library to program
 unsigned long misses = 0;
+unsigned long resets = 0;
 
 bool samezone(const std::tm& a, const std::tm& b) {
   if (a.tm_gmtoff != b.tm_gmtoff || a.tm_isdst != b.tm_isdst) return false;
@@ -225,7 +226,10 @@ time_t cachedmktime(const std::tm& req) {
 
 unsigned long hourcachemisses() { return misses; }
 
+mktimestate mktimenow() { return {resets, program.value, program.known}; }
+
 void resethourcache() {
+  ++resets;
   used = oldest = latest = before = 0;
   misses = 0;
   library = program = memory{};

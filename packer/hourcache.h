@@ -31,6 +31,21 @@ std::tm* cachedlocaltime(time_t t, std::tm* out);
 // normalised time back into req.
 time_t cachedmktime(const std::tm& req);
 
+// What the answers of cachedmktime hang on besides the request: the zone
+// (one per reset) and mktime's memory. A request answered leaves the memory
+// as its answer set it; asked again while the state is still that one, it
+// gets the same answer and leaves the state as it is: mktime's first guess
+// is then its answer. Unknown states are never equal.
+struct mktimestate {
+  unsigned long resets = 0;
+  long long memory = 0;
+  bool known = false;
+  bool operator==(const mktimestate& o) const {
+    return known && o.known && resets == o.resets && memory == o.memory;
+  }
+};
+mktimestate mktimenow();
+
 // How many requests since the last reset the library answered, for tests
 // and measurements.
 unsigned long hourcachemisses();

@@ -39,6 +39,57 @@ void fixtimezone() {
   tzset();
 }
 
+// The packed time of calendar time secs, the local time rec was read as.
+uint32_t packsecs(time_t secs) {
+  if (dodumpt)
+    errf("MPC time_t = %ld  Base = %ld\n", static_cast<long>(secs), static_cast<long>(basesecs));
+  // difftime(secs, basesecs): for differences this far below 2^63 it
+  // subtracts exactly and rounds once, as this does, without the call.
+  double dbltime = static_cast<double>(secs - basesecs);
+  int64_t retval = static_cast<int64_t>((dbltime - static_cast<double>(tm_trec_basediff)) / 4.0);
+  if (dodumpt) errf("dbltime = %f retval = %ld\n", dbltime, static_cast<long>(retval));
+  return static_cast<uint32_t>(retval);
+}
+
+// The clock's packed time, asked for by every call's validation, while the
+// clock's local time changes once a second. Its conversion is kept with
+// the state of mktime it left (hourcache.h): asked again in that state, a
+// local time that exists gets the same answer and changes nothing.
+struct {
+  mpct rec;
+  uint32_t packed;
+  mktimestate after;
+  bool reusable = false;
+} clockmemo;
+
+bool samempct(const mpct& a, const mpct& b) {
+  return a.second == b.second && a.minute == b.minute && a.hour == b.hour && a.date == b.date &&
+         a.month == b.month && a.year == b.year && a.day == b.day;
+}
+
+// True when the local time of secs is the one asked for in req.
+bool readsas(time_t secs, const std::tm& req) {
+  std::tm back;
+  return cachedlocaltime(secs, &back) && back.tm_sec == req.tm_sec && back.tm_min == req.tm_min &&
+         back.tm_hour == req.tm_hour && back.tm_mday == req.tm_mday && back.tm_mon == req.tm_mon &&
+         back.tm_year == req.tm_year;
+}
+
+// from_jul(real_time_rec).
+uint32_t clockticks() {
+  if (!dodumpt && clockmemo.reusable && samempct(clockmemo.rec, real_time_rec) &&
+      mktimenow() == clockmemo.after)
+    return clockmemo.packed;
+  std::tm t;
+  mpctotime(real_time_rec, &t);
+  time_t secs = cachedmktime(t);
+  clockmemo.rec = real_time_rec;
+  clockmemo.packed = packsecs(secs);
+  clockmemo.after = mktimenow();
+  clockmemo.reusable = secs != -1 && readsas(secs, t);
+  return clockmemo.packed;
+}
+
 }  // namespace
 
 void resettime() {
@@ -116,15 +167,7 @@ void getcurtime(mpct* rec) {
 uint32_t from_jul(const mpct& rec) {
   std::tm t;
   mpctotime(rec, &t);
-  time_t secs = cachedmktime(t);
-  if (dodumpt)
-    errf("MPC time_t = %ld  Base = %ld\n", static_cast<long>(secs), static_cast<long>(basesecs));
-  // difftime(secs, basesecs): for differences this far below 2^63 it
-  // subtracts exactly and rounds once, as this does, without the call.
-  double dbltime = static_cast<double>(secs - basesecs);
-  int64_t retval = static_cast<int64_t>((dbltime - static_cast<double>(tm_trec_basediff)) / 4.0);
-  if (dodumpt) errf("dbltime = %f retval = %ld\n", dbltime, static_cast<long>(retval));
-  return static_cast<uint32_t>(retval);
+  return packsecs(cachedmktime(t));
 }
 
 void to_jul(uint32_t packed, mpct* rec) {
@@ -137,7 +180,7 @@ void to_jul(uint32_t packed, mpct* rec) {
 
 uint32_t validtime(uint32_t start, uint32_t duration) {
   pabxerr = 0;
-  uint32_t now = from_jul(real_time_rec);
+  uint32_t now = clockticks();
   uint32_t end;
   if (systime) {
     end = now;

@@ -2,12 +2,17 @@
 #include "packer/ptime.h"
 
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstring>
+#include <random>
 #include <string>
+#include <vector>
 
 #include "packer/settings.h"
 #include "support/packerfix.h"
+#include "support/tmpdir.h"
 
 namespace {
 
@@ -202,6 +207,62 @@ TEST_F(Time, ClockReadAgainAfterTheZoneChanged) {
   EXPECT_EQ(tm_now, nullptr);
   getcurtime(realt);
   EXPECT_EQ(tm_now->tm_gmtoff, 19800);
+}
+
+// Validation keeps the clock's packed time while a new conversion would give
+// the same. Around the autumn change in Berlin one local time has two
+// answers, chosen by mktime's memory, which the conversions of the calls
+// move; a time in the spring gap has none of its own. A run validating
+// against the clock must answer as a run converting the clock each time,
+// each in a fresh child, as mktime's memory lives in the process.
+TEST_F(Time, ValidationSeesTheClockAsEachConversionWould) {
+  const mpct times[] = {rec(2024, 10, 27, 2, 30, 0), rec(2024, 10, 27, 1, 59, 56),
+                        rec(2024, 10, 27, 3, 0, 0),  rec(2024, 10, 27, 2, 59, 59),
+                        rec(2024, 3, 31, 2, 30, 0),  rec(2024, 3, 31, 1, 59, 59),
+                        rec(2024, 6, 1, 12, 0, 0)};
+  enum step { setclock, convert, validate };
+  struct op {
+    step what;
+    mpct at;
+  };
+  std::mt19937 gen(11);
+  std::vector<op> ops;
+  for (int i = 0; i < 4000; ++i)
+    ops.push_back({static_cast<step>(gen() % 3), times[gen() % std::size(times)]});
+
+  tmpdir dir;
+  auto run = [&](bool byvalidation) {
+    std::string file = dir.file(byvalidation ? "validated" : "converted");
+    pid_t pid = fork();
+    if (pid == 0) {
+      usezone("Europe/Berlin");
+      systime = 1;  // the call ends now: validtime answers the clock's time
+      dtvalidate = 0;
+      std::string out;
+      for (const op& o : ops) {
+        if (o.what == setclock) real_time_rec = o.at;
+        if (o.what == convert) out += "c " + std::to_string(from_jul(o.at)) + "\n";
+        if (o.what == validate)
+          out += "v " + std::to_string(byvalidation ? validtime(0, 0) : from_jul(real_time_rec)) +
+                 "\n";
+      }
+      FILE* f = fopen(file.c_str(), "w");
+      if (!f || fwrite(out.data(), 1, out.size(), f) != out.size() || fclose(f) != 0) _exit(1);
+      _exit(0);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    return readfile(file);
+  };
+  const std::string converted = run(false);
+  // Both answers of 02:30 in the repeated hour are seen, so the memory did
+  // move: 1804 and 5404 seconds after 01:59:56 in summer time.
+  usezone("Europe/Berlin");
+  const uint32_t before = packedat(2024, 10, 27, 1, 59, 56);
+  EXPECT_NE(converted.find("v " + std::to_string(before + 451) + "\n"), std::string::npos);
+  EXPECT_NE(converted.find("v " + std::to_string(before + 1351) + "\n"), std::string::npos);
+  EXPECT_EQ(run(true), converted);
 }
 
 TEST(TimeZone, UnsetZoneIsFixedToTheSystemFile) {
