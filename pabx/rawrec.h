@@ -33,13 +33,14 @@ class rawrec {
   // Fields of digits alone, nearly all of them, are read here directly.
   uint16_t number(int off, int len) const {
     const char* digits = text(off);
-    uint16_t value = 0;
+    if (len > 255) return cnvbin(digits, static_cast<uint16_t>(len));
+    unsigned value = 0;  // taken to 16 bits at the end, as step by step
     for (int i = 0; i < len; ++i) {
-      if (digits[i] < '0' || digits[i] > '9' || len > 255)
-        return cnvbin(digits, static_cast<uint16_t>(len));
-      value = static_cast<uint16_t>(value * 10 + (digits[i] - '0'));
+      unsigned digit = static_cast<unsigned>(digits[i]) - '0';
+      if (digit > 9) return cnvbin(digits, static_cast<uint16_t>(len));
+      value = value * 10 + digit;
     }
-    return value;
+    return static_cast<uint16_t>(value);
   }
 
  private:
