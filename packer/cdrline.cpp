@@ -16,14 +16,23 @@ char iostr[8];  // a lead position, six number characters, NUL
 char tbuff[16];
 char chg[13];
 
+// The two nibble characters of each byte, as bcd2a shows them.
+struct nibblepairs {
+  char pair[256][2];
+  constexpr nibblepairs() : pair() {
+    const char nibbles[] = "0123456789ABCDEF";
+    for (int b = 0; b < 256; ++b) {
+      pair[b][0] = nibbles[b >> 4];
+      pair[b][1] = nibbles[b & 0x0f];
+    }
+  }
+};
+constexpr nibblepairs nibblesof;
+
 // iostr = blank + the six nibble characters of bcd, as bcd2a shows them.
 void setiostr(const uint8_t* bcd) {
-  static const char nibbles[] = "0123456789ABCDEF";
   iostr[0] = ' ';
-  for (int i = 0; i < 3; ++i) {
-    iostr[1 + 2 * i] = nibbles[bcd[i] >> 4];
-    iostr[2 + 2 * i] = nibbles[bcd[i] & 0x0f];
-  }
+  for (int i = 0; i < 3; ++i) memcpy(iostr + 1 + 2 * i, nibblesof.pair[bcd[i]], 2);
   iostr[7] = '\0';
 }
 
