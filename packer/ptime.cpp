@@ -30,6 +30,8 @@ std::tm tmnowbuf = {};
 // The clock reading tmnowbuf holds the local time of: a clock read in the
 // same second needs no conversion. -1: none.
 time_t tmnowsecs = -1;
+mpct tmnowrec = {};       // tmnowbuf as a time record
+bool tmnowrecof = false;  // tmnowrec is that of tmnowbuf
 
 // With TZ unset the C library re-examines /etc/localtime at every mktime
 // call. The zone is fixed for the run once the scale is set, so name the
@@ -159,9 +161,15 @@ void getcurtime(mpct* rec) {
   if (secs_now != tmnowsecs) {
     cachedlocaltime(secs_now, &tmnowbuf);
     tmnowsecs = secs_now;
+    tmnowrecof = false;
   }
   tm_now = &tmnowbuf;
-  timetompc(tmnowbuf, rec);
+  // Converted once a second too, but for the traces of each conversion.
+  if (!tmnowrecof || dodumpt) {
+    timetompc(tmnowbuf, &tmnowrec);
+    tmnowrecof = true;
+  }
+  *rec = tmnowrec;
 }
 
 uint32_t from_jul(const mpct& rec) {
