@@ -81,20 +81,27 @@ struct fileid {
 };
 fileid openid;
 
+constexpr int hourfileflags = O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC;
+
+// Makes fd, just opened at path, the CDR stream.
+void usehourfile(int fd, const std::string& path) {
+  struct stat st;
+  if (fstat(fd, &st) == 0) {
+    cuttornline(fd, path, st);
+    openid = fileid{st.st_dev, st.st_ino};
+  } else {
+    openid = fileid{};
+  }
+  tavfp.fd = fd;
+  tavfp.path = path;
+}
+
 int openhourfile(const std::string& path) {
   closecdr();
   for (;;) {
-    int fd = open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    int fd = open(path.c_str(), hourfileflags, 0666);
     if (fd >= 0) {
-      struct stat st;
-      if (fstat(fd, &st) == 0) {
-        cuttornline(fd, path, st);
-        openid = fileid{st.st_dev, st.st_ino};
-      } else {
-        openid = fileid{};
-      }
-      tavfp.fd = fd;
-      tavfp.path = path;
+      usehourfile(fd, path);
       return 0;
     }
     if (errno != EINTR) break;
@@ -105,7 +112,7 @@ int openhourfile(const std::string& path) {
   return failcode();
 }
 
-// Makes the directories of the hour of gmpct and opens its file.
+// Opens the file of the hour of gmpct, making its directories if needed.
 int switchhour() {
   if (doXdebug) {
     errf("trec hour change  lasttrec=%02d%02d%02d%02d\n", lasttrec.year, lasttrec.month,
@@ -114,13 +121,28 @@ int switchhour() {
          gmpct.hour);
   }
   int day = gmpct.date + 1, month = gmpct.month + 1, year = gmpct.year + 1984;
-  std::string path = cdrdir;
-  appendf(path, "/%02d_%04d", month, year);
-  if (int rc = makedir(path)) return rc;
-  appendf(path, "/%02d_%02d_%04d", day, month, year);
-  if (int rc = makedir(path)) return rc;
+  std::string monthdir = cdrdir;
+  appendf(monthdir, "/%02d_%04d", month, year);
+  std::string daydir = monthdir;
+  appendf(daydir, "/%02d_%02d_%04d", day, month, year);
+  std::string path = daydir;
   appendf(path, "/%02d_%02d_%04d:%02d", day, month, year, gmpct.hour);
-  if (int rc = openhourfile(path)) return rc;
+  // The directories are nearly always there already, and making them
+  // would only be told so: the file is opened first, and only when that
+  // fails are they made and the file opened as that would have it. Where
+  // the open succeeds both directories exist, so each mkdir would have
+  // failed with EEXIST, which makedir forgives with errno cleared.
+  int saved = errno;
+  if (int fd = open(path.c_str(), hourfileflags, 0666); fd >= 0) {
+    closecdr();
+    errno = 0;
+    usehourfile(fd, path);
+  } else {
+    errno = saved;
+    if (int rc = makedir(monthdir)) return rc;
+    if (int rc = makedir(daydir)) return rc;
+    if (int rc = openhourfile(path)) return rc;
+  }
   lasttrec = gmpct;
   firstoutcall = 0;
   return 0;
