@@ -6,8 +6,6 @@
 #include "packer/hourcache.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -15,7 +13,7 @@
 #include <string>
 #include <vector>
 
-#include "support/tmpdir.h"
+#include "support/proc.h"
 
 namespace {
 
@@ -51,35 +49,24 @@ std::string answers(const std::vector<request>& reqs, bool cached) {
 }
 
 // The answers of a child process in zone tz, through the cache or not.
-std::string childanswers(const char* tz, const std::vector<request>& reqs, bool cached,
-                         const tmpdir& dir) {
-  std::string file = dir.file(cached ? "cached" : "library");
-  pid_t pid = fork();
-  if (pid == 0) {
+std::string childanswers(const char* tz, const std::vector<request>& reqs, bool cached) {
+  return inchild([&] {
     setenv("TZ", tz, 1);
     tzset();
     resethourcache();
     std::string out = answers(reqs, cached);
     // The share of requests the cache answered, last.
     if (cached) out += "misses " + std::to_string(hourcachemisses()) + "\n";
-    FILE* f = fopen(file.c_str(), "w");
-    if (!f || fwrite(out.data(), 1, out.size(), f) != out.size() || fclose(f) != 0) _exit(1);
-    _exit(0);
-  }
-  int status = 0;
-  waitpid(pid, &status, 0);
-  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-  return readfile(file);
+    return out;
+  });
 }
 
 // The instants, from 1983 to 2040, at which the zone's offset changes.
-std::vector<time_t> changes(const char* tz, const tmpdir& dir) {
-  std::string file = dir.file("changes");
-  pid_t pid = fork();
-  if (pid == 0) {
+std::vector<time_t> changes(const char* tz) {
+  const std::string text = inchild([&] {
     setenv("TZ", tz, 1);
     tzset();
-    FILE* f = fopen(file.c_str(), "w");
+    std::string out;
     std::tm prev{}, t{};
     for (time_t at = 410227200; at < 2208988800; at += 1800) {  // 1983 to 2040
       if (at == 536457600) at = 1704067200;                     // 1987 to 2024 are much the same
@@ -92,16 +79,14 @@ std::vector<time_t> changes(const char* tz, const tmpdir& dir) {
           localtime_r(&mid, &m);
           (m.tm_gmtoff == prev.tm_gmtoff ? lo : at) = mid;
         }
-        fprintf(f, "%ld\n", static_cast<long>(at));
+        out += std::to_string(at) + "\n";
         at = lo + 1800;
       }
       prev = t;
     }
-    _exit(fclose(f) == 0 ? 0 : 1);
-  }
-  waitpid(pid, nullptr, 0);
+    return out;
+  });
   std::vector<time_t> found;
-  const std::string text = readfile(file);
   for (const char* p = text.c_str(); *p;) {
     char* end;
     found.push_back(static_cast<time_t>(strtoll(p, &end, 10)));
@@ -113,8 +98,7 @@ std::vector<time_t> changes(const char* tz, const tmpdir& dir) {
 // Requests around the given instants: runs of conversions in one hour (the
 // cache's daily bread), local times of the instants just around each
 // change, and mktime of times that occur twice, never, or are out of range.
-std::vector<request> sequence(unsigned seed, const std::vector<time_t>& around, const char* tz,
-                              const tmpdir& dir) {
+std::vector<request> sequence(unsigned seed, const std::vector<time_t>& around, const char* tz) {
   // Local times of the instants come from the library in a child, so the
   // requests for mktime are real local times of the zone.
   std::vector<request> reqs;
@@ -128,7 +112,7 @@ std::vector<request> sequence(unsigned seed, const std::vector<time_t>& around, 
     for (int i = 0; i < run; ++i) reqs.push_back({true, at + pick(600), {}});
   }
   std::vector<request> locals = reqs;
-  std::string shown = childanswers(tz, locals, false, dir);
+  std::string shown = childanswers(tz, locals, false);
   // Each local time shown becomes a mktime request, some of them changed.
   size_t line = 0;
   for (const char* p = shown.c_str(); *p; ++line) {
@@ -165,15 +149,14 @@ TEST(HourCache, GivesTheLibrarysAnswersInEveryZone) {
                          "Asia/Kolkata",        "Pacific/Chatham",
                          "Australia/Adelaide",  "CET-1CEST,M3.5.0,M10.5.0/3",
                          "America/Sao_Paulo"};
-  tmpdir dir;
   for (const char* tz : zones) {
-    std::vector<time_t> around = changes(tz, dir);
+    std::vector<time_t> around = changes(tz);
     around.push_back(446860800);   // 1984-03-01, where the packed scale begins
     around.push_back(1796731200);  // 2026-12-08
     for (unsigned seed = 1; seed <= 2; ++seed) {
-      std::vector<request> reqs = sequence(seed, around, tz, dir);
-      std::string library = childanswers(tz, reqs, false, dir);
-      std::string cached = childanswers(tz, reqs, true, dir);
+      std::vector<request> reqs = sequence(seed, around, tz);
+      std::string library = childanswers(tz, reqs, false);
+      std::string cached = childanswers(tz, reqs, true);
       ASSERT_FALSE(library.empty()) << tz;
       size_t tail = cached.rfind("misses ");
       ASSERT_NE(tail, std::string::npos);

@@ -2,8 +2,6 @@
 #include "packer/ptime.h"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstring>
 #include <random>
@@ -12,7 +10,7 @@
 
 #include "packer/settings.h"
 #include "support/packerfix.h"
-#include "support/tmpdir.h"
+#include "support/proc.h"
 
 namespace {
 
@@ -230,11 +228,8 @@ TEST_F(Time, ValidationSeesTheClockAsEachConversionWould) {
   for (int i = 0; i < 4000; ++i)
     ops.push_back({static_cast<step>(gen() % 3), times[gen() % std::size(times)]});
 
-  tmpdir dir;
   auto run = [&](bool byvalidation) {
-    std::string file = dir.file(byvalidation ? "validated" : "converted");
-    pid_t pid = fork();
-    if (pid == 0) {
+    return inchild([&] {
       usezone("Europe/Berlin");
       systime = 1;  // the call ends now: validtime answers the clock's time
       dtvalidate = 0;
@@ -246,14 +241,8 @@ TEST_F(Time, ValidationSeesTheClockAsEachConversionWould) {
           out += "v " + std::to_string(byvalidation ? validtime(0, 0) : from_jul(real_time_rec)) +
                  "\n";
       }
-      FILE* f = fopen(file.c_str(), "w");
-      if (!f || fwrite(out.data(), 1, out.size(), f) != out.size() || fclose(f) != 0) _exit(1);
-      _exit(0);
-    }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
-    return readfile(file);
+      return out;
+    });
   };
   const std::string converted = run(false);
   // Both answers of 02:30 in the repeated hour are seen, so the memory did

@@ -242,6 +242,42 @@ fed feed(int fd, const std::string& data, clk::time_point deadline) {
 
 }  // namespace
 
+std::string inchild(const std::function<std::string()>& work) {
+  int p[2];
+  if (pipe2(p, O_CLOEXEC) != 0) {
+    ADD_FAILURE() << "pipe: " << strerror(errno);
+    return "";
+  }
+  pid_t pid = fork();
+  if (pid == 0) {
+    close(p[0]);
+    const std::string out = work();
+    for (size_t done = 0; done < out.size();) {
+      ssize_t n = write(p[1], out.data() + done, out.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) _exit(1);
+      done += static_cast<size_t>(n);
+    }
+    _exit(0);
+  }
+  close(p[1]);
+  std::string text;
+  char buf[65536];
+  for (ssize_t n; pid > 0 && (n = read(p[0], buf, sizeof buf)) != 0;) {
+    if (n > 0)
+      text.append(buf, static_cast<size_t>(n));
+    else if (errno != EINTR)
+      break;
+  }
+  close(p[0]);
+  int status = -1;
+  while (pid > 0 && waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  EXPECT_TRUE(pid > 0 && WIFEXITED(status) && WEXITSTATUS(status) == 0)
+      << "the child (" << pid << ") ended with status " << status;
+  return text;
+}
+
 int occurrences(const std::string& text, const std::string& needle) {
   int n = 0;
   for (auto at = text.find(needle); at != std::string::npos;

@@ -11,8 +11,15 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
+
+// Runs `work` in a child process of this one and returns the text it
+// made: for tests of process-wide state (the time zone, the C library's
+// memory, caches) that must start from the parent's and leave it alone. A
+// child that does not end with 0 fails the test.
+std::string inchild(const std::function<std::string()>& work);
 
 // How many times needle occurs in text, not overlapping.
 int occurrences(const std::string& text, const std::string& needle);
