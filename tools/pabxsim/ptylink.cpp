@@ -1,8 +1,9 @@
 // A pseudo-terminal standing in for the exchange's serial port. Hanging up
 // closes the exchange's side and removes the link to it, as pulling a USB
 // adapter does; the one made next is new, with the kernel's default line
-// settings, as a re-plugged adapter comes back with its driver's. Only the first is put into raw mode,
-// as an operator's stty at boot would leave the port.
+// settings, as a re-plugged adapter comes back with its driver's. Only the
+// first is put into raw mode, as an operator's stty at boot would leave the
+// port.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
