@@ -15,20 +15,10 @@ const std::string header =
     "end,start,duration,duration_mark,station,trunk,dialled,meter,charge,flags,trunk_first,class,"
     "ambiguous\r\n";
 
-// Two days of March 2024: a plain call, a call too long to count, a call
-// of no length with a charge code, one whose end lay before its start, and
-// an incoming call.
+// The two days of March of the store support.
 class CdrQuery : public ::testing::Test {
  protected:
-  void SetUp() override {
-    addtostore(store.path(), hourfilepath(2024, 3, 4, 9),
-               ":4201|12|5551234|040324090736|45|3||02\n"
-               ":7|4202||040324093000|999999|||81\n"
-               ":4203|13|0049301234|040324095959||1|4711|03\n");
-    addtostore(store.path(), hourfilepath(2024, 3, 5, 14),
-               ":4201|12|5559876|050324140010|999998|||02\n"
-               ":14|4203||050324141500|15|||81\n");
-  }
+  void SetUp() override { addtwodaysofmarch(store.path()); }
   procresult query(std::vector<std::string> args) {
     args.insert(args.begin(), {"query", store.path(), "--tz", "Europe/Berlin"});
     return runcdr(args);

@@ -28,3 +28,13 @@ procresult runcdr(const std::vector<std::string>& args) {
   job.unsetenv.push_back("TZ");
   return runproc(job);
 }
+
+void addtwodaysofmarch(const std::string& root) {
+  addtostore(root, hourfilepath(2024, 3, 4, 9),
+             ":4201|12|5551234|040324090736|45|3||02\n"
+             ":7|4202||040324093000|999999|||81\n"
+             ":4203|13|0049301234|040324095959||1|4711|03\n");
+  addtostore(root, hourfilepath(2024, 3, 5, 14),
+             ":4201|12|5559876|050324140010|999998|||02\n"
+             ":14|4203||050324141500|15|||81\n");
+}

@@ -13,6 +13,11 @@ void addtostore(const std::string& root, const std::string& relpath, const std::
 // "MM_YYYY/DD_MM_YYYY/DD_MM_YYYY:hh" of the given hour.
 std::string hourfilepath(int year, int month, int day, int hour);
 
+// Two days of March 2024 under root: a plain call, a call too long to
+// count, a call of no length with a charge code, one whose end lay before
+// its start, and an incoming call.
+void addtwodaysofmarch(const std::string& root);
+
 // Runs pktav-cdr with these arguments (TZ unset: every test names its zone
 // with --tz).
 procresult runcdr(const std::vector<std::string>& args);

@@ -9,17 +9,6 @@ char* text(char* p, std::string_view s) {
   return p + s.size();
 }
 
-char* number(char* p, uint64_t v) {
-  char tmp[24];
-  int n = 0;
-  do {
-    tmp[n++] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  } while (v);
-  while (n) *p++ = tmp[--n];
-  return p;
-}
-
 char* quoted(char* p, std::string_view s) {
   *p++ = '"';
   p = text(p, s);
@@ -68,7 +57,7 @@ void exporter::csv(const readcall& c) {
   char* p = out_.room(512);
   p = times(p, c, false);
   *p++ = ',';
-  if (!k.marked()) p = number(p, k.seconds());
+  if (!k.marked()) p = putdecimal(p, k.seconds());
   *p++ = ',';
   p = text(p, k.markname());
   *p++ = ',';
@@ -78,13 +67,13 @@ void exporter::csv(const readcall& c) {
   *p++ = ',';
   p = text(p, k.dialled);
   *p++ = ',';
-  p = number(p, k.meter);
+  p = putdecimal(p, k.meter);
   *p++ = ',';
   p = text(p, k.charge);
   *p++ = ',';
   p = hex2(p, k.flags);
   p = text(p, k.trunkfirst() ? ",1," : ",0,");
-  p = number(p, static_cast<uint64_t>(k.callclass()));
+  p = putdecimal(p, static_cast<uint64_t>(k.callclass()));
   p = text(p, c.ambiguous ? ",1\r\n" : ",0\r\n");
   out_.commit(p);
 }
@@ -95,7 +84,7 @@ void exporter::json(const readcall& c) {
   p = text(p, "{\"end\":");
   p = times(p, c, true);
   p = text(p, ",\"duration\":");
-  p = k.marked() ? text(p, "null") : number(p, k.seconds());
+  p = k.marked() ? text(p, "null") : putdecimal(p, k.seconds());
   p = text(p, ",\"duration_mark\":");
   p = k.marked() ? quoted(p, k.markname()) : text(p, "null");
   p = text(p, ",\"station\":");
@@ -105,14 +94,14 @@ void exporter::json(const readcall& c) {
   p = text(p, ",\"dialled\":");
   p = quoted(p, k.dialled);
   p = text(p, ",\"meter\":");
-  p = number(p, k.meter);
+  p = putdecimal(p, k.meter);
   p = text(p, ",\"charge\":");
   p = quoted(p, k.charge);
   p = text(p, ",\"flags\":\"");
   p = hex2(p, k.flags);
   p = text(p, k.trunkfirst() ? "\",\"trunk_first\":true" : "\",\"trunk_first\":false");
   p = text(p, ",\"class\":");
-  p = number(p, static_cast<uint64_t>(k.callclass()));
+  p = putdecimal(p, static_cast<uint64_t>(k.callclass()));
   p = text(p, c.ambiguous ? ",\"ambiguous\":true}\n" : ",\"ambiguous\":false}\n");
   out_.commit(p);
 }

@@ -4,17 +4,18 @@
 
 #include <cerrno>
 
-void outbuf::putnum(uint64_t v) {
+char* putdecimal(char* p, uint64_t v) {
   char tmp[24];
   int n = 0;
   do {
     tmp[n++] = static_cast<char>('0' + v % 10);
     v /= 10;
   } while (v);
-  char* p = room(static_cast<size_t>(n));
   while (n) *p++ = tmp[--n];
-  commit(p);
+  return p;
 }
+
+void outbuf::putnum(uint64_t v) { commit(putdecimal(room(20), v)); }
 
 void outbuf::writeall(const char* p, size_t n) {
   while (n > 0 && !error_) {

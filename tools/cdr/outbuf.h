@@ -7,6 +7,9 @@
 #include <string_view>
 #include <vector>
 
+// Writes v in decimal at p; returns the end. Room for 20 digits is enough.
+char* putdecimal(char* p, uint64_t v);
+
 class outbuf {
  public:
   explicit outbuf(int fd) : fd_(fd), buf_(1 << 16) {}
