@@ -15,7 +15,7 @@ const std::string header =
     "end,start,duration,duration_mark,station,trunk,dialled,meter,charge,flags,trunk_first,class,"
     "ambiguous\r\n";
 
-// The two days of March of the store support.
+// Queries of the two days of March 2024 that addtwodaysofmarch() stores.
 class CdrQuery : public ::testing::Test {
  protected:
   void SetUp() override { addtwodaysofmarch(store.path()); }
