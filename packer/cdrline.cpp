@@ -1,5 +1,6 @@
 #include "cdrline.h"
 
+#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -113,8 +114,20 @@ namespace {
 
 // The line is put together by hand: formatting it with printf was the
 // largest single cost of a record. Each helper appends at `at` and returns
-// the new end, writing what the printf conversion named in its comment
-// would write.
+// the new end, writing what the printf conversion or field function named
+// in its comment would write.
+
+// "00" to "99".
+struct twodigits {
+  char pair[100][2];
+  constexpr twodigits() : pair() {
+    for (int n = 0; n < 100; ++n) {
+      pair[n][0] = static_cast<char>('0' + n / 10);
+      pair[n][1] = static_cast<char>('0' + n % 10);
+    }
+  }
+};
+constexpr twodigits decimalpairs;
 
 // %s
 char* puttext(char* at, const char* text) {
@@ -122,26 +135,29 @@ char* puttext(char* at, const char* text) {
   return at;
 }
 
-// %0*lu: the decimal digits of n, zeros in front up to `width`.
+// %0*lu: the decimal digits of n, zeros in front up to `width` (at most
+// 20). Writes 24 bytes at `at`, of which the digits are the first.
 char* putdecimal(char* at, unsigned long n, int width) {
-  char digits[24];
+  char digits[48];  // right-aligned in the first 24
   int len = 0;
-  do {
-    digits[len++] = static_cast<char>('0' + n % 10);
-    n /= 10;
-  } while (n != 0);
-  while (len < width) digits[len++] = '0';
-  while (len > 0) *at++ = digits[--len];
-  return at;
+  for (; n >= 100; n /= 100, len += 2) memcpy(digits + 22 - len, decimalpairs.pair[n % 100], 2);
+  if (n >= 10) {
+    memcpy(digits + 22 - len, decimalpairs.pair[n], 2);
+    len += 2;
+  } else {
+    digits[23 - len++] = static_cast<char>('0' + n);
+  }
+  while (len < width) digits[23 - len++] = '0';
+  memcpy(at, digits + 24 - len, 24);
+  return at + len;
 }
 
-// %02u, inline for the six fields of date and time, which are below 100
-// but for a year far out of range.
+// %02u, for the six fields of date and time, which are below 100 but for a
+// year far out of range.
 inline char* put2(char* at, unsigned n) {
   if (n >= 100) return putdecimal(at, n, 2);
-  *at++ = static_cast<char>('0' + n / 10);
-  *at++ = static_cast<char>('0' + n % 10);
-  return at;
+  memcpy(at, decimalpairs.pair[n], 2);
+  return at + 2;
 }
 
 // izero(n): nothing for 0, else %ld.
@@ -160,6 +176,60 @@ char* puthex2(char* at, uint8_t byte) {
   return at;
 }
 
+// ljs(ctrk(pk)), ljs(cstat(pk)) and ljs(cchg(pk)) where no digit remapping
+// applies: the nibble characters of the number without its leading zeros,
+// none at all for zero. Writes 8 bytes at `at`.
+char* putnumber(char* at, const uint8_t* bcd) {
+  uint32_t v = static_cast<uint32_t>(bcd[0]) << 16 | static_cast<uint32_t>(bcd[1]) << 8 | bcd[2];
+  int n = (32 - std::countl_zero(v) + 3) / 4;
+  char six[16] = {};
+  for (int i = 0; i < 3; ++i) memcpy(six + 2 * i, nibblesof.pair[bcd[i]], 2);
+  memcpy(at, six + 6 - n, 8);
+  return at + n;
+}
+
+// As putnumber, through the field functions, which remap the digits for
+// the one exchange that needs it.
+char* putparty(char* at, const char* field) { return puttext(at, ljs(field)); }
+
+// The index of the first byte of the 24 at p from `from` on that differs
+// from `byte` (wanted false) or equals it (wanted true); 24 if none. Word
+// at a time: the dialled field is mostly blanks.
+int findbyte(const char* p, int from, char byte, bool wanted) {
+  if constexpr (std::endian::native == std::endian::little) {
+    constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+    for (int k = from / 8; k < 3; ++k) {
+      uint64_t w;
+      memcpy(&w, p + 8 * k, 8);
+      w ^= ones * static_cast<uint8_t>(byte);  // zero where the byte is `byte`
+      // The high bit of each byte that is not zero, byte by byte: no carry
+      // crosses from one byte into the next.
+      uint64_t nonzero = (((w & ~highs) + ~highs) | w) & highs;
+      uint64_t flags = wanted ? ~nonzero & highs : nonzero;
+      if (k == from / 8) flags &= ~uint64_t{0} << (8 * (from % 8));
+      if (flags) return 8 * k + std::countr_zero(flags) / 8;
+    }
+    return 24;
+  }
+  while (from < 24 && (p[from] == byte) != wanted) ++from;
+  return from;
+}
+
+// lj(cdial(pk)): the dialled characters from the first that is not a blank,
+// up to the NUL; at most 24. Writes 24 bytes at `at`.
+char* putdialled(char* at, const char* dialled) {
+  char text[48] = {};
+  memcpy(text, dialled, 24);
+  int from = findbyte(text, 0, ' ', false);
+  int to = findbyte(text, from, '\0', true);
+  memcpy(at, text + from, 24);
+  return at + (to - from);
+}
+
+// True when a party number may be remapped (dofuj96lt8), which the quick
+// path leaves out: the remapping exchange's name begins with 'Z'.
+bool mayremap() { return isfuj9600l || pabx.pakver[5] == 'Z'; }
+
 }  // namespace
 
 // At most 7 + 7 + 24 characters of parties and digits, six time fields of
@@ -171,16 +241,17 @@ void formcall(char* line, const pkrecord* pk) {
 
   char* at = line;
   *at++ = ':';
-  at = puttext(at, ljs(trunkfirst ? ctrk(pk) : cstat(pk)));
+  if (mayremap()) {
+    at = putparty(at, trunkfirst ? ctrk(pk) : cstat(pk));
+    *at++ = '|';
+    at = putparty(at, trunkfirst ? cstat(pk) : ctrk(pk));
+  } else {
+    at = putnumber(at, trunkfirst ? pk->pk_trunk : pk->pk_station);
+    *at++ = '|';
+    at = putnumber(at, trunkfirst ? pk->pk_station : pk->pk_trunk);
+  }
   *at++ = '|';
-  at = puttext(at, ljs(trunkfirst ? cstat(pk) : ctrk(pk)));
-  *at++ = '|';
-
-  // The stored text is 24 characters; never read past it.
-  char dialled[25];
-  memcpy(dialled, cdial(pk), 24);
-  dialled[24] = '\0';
-  at = puttext(at, dialled + strspn(dialled, " "));  // lj(dialled)
+  at = putdialled(at, cdial(pk));
   *at++ = '|';
 
   at = put2(at, gmpct.date + 1u);
@@ -194,7 +265,7 @@ void formcall(char* line, const pkrecord* pk) {
   *at++ = '|';
   at = putnonzero(at, getmeter(pk) & 0x1fff);
   *at++ = '|';
-  at = puttext(at, ljs(cchg(pk)));
+  at = putnumber(at, pk->pk_chglo);
   *at++ = '|';
   at = puthex2(at, pk->pk_flags);
   *at++ = '\n';

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <cstring>
+#include <random>
 #include <string>
 
 #include "pabx/pabx.h"
@@ -182,6 +184,44 @@ TEST_F(CdrLine, FieldTexts) {
   pkrecord pk = example1();
   pk.pk_flags = 0xA3;
   EXPECT_EQ(line(pk).substr(line(pk).size() - 4), "|a3\n");
+}
+
+// The line as the field functions give its texts, put together by printf.
+std::string linefromfields(const pkrecord& pk) {
+  char buf[cdrlinemax];
+  formcall(buf, &pk);  // for gmpct
+  bool trunkfirst = pk.pk_flags & pkf_trunkfirst;
+  std::string first = ljs(trunkfirst ? ctrk(&pk) : cstat(&pk));
+  std::string second = ljs(trunkfirst ? cstat(&pk) : ctrk(&pk));
+  std::string dialled(cdial(&pk), strnlen(cdial(&pk), 24));
+  std::string duration = izero(static_cast<int32_t>(getduration(&pk)));
+  std::string meter = izero(getmeter(&pk) & 0x1fff);
+  snprintf(buf, sizeof buf, ":%s|%s|%s|%02u%02u%02u%02u%02u%02u|%s|%s|%s|%02x\n", first.c_str(),
+           second.c_str(), lj(dialled.c_str()), gmpct.date + 1u, gmpct.month + 1u,
+           twodigityear(gmpct.year), unsigned{gmpct.hour}, unsigned{gmpct.minute},
+           unsigned{gmpct.second}, duration.c_str(), meter.c_str(), ljs(cchg(&pk)),
+           unsigned{pk.pk_flags});
+  return buf;
+}
+
+TEST_F(CdrLine, RandomCallsReadAsTheirFieldTexts) {
+  std::mt19937 rng(7);
+  auto byte = [&] { return static_cast<uint8_t>(rng()); };
+  const char dialchars[] = {' ', ' ', ' ', '0', '5', '9', '\0', '#'};
+  for (int i = 0; i < 20000; ++i) {
+    pkrecord pk = example1();
+    pk.pk_flags = byte();
+    for (uint8_t* n : {pk.pk_station, pk.pk_trunk, pk.pk_chglo})
+      for (int k = 0; k < 3; ++k) n[k] = rng() % 3 ? byte() & (0x0f << 4 * (rng() % 2)) : 0;
+    for (int k = 0; k < 24; ++k) pk.pk_dialled[k] = dialchars[rng() % sizeof dialchars];
+    uint32_t duration = rng() % 4 ? rng() % 100000 : static_cast<uint32_t>(rng());
+    setduration(&pk, duration);
+    settime(&pk, packedat(1990 + static_cast<int>(rng() % 100), 1 + rng() % 12, 1 + rng() % 28,
+                          rng() % 24, rng() % 60, rng() % 60) -
+                     duration);
+    setmeter(&pk, static_cast<uint16_t>(rng() % 3 ? 0 : rng()));
+    ASSERT_EQ(line(pk), linefromfields(pk)) << "call " << i;
+  }
 }
 
 TEST_F(CdrLine, TwoDigitYears) {
