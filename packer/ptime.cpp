@@ -172,18 +172,86 @@ void getcurtime(mpct* rec) {
   *rec = tmnowrec;
 }
 
+// Most records fall in the hour of the one before, and inside a cached
+// hour (hourcache.h) conversions are that hour plus minutes and seconds.
+// So each direction keeps the last hour it converted through the cache,
+// with what its answers hang on, and answers within it without asking.
+namespace {
+
+// A record's start and end often lie in different hours: two of them.
+struct fromhour {
+  mpct hour;          // the hour asked for, minute and second zero
+  mktimestate state;  // mktime's state before and after that conversion
+  time_t first = 0;   // its first second
+};
+fromhour frommemo[2];
+int fromlast = 0;  // the entry used last
+
+struct {
+  unsigned long resets = ~0ul;  // the zone it holds for
+  time_t first = 0;
+  mpct hour;  // the local time of `first`
+} tomemo;
+
+bool samehour(const mpct& a, const mpct& b) {
+  return a.hour == b.hour && a.date == b.date && a.month == b.month && a.year == b.year &&
+         a.day == b.day;
+}
+
+mpct hourof(mpct rec) {
+  rec.minute = rec.second = 0;
+  return rec;
+}
+
+}  // namespace
+
 uint32_t from_jul(const mpct& rec) {
+  bool plain = !dodumpt && rec.minute < 60 && rec.second < 60;
+  if (plain) {
+    mktimestate now = mktimenow();
+    for (int i : {fromlast, 1 - fromlast}) {
+      const fromhour& m = frommemo[i];
+      if (samehour(rec, m.hour) && now == m.state) {
+        fromlast = i;
+        return packsecs(m.first + rec.minute * 60 + rec.second);
+      }
+    }
+  }
   std::tm t;
   mpctotime(rec, &t);
-  return packsecs(cachedmktime(t));
+  mktimestate before = mktimenow();
+  unsigned long missed = hourcachemisses();
+  time_t secs = cachedmktime(t);
+  // Answered from a cached hour, leaving mktime's memory as it was: every
+  // time of that hour gets the same answer in that state.
+  if (plain && hourcachemisses() == missed && mktimenow() == before) {
+    fromlast = 1 - fromlast;
+    frommemo[fromlast] = {hourof(rec), before, secs - rec.minute * 60 - rec.second};
+  }
+  return packsecs(secs);
 }
 
 void to_jul(uint32_t packed, mpct* rec) {
   // Widened: the packed scale reaches far beyond January 2038.
   time_t secs = static_cast<time_t>(packed) * 4 + tm_trec_basediff;
+  if (!dodumpt && mktimenow().resets == tomemo.resets && secs >= tomemo.first &&
+      secs - tomemo.first < 3600) {
+    int into = static_cast<int>(secs - tomemo.first);
+    *rec = tomemo.hour;
+    rec->minute = static_cast<uint8_t>(into / 60);
+    rec->second = static_cast<uint8_t>(into % 60);
+    return;
+  }
+  unsigned long missed = hourcachemisses();
   std::tm t;
   if (!cachedlocaltime(secs, &t)) t = tmbase;
   timetompc(t, rec);
+  // Read from a cached hour, which is plain.
+  if (hourcachemisses() == missed) {
+    tomemo.resets = mktimenow().resets;
+    tomemo.first = secs - t.tm_min * 60 - t.tm_sec;
+    tomemo.hour = hourof(*rec);
+  }
 }
 
 uint32_t validtime(uint32_t start, uint32_t duration) {
