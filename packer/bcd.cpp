@@ -1,5 +1,6 @@
 #include "bcd.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -11,6 +12,54 @@ char substrbuf[256];
 
 bool isdigitc(char c) { return c >= '0' && c <= '9'; }
 bool isblankc(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Eight characters at a time: a 64-bit word holds them with the first in its
+// low byte, which a plain copy gives only on a little-endian machine; others
+// take the character loops, which give the same results.
+constexpr bool wordwise = std::endian::native == std::endian::little;
+constexpr uint64_t ones = 0x0101010101010101;
+
+// 0xff in each byte of w that holds a character '0' to '9', 0 in the others.
+// Byte by byte, with no carry crossing into the next byte: the high nibble
+// must be 3, and the low one plus 6 must stay below 16.
+uint64_t digitbytes(uint64_t w) {
+  uint64_t bad =
+      ((w & ones * 0xf0) ^ ones * 0x30) | (((w & ones * 0x0f) + ones * 0x06) & ones * 0x10);
+  // Any bit set in a byte of bad sets its top bit: (b & 0x7f) + 0x7f stays
+  // within the byte.
+  uint64_t top = (((bad & ones * 0x7f) + ones * 0x7f) | bad) & ones * 0x80;
+  return ~((top >> 7) * 0xff);
+}
+
+// cnvbcd's digits of len characters, one at a time, the last digit in the
+// low nibble.
+uint32_t packloop(const char* text, int len) {
+  uint32_t packed = 0;
+  int shift = 0;
+  for (int i = len - 1; i >= 0; --i) {
+    if (!isdigitc(text[i])) continue;
+    packed |= static_cast<uint32_t>(text[i] - '0') << shift;
+    shift += 4;
+  }
+  return packed;
+}
+
+// packloop of six characters. Numbers are digits alone, or one run of digits
+// with blanks or a sign around it: the run is moved flush right in the word
+// and its nibbles are paired by shifts. Other shapes take the loop.
+uint32_t packsix(const char* text) {
+  if (!wordwise) return packloop(text, 6);
+  uint64_t w = 0;
+  memcpy(&w, text, 6);
+  uint64_t d = digitbytes(w) & 0xffffffffffff;
+  if (d == 0) return 0;
+  if ((d & (d + (d & (0 - d)))) != 0) return packloop(text, 6);  // more than one run
+  // The run's last character goes to byte 5, the number's last digit.
+  uint64_t v = (w & d & ones * 0x0f) << (std::countl_zero(d) - 16);
+  // Byte 2k of t pairs the nibbles of bytes 2k and 2k+1 of v.
+  uint64_t t = (v << 4) | (v >> 8);
+  return static_cast<uint32_t>((t & 0xff) << 16 | (t >> 16 & 0xff) << 8 | (t >> 32 & 0xff));
+}
 
 // atoi's reading of at most len characters of text; a NUL ends it earlier,
 // as it is neither blank, sign nor digit.
@@ -49,13 +98,8 @@ const char* bcd2asc(const uint8_t* bcd) {
 }
 
 void cnvbcd(uint8_t* dst, const char* text, int len) {
-  uint32_t packed = 0;  // the digits found, the last one in the low nibble
-  int shift = 0;
-  for (int i = (len > 6 ? 6 : len) - 1; i >= 0; --i) {
-    if (!isdigitc(text[i])) continue;
-    packed |= static_cast<uint32_t>(text[i] - '0') << shift;
-    shift += 4;
-  }
+  // The digits found, the last one in the low nibble.
+  uint32_t packed = len >= 6 ? packsix(text) : packloop(text, len);
   dst[0] = static_cast<uint8_t>(packed >> 16);
   dst[1] = static_cast<uint8_t>(packed >> 8);
   dst[2] = static_cast<uint8_t>(packed);
