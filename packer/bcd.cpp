@@ -31,6 +31,18 @@ uint64_t digitbytes(uint64_t w) {
   return ~((top >> 7) * 0xff);
 }
 
+// The bytes from len characters of text in the low bytes of a word, zeros
+// (not digits) above them; len <= 8. Only the len bytes are read.
+uint64_t loadpart(const char* text, int len) {
+  uint64_t w = 0;
+  if (len == 8) {
+    memcpy(&w, text, 8);
+    return w;
+  }
+  for (int i = 0; i < len; ++i) w |= uint64_t{static_cast<uint8_t>(text[i])} << (8 * i);
+  return w;
+}
+
 // cnvbcd's digits of len characters, one at a time, the last digit in the
 // low nibble.
 uint32_t packloop(const char* text, int len) {
@@ -121,11 +133,36 @@ uint16_t cnvbin(const char* text, uint16_t len) {
 
 void ddltor(const char* field, int len) {
   int n = len > 24 ? 24 : (len < 0 ? 0 : len);
-  memset(ddigits, ' ', 24);
+  if (!wordwise) {
+    memset(ddigits, ' ', 24);
+    ddigits[24] = '\0';
+    char* out = ddigits + 24;
+    for (const char* p = field + len; p != field + len - n;)
+      if (char c = *--p; isdigitc(c)) *--out = c;
+    return;
+  }
+  // Runs of digits, from the last, each stored as a whole word ending where
+  // the digits so far begin, blanks in the bytes ahead of the run; the next
+  // run overwrites those. Eight spare bytes lie ahead of the 24, as at most
+  // 24 digits are placed.
+  char buf[32];
+  memset(buf, ' ', sizeof buf);
+  int out = 32;
+  for (int end = n; end > 0; end -= 8) {
+    int k = end < 8 ? end : 8;
+    uint64_t w = loadpart(field + (len - n) + (end - k), k);
+    for (uint64_t d = digitbytes(w); d != 0;) {
+      int s = std::countl_zero(d);               // the run's last byte moves to the top
+      int r = std::countl_one(d << s);           // its length in bits, a multiple of 8
+      uint64_t keep = ~uint64_t{0} << (64 - r);  // the run, at the top
+      uint64_t run = ((w << s) & keep) | (ones * ' ' & ~keep);
+      memcpy(buf + out - 8, &run, 8);
+      out -= r / 8;
+      d &= ~(keep >> s);
+    }
+  }
+  memcpy(ddigits, buf + 8, 24);
   ddigits[24] = '\0';
-  char* out = ddigits + 24;
-  for (const char* p = field + len; p != field + len - n;)
-    if (char c = *--p; isdigitc(c)) *--out = c;
 }
 
 void c_dto8(const char* src, char* dst) { memcpy(dst, src, 25); }
