@@ -20,15 +20,13 @@ constexpr bool wordwise = std::endian::native == std::endian::little;
 constexpr uint64_t ones = 0x0101010101010101;
 
 // 0xff in each byte of w that holds a character '0' to '9', 0 in the others.
-// Byte by byte, with no carry crossing into the next byte: the high nibble
-// must be 3, and the low one plus 6 must stay below 16.
+// x = w ^ '0' turns the digits, and only them, into bytes 0 to 9; a byte of x
+// is more than 9 when its top bit is set or its low seven bits plus 0x76
+// reach it. No sum carries into the next byte.
 uint64_t digitbytes(uint64_t w) {
-  uint64_t bad =
-      ((w & ones * 0xf0) ^ ones * 0x30) | (((w & ones * 0x0f) + ones * 0x06) & ones * 0x10);
-  // Any bit set in a byte of bad sets its top bit: (b & 0x7f) + 0x7f stays
-  // within the byte.
-  uint64_t top = (((bad & ones * 0x7f) + ones * 0x7f) | bad) & ones * 0x80;
-  return ~((top >> 7) * 0xff);
+  uint64_t x = w ^ ones * '0';
+  uint64_t over = (((x & ones * 0x7f) + ones * 0x76) | x) & ones * 0x80;
+  return ~((over >> 7) * 0xff);
 }
 
 // The bytes from len characters of text in the low bytes of a word, zeros
@@ -148,16 +146,24 @@ void ddltor(const char* field, int len) {
   char buf[32];
   memset(buf, ' ', sizeof buf);
   int out = 32;
+  constexpr uint64_t blanks = ones * ' ';
   for (int end = n; end > 0; end -= 8) {
     int k = end < 8 ? end : 8;
     uint64_t w = loadpart(field + (len - n) + (end - k), k);
-    for (uint64_t d = digitbytes(w); d != 0;) {
-      int s = std::countl_zero(d);               // the run's last byte moves to the top
-      int r = std::countl_one(d << s);           // its length in bits, a multiple of 8
-      uint64_t keep = ~uint64_t{0} << (64 - r);  // the run, at the top
-      uint64_t run = ((w << s) & keep) | (ones * ' ' & ~keep);
+    if (w == blanks) continue;  // most of a dialled field
+    uint64_t d = digitbytes(w);
+    if (d == ~uint64_t{0}) {  // eight digits
+      out -= 8;
+      memcpy(buf + out, &w, 8);
+      continue;
+    }
+    while (d != 0) {
+      unsigned s = static_cast<unsigned>(std::countl_zero(d));  // the run's last byte to the top
+      unsigned r = static_cast<unsigned>(std::countl_one(d << s));  // its length in bits
+      uint64_t keep = ~uint64_t{0} << (64 - r);                     // the run, at the top
+      uint64_t run = ((w << s) & keep) | (blanks & ~keep);
       memcpy(buf + out - 8, &run, 8);
-      out -= r / 8;
+      out -= static_cast<int>(r / 8);
       d &= ~(keep >> s);
     }
   }
