@@ -171,6 +171,21 @@ void ddltor(const char* field, int len) {
   ddigits[24] = '\0';
 }
 
+int countdigits(const char* text, int n) {
+  int count = 0;
+  int i = 0;
+  if (wordwise) {
+    // Each digit byte of the mask adds one to the top byte of the product.
+    for (; i + 8 <= n; i += 8)
+      count += static_cast<int>(((digitbytes(loadpart(text + i, 8)) & ones) * ones) >> 56);
+    if (i < n)
+      return count +
+             static_cast<int>(((digitbytes(loadpart(text + i, n - i)) & ones) * ones) >> 56);
+  }
+  for (; i < n; ++i) count += isdigitc(text[i]);
+  return count;
+}
+
 void c_dto8(const char* src, char* dst) { memcpy(dst, src, 25); }
 
 void c_8tod(char* dst, const char* src) { memcpy(dst, src, 25); }

@@ -37,9 +37,8 @@ void settime(pkrecord* pk, uint32_t start) {
 
 void dochg(pkrecord* pk, const char* text, int n) {
   if (!cap && n > 6) n = 6;
-  int digits = 0;
-  for (int i = 0; i < n && digits < 12; ++i)
-    if (text[i] >= '0' && text[i] <= '9') ++digits;
+  int digits = countdigits(text, n);  // a code has at most 12 digits
+  if (digits > 12) digits = 12;
   int high = digits > 6 ? digits - 6 : 0;
   cnvbcd(pk->pk_chghi, text, high);
   cnvbcd(pk->pk_chglo, text + high, digits < 6 ? digits : 6);

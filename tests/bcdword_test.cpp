@@ -106,4 +106,15 @@ TEST(BcdWordwise, DdltorAsTheCharacterLoop) {
   }
 }
 
+TEST(BcdWordwise, CountdigitsAsTheCharacterLoop) {
+  Texts texts(13);
+  for (int round = 0; round < 100000; ++round) {
+    int n = static_cast<int>(texts.next() % 44) - 3;
+    std::vector<char> t = texts.make(static_cast<size_t>(std::max(n, 0)));
+    int want = 0;
+    for (int i = 0; i < n; ++i) want += digit(t[static_cast<size_t>(i)]);
+    ASSERT_EQ(countdigits(t.data(), n), want) << std::string(t.begin(), t.end()) << " n " << n;
+  }
+}
+
 }  // namespace
