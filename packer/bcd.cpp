@@ -1,5 +1,6 @@
 #include "bcd.h"
 
+#include <bit>
 #include <cstdint>
 #include <cstring>
 
@@ -11,6 +12,119 @@ char substrbuf[256];
 
 bool isdigitc(char c) { return c >= '0' && c <= '9'; }
 bool isblankc(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+// Eight characters at a time: a 64-bit word holds them with the first in its
+// low byte, which a plain copy gives only on a little-endian machine; others
+// take the character loops, which give the same results.
+constexpr bool wordwise = std::endian::native == std::endian::little;
+constexpr uint64_t ones = 0x0101010101010101;
+constexpr uint64_t blanks = ones * ' ';  // a charge or dialled field is mostly these
+
+// 0x80 in each byte of w that holds anything but a character '0' to '9', 0
+// in the others. x = w ^ '0' turns the digits, and only them, into bytes 0
+// to 9; a byte of x is more than 9 when its top bit is set or its low seven
+// bits plus 0x76 reach it. No sum carries into the next byte.
+uint64_t nondigits(uint64_t w) {
+  uint64_t x = w ^ ones * '0';
+  return (((x & ones * 0x7f) + ones * 0x76) | x) & ones * 0x80;
+}
+
+// 0xff in each byte of w that holds a digit, 0 in the others.
+uint64_t digitbytes(uint64_t w) { return ~((nondigits(w) >> 7) * 0xff); }
+
+// How many bytes of w are digits.
+int digitsin(uint64_t w) { return static_cast<int>((((~nondigits(w) >> 7) & ones) * ones) >> 56); }
+
+uint64_t load8(const char* text) {
+  uint64_t w;
+  memcpy(&w, text, 8);
+  return w;
+}
+
+// The bytes of len characters of text in the low bytes of a word, zeros (not
+// digits) above them; 0 <= len <= 8. Only the len bytes are read: two loads
+// that overlap, or for fewer than four bytes the first, middle and last.
+uint64_t loadpart(const char* text, int len) {
+  if (len == 8) return load8(text);
+  if (len >= 4) {
+    uint32_t lo, hi;
+    memcpy(&lo, text, 4);
+    memcpy(&hi, text + len - 4, 4);
+    return lo | uint64_t{hi} << (8 * (len - 4));
+  }
+  if (len == 0) return 0;
+  auto byte = [text](int i) { return uint64_t{static_cast<uint8_t>(text[i])} << (8 * i); };
+  return byte(0) | byte(len / 2) | byte(len - 1);
+}
+
+// Places the digits of words, taken from the last, flush right in 24 bytes
+// with blanks ahead of them: each run of digits is stored as a whole word
+// ending where the digits so far begin, blanks in the bytes ahead of the run,
+// which the next run overwrites. Eight spare bytes lie ahead of the 24, as at
+// most 24 digits are placed.
+class flushright {
+ public:
+  flushright() { memset(buf_, ' ', sizeof buf_); }
+
+  void place(uint64_t w) {
+    if (w == blanks) return;  // most of a dialled field
+    uint64_t d = digitbytes(w);
+    if (d == ~uint64_t{0}) {  // eight digits
+      out_ -= 8;
+      memcpy(buf_ + out_, &w, 8);
+      return;
+    }
+    while (d != 0) {
+      unsigned s = static_cast<unsigned>(std::countl_zero(d));  // the run's last byte to the top
+      unsigned r = static_cast<unsigned>(std::countl_one(d << s));  // its length in bits
+      uint64_t keep = ~uint64_t{0} << (64 - r);                     // the run, at the top
+      uint64_t run = ((w << s) & keep) | (blanks & ~keep);
+      memcpy(buf_ + out_ - 8, &run, 8);
+      out_ -= static_cast<int>(r / 8);
+      d &= ~(keep >> s);
+    }
+  }
+
+  // The 24 bytes and a NUL.
+  void copyto(char* dst) const {
+    memcpy(dst, buf_ + 8, 24);
+    dst[24] = '\0';
+  }
+
+ private:
+  char buf_[32];
+  int out_ = 32;
+};
+
+// cnvbcd's digits of len characters, one at a time, the last digit in the
+// low nibble.
+uint32_t packloop(const char* text, int len) {
+  uint32_t packed = 0;
+  int shift = 0;
+  for (int i = len - 1; i >= 0; --i) {
+    if (!isdigitc(text[i])) continue;
+    packed |= static_cast<uint32_t>(text[i] - '0') << shift;
+    shift += 4;
+  }
+  return packed;
+}
+
+// The digit nibbles of six characters at the low end of a word, moved flush
+// right as cnvbcd places them, for numbers of digits alone or of one run of
+// digits with blanks or a sign around it; false for other shapes.
+bool sixnibbles(const char* text, uint64_t* v) {
+  uint64_t w = loadpart(text, 6);
+  uint64_t bad = nondigits(w) & 0x808080808080;
+  if (bad == 0) {  // six digits, the common case
+    *v = w & ones * 0x0f;
+    return true;
+  }
+  uint64_t d = ~((bad >> 7) * 0xff) & 0xffffffffffff;
+  if ((d & (d + (d & (0 - d)))) != 0) return false;  // more than one run
+  // The run's last character goes to byte 5, the number's last digit.
+  *v = d == 0 ? 0 : (w & d & ones * 0x0f) << (std::countl_zero(d) - 16);
+  return true;
+}
 
 // atoi's reading of at most len characters of text; a NUL ends it earlier,
 // as it is neither blank, sign nor digit.
@@ -49,13 +163,17 @@ const char* bcd2asc(const uint8_t* bcd) {
 }
 
 void cnvbcd(uint8_t* dst, const char* text, int len) {
-  uint32_t packed = 0;  // the digits found, the last one in the low nibble
-  int shift = 0;
-  for (int i = (len > 6 ? 6 : len) - 1; i >= 0; --i) {
-    if (!isdigitc(text[i])) continue;
-    packed |= static_cast<uint32_t>(text[i] - '0') << shift;
-    shift += 4;
+  uint64_t v;
+  if (wordwise && len >= 6 && sixnibbles(text, &v)) {
+    // Byte 2k of t pairs the nibbles of bytes 2k and 2k+1 of v.
+    uint64_t t = (v << 4) | (v >> 8);
+    dst[0] = static_cast<uint8_t>(t);
+    dst[1] = static_cast<uint8_t>(t >> 16);
+    dst[2] = static_cast<uint8_t>(t >> 32);
+    return;
   }
+  // The digits found, the last one in the low nibble.
+  uint32_t packed = packloop(text, len > 6 ? 6 : len);
   dst[0] = static_cast<uint8_t>(packed >> 16);
   dst[1] = static_cast<uint8_t>(packed >> 8);
   dst[2] = static_cast<uint8_t>(packed);
@@ -77,11 +195,45 @@ uint16_t cnvbin(const char* text, uint16_t len) {
 
 void ddltor(const char* field, int len) {
   int n = len > 24 ? 24 : (len < 0 ? 0 : len);
-  memset(ddigits, ' ', 24);
-  ddigits[24] = '\0';
-  char* out = ddigits + 24;
-  for (const char* p = field + len; p != field + len - n;)
-    if (char c = *--p; isdigitc(c)) *--out = c;
+  if (!wordwise) {
+    memset(ddigits, ' ', 24);
+    ddigits[24] = '\0';
+    char* out = ddigits + 24;
+    for (const char* p = field + len; p != field + len - n;)
+      if (char c = *--p; isdigitc(c)) *--out = c;
+    return;
+  }
+  flushright placer;
+  if (n == 24) {  // the whole field, as the exchanges send it
+    placer.place(load8(field + len - 8));
+    placer.place(load8(field + len - 16));
+    placer.place(load8(field + len - 24));
+  } else {
+    for (int end = n; end > 0; end -= 8) {
+      int k = end < 8 ? end : 8;
+      placer.place(loadpart(field + (len - n) + (end - k), k));
+    }
+  }
+  placer.copyto(ddigits);
+}
+
+int countdigits(const char* text, int n) {
+  if (!wordwise) {
+    int count = 0;
+    for (int i = 0; i < n; ++i) count += isdigitc(text[i]);
+    return count;
+  }
+  int count = 0;
+  int i = 0;
+  for (; i + 8 <= n; i += 8)
+    if (uint64_t w = load8(text + i); w != blanks) count += digitsin(w);
+  // The last few, zeros above them: from the last eight characters where
+  // there are eight, which costs less than loading the few.
+  if (int few = n - i; few > 0) {
+    uint64_t w = i > 0 ? load8(text + n - 8) >> (8 * (8 - few)) : loadpart(text, few);
+    if (w != blanks >> (8 * (8 - few))) count += digitsin(w);
+  }
+  return count;
 }
 
 void c_dto8(const char* src, char* dst) { memcpy(dst, src, 25); }

@@ -1,4 +1,6 @@
 // Operations on the packed call record that every module shares.
+#include <cstring>
+
 #include "pabx/pabx.h"
 #include "packer/bcd.h"
 #include "packer/ptime.h"
@@ -37,9 +39,13 @@ void settime(pkrecord* pk, uint32_t start) {
 
 void dochg(pkrecord* pk, const char* text, int n) {
   if (!cap && n > 6) n = 6;
-  int digits = 0;
-  for (int i = 0; i < n && digits < 12; ++i)
-    if (text[i] >= '0' && text[i] <= '9') ++digits;
+  int digits = countdigits(text, n);  // a code has at most 12 digits
+  if (digits > 12) digits = 12;
+  if (digits == 0) {  // most calls carry no charge code: what cnvbcd gives for none
+    memset(pk->pk_chghi, 0, sizeof pk->pk_chghi);
+    memset(pk->pk_chglo, 0, sizeof pk->pk_chglo);
+    return;
+  }
   int high = digits > 6 ? digits - 6 : 0;
   cnvbcd(pk->pk_chghi, text, high);
   cnvbcd(pk->pk_chglo, text + high, digits < 6 ? digits : 6);

@@ -5,6 +5,7 @@ add_executable(pktav_unit
   support/packerfix.cpp
   support/testselect.cpp
   bcd_test.cpp
+  bcdword_test.cpp
   cdrline_test.cpp
   deviroz7e_test.cpp
   diziziv7_test.cpp
