@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <random>
 #include <string>
@@ -252,6 +253,80 @@ TEST_F(Time, ValidationSeesTheClockAsEachConversionWould) {
   EXPECT_NE(converted.find("v " + std::to_string(before + 451) + "\n"), std::string::npos);
   EXPECT_NE(converted.find("v " + std::to_string(before + 1351) + "\n"), std::string::npos);
   EXPECT_EQ(run(true), converted);
+}
+
+// from_jul and to_jul answer times in the hours they converted last
+// without asking the hour cache again; with the time traces on (-t) every
+// conversion goes the whole way. The answers must not tell the two apart,
+// around changes of offset and in the repeated hour most of all.
+TEST_F(Time, RememberedHoursGiveTheAnswersOfTheWholeWay) {
+  struct day {
+    int year, month, date;
+  };
+  // Changes of offset in Berlin, Lord Howe (half an hour), St John's, and a
+  // day without one.
+  const day days[] = {{2024, 3, 31}, {2024, 10, 27}, {2024, 4, 7}, {2024, 10, 6},
+                      {2024, 3, 10}, {2024, 11, 3},  {2024, 6, 15}};
+  std::mt19937 gen(5);
+  auto pick = [&](unsigned n) { return static_cast<int>(gen() % n); };
+  struct op {
+    bool tojul;
+    mpct at;
+    int shift;  // to_jul of from_jul(at) plus this many ticks
+  };
+  std::vector<op> ops;
+  while (ops.size() < 6000) {
+    const day& d = days[pick(std::size(days))];
+    mpct at = rec(d.year, d.month, d.date, pick(6), pick(60), pick(60));
+    if (pick(10) == 0) at.minute = static_cast<uint8_t>(pick(256));
+    if (pick(10) == 0) at.second = static_cast<uint8_t>(pick(256));
+    // Runs in one hour, as a record's times and the records after it come.
+    for (int run = 1 + pick(8); run > 0; --run) {
+      ops.push_back({pick(3) == 0, at, pick(2000) - 1000});
+      // The edges of the hours: to_jul of their first and last seconds.
+      if (pick(4) == 0) {
+        static const int edges[] = {-900, -1, 0, 1, 899, 900, 901};
+        mpct top = at;
+        top.minute = top.second = 0;
+        ops.push_back({true, top, edges[pick(std::size(edges))]});
+      }
+      at.minute = static_cast<uint8_t>(pick(60));
+      at.second = static_cast<uint8_t>(pick(60));
+    }
+  }
+  for (const char* zone : {"Europe/Berlin", "Australia/Lord_Howe", "America/St_Johns"}) {
+    auto run = [&](bool traced) {
+      return inchild([&] {
+        usezone(zone);
+        dodumpt = traced;
+        freopen("/dev/null", "w", stderr);
+        std::string out;
+        for (const op& o : ops) {
+          uint32_t packed = from_jul(o.at);
+          if (!o.tojul) {
+            out += std::to_string(packed) + "\n";
+            continue;
+          }
+          mpct back;
+          to_jul(packed + static_cast<uint32_t>(o.shift), &back);
+          for (uint8_t field :
+               {back.year, back.month, back.date, back.day, back.hour, back.minute, back.second})
+            out += std::to_string(field) + " ";
+          out += "\n";
+        }
+        return out;
+      });
+    };
+    const std::string whole = run(true);
+    EXPECT_EQ(occurrences(whole, "\n"), static_cast<int>(ops.size())) << zone;
+    const std::string remembered = run(false);
+    size_t differ =
+        std::mismatch(whole.begin(), whole.end(), remembered.begin(), remembered.end()).first -
+        whole.begin();
+    EXPECT_EQ(remembered.size(), whole.size()) << zone;
+    EXPECT_EQ(differ, whole.size()) << zone << ": first differs in conversion "
+                                    << std::count(whole.begin(), whole.begin() + differ, '\n');
+  }
 }
 
 TEST(TimeZone, UnsetZoneIsFixedToTheSystemFile) {
