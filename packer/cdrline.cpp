@@ -135,21 +135,21 @@ char* puttext(char* at, const char* text) {
   return at;
 }
 
-// %0*lu: the decimal digits of n, zeros in front up to `width` (at most
-// 20). Writes 24 bytes at `at`, of which the digits are the first.
+// %0*lu: the decimal digits of n, zeros in front up to `width`. Written in
+// place from the end: a copy through a scratch buffer of what was just
+// stored there stalls the processor longer than all the arithmetic.
 char* putdecimal(char* at, unsigned long n, int width) {
-  char digits[48];  // right-aligned in the first 24
-  int len = 0;
-  for (; n >= 100; n /= 100, len += 2) memcpy(digits + 22 - len, decimalpairs.pair[n % 100], 2);
-  if (n >= 10) {
-    memcpy(digits + 22 - len, decimalpairs.pair[n], 2);
-    len += 2;
-  } else {
-    digits[23 - len++] = static_cast<char>('0' + n);
-  }
-  while (len < width) digits[23 - len++] = '0';
-  memcpy(at, digits + 24 - len, 24);
-  return at + len;
+  int len = 1;
+  for (unsigned long rest = n; rest >= 10; rest /= 10) ++len;
+  char* end = at + (len > width ? len : width);
+  char* p = end;
+  for (; n >= 100; n /= 100) memcpy(p -= 2, decimalpairs.pair[n % 100], 2);
+  if (n >= 10)
+    memcpy(p -= 2, decimalpairs.pair[n], 2);
+  else
+    *--p = static_cast<char>('0' + n);
+  while (p > at) *--p = '0';
+  return end;
 }
 
 // %02u, for the six fields of date and time, which are below 100 but for a
@@ -178,13 +178,23 @@ char* puthex2(char* at, uint8_t byte) {
 
 // ljs(ctrk(pk)), ljs(cstat(pk)) and ljs(cchg(pk)) where no digit remapping
 // applies: the nibble characters of the number without its leading zeros,
-// none at all for zero. Writes 8 bytes at `at`.
+// none at all for zero. Writes 8 bytes at `at`. The characters are put
+// together in a register, first character lowest, and stored once.
 char* putnumber(char* at, const uint8_t* bcd) {
   uint32_t v = static_cast<uint32_t>(bcd[0]) << 16 | static_cast<uint32_t>(bcd[1]) << 8 | bcd[2];
   int n = (32 - std::countl_zero(v) + 3) / 4;
-  char six[16] = {};
-  for (int i = 0; i < 3; ++i) memcpy(six + 2 * i, nibblesof.pair[bcd[i]], 2);
-  memcpy(at, six + 6 - n, 8);
+  if constexpr (std::endian::native == std::endian::little) {
+    uint64_t chars = 0;
+    for (int i = 0; i < 3; ++i) {
+      uint16_t pair;
+      memcpy(&pair, nibblesof.pair[bcd[i]], 2);
+      chars |= uint64_t{pair} << (16 * i);
+    }
+    chars = n == 0 ? 0 : chars >> (8 * (6 - n));
+    memcpy(at, &chars, 8);
+  } else {
+    for (int i = n - 1; i >= 0; --i, v >>= 4) at[i] = "0123456789ABCDEF"[v & 0x0f];
+  }
   return at + n;
 }
 
@@ -192,37 +202,45 @@ char* putnumber(char* at, const uint8_t* bcd) {
 // the one exchange that needs it.
 char* putparty(char* at, const char* field) { return puttext(at, ljs(field)); }
 
-// The index of the first byte of the 24 at p from `from` on that differs
-// from `byte` (wanted false) or equals it (wanted true); 24 if none. Word
-// at a time: the dialled field is mostly blanks.
-int findbyte(const char* p, int from, char byte, bool wanted) {
-  if constexpr (std::endian::native == std::endian::little) {
-    constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
-    for (int k = from / 8; k < 3; ++k) {
-      uint64_t w;
-      memcpy(&w, p + 8 * k, 8);
-      w ^= ones * static_cast<uint8_t>(byte);  // zero where the byte is `byte`
-      // The high bit of each byte that is not zero, byte by byte: no carry
-      // crosses from one byte into the next.
-      uint64_t nonzero = (((w & ~highs) + ~highs) | w) & highs;
-      uint64_t flags = wanted ? ~nonzero & highs : nonzero;
-      if (k == from / 8) flags &= ~uint64_t{0} << (8 * (from % 8));
-      if (flags) return 8 * k + std::countr_zero(flags) / 8;
-    }
-    return 24;
+// The index of the first of the 24 bytes in words[] from `from` on that
+// differs from `byte` (wanted false) or equals it (wanted true); 24 if none.
+// Word at a time: the dialled field is mostly blanks.
+int findbyte(const uint64_t* words, int from, char byte, bool wanted) {
+  constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
+  for (int k = from / 8; k < 3; ++k) {
+    uint64_t w = words[k] ^ ones * static_cast<uint8_t>(byte);  // zero where the byte is `byte`
+    // The high bit of each byte that is not zero, byte by byte: no carry
+    // crosses from one byte into the next.
+    uint64_t nonzero = (((w & ~highs) + ~highs) | w) & highs;
+    uint64_t flags = wanted ? ~nonzero & highs : nonzero;
+    if (k == from / 8) flags &= ~uint64_t{0} << (8 * (from % 8));
+    if (flags) return 8 * k + std::countr_zero(flags) / 8;
   }
-  while (from < 24 && (p[from] == byte) != wanted) ++from;
-  return from;
+  return 24;
 }
 
 // lj(cdial(pk)): the dialled characters from the first that is not a blank,
-// up to the NUL; at most 24. Writes 24 bytes at `at`.
+// up to the NUL; at most 24. Writes 24 bytes at `at`, from registers: the
+// field is read as three little-endian words, shifted by the blanks.
 char* putdialled(char* at, const char* dialled) {
-  char text[48] = {};
-  memcpy(text, dialled, 24);
-  int from = findbyte(text, 0, ' ', false);
-  int to = findbyte(text, from, '\0', true);
-  memcpy(at, text + from, 24);
+  if constexpr (std::endian::native != std::endian::little) {
+    int from = 0;
+    while (from < 24 && dialled[from] == ' ') ++from;
+    int to = from;
+    while (to < 24 && dialled[to] != '\0') ++to;
+    memcpy(at, dialled + from, static_cast<size_t>(to - from));
+    return at + (to - from);
+  }
+  uint64_t w[4] = {0, 0, 0, 0};
+  for (int k = 0; k < 3; ++k) memcpy(&w[k], dialled + 8 * k, 8);
+  int from = findbyte(w, 0, ' ', false);
+  int to = findbyte(w, from, '\0', true);
+  int q = from / 8, r = 8 * (from % 8);
+  for (int k = 0; k < 3; ++k) {
+    uint64_t lo = q + k < 3 ? w[q + k] : 0, hi = w[q + k + 1 < 4 ? q + k + 1 : 3];
+    uint64_t out = r ? lo >> r | hi << (64 - r) : lo;
+    memcpy(at + 8 * k, &out, 8);
+  }
   return at + (to - from);
 }
 
