@@ -47,9 +47,19 @@ uint32_t packsecs(time_t secs) {
     errf("MPC time_t = %ld  Base = %ld\n", static_cast<long>(secs), static_cast<long>(basesecs));
   // difftime(secs, basesecs): for differences this far below 2^63 it
   // subtracts exactly and rounds once, as this does, without the call.
-  double dbltime = static_cast<double>(secs - basesecs);
-  int64_t retval = static_cast<int64_t>((dbltime - static_cast<double>(tm_trec_basediff)) / 4.0);
-  if (dodumpt) errf("dbltime = %f retval = %ld\n", dbltime, static_cast<long>(retval));
+  // Below 2^53, where doubles hold every integer, the arithmetic is exact
+  // and the same in integers, which do not wait for the floating point unit.
+  int64_t retval;
+  constexpr int64_t exact = int64_t{1} << 52;
+  int64_t diff = secs - basesecs;
+  if (diff > -exact && diff < exact && tm_trec_basediff > -exact && tm_trec_basediff < exact) {
+    retval = (diff - tm_trec_basediff) / 4;
+  } else {
+    double dbltime = static_cast<double>(diff);
+    retval = static_cast<int64_t>((dbltime - static_cast<double>(tm_trec_basediff)) / 4.0);
+  }
+  if (dodumpt)
+    errf("dbltime = %f retval = %ld\n", static_cast<double>(diff), static_cast<long>(retval));
   return static_cast<uint32_t>(retval);
 }
 
