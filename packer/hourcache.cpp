@@ -40,6 +40,14 @@ memory program;  // what it would hold had every request reached it
 hour primer;     // an hour whose conversion brings library to program
 unsigned long misses = 0;
 unsigned long resets = 0;
+unsigned long changes = 1;  // counts the changes of program and of the zone
+
+// Every change of program goes through here, so that mktimestamp() moves
+// with it; setting the state it already holds keeps the stamp.
+void setprogram(const memory& m) {
+  if (m.known != program.known || m.value != program.value) ++changes;
+  program = m;
+}
 
 bool samezone(const std::tm& a, const std::tm& b) {
   if (a.tm_gmtoff != b.tm_gmtoff || a.tm_isdst != b.tm_isdst) return false;
@@ -155,7 +163,10 @@ void bringlibrary() {
   library = after(primer.tm, answer);
   // Cannot differ while zones keep to what the header takes on trust; if
   // one did, nothing more is answered from the cache.
-  if (!library.known || library.value != program.value) library.known = program.known = false;
+  if (!library.known || library.value != program.value) {
+    library.known = false;
+    setprogram({false, program.value});
+  }
 }
 
 time_t askmktime(const std::tm& req) {
@@ -163,7 +174,8 @@ time_t askmktime(const std::tm& req) {
   if (library.known && program.known && library.value != program.value) bringlibrary();
   std::tm t = req;
   time_t answer = mktime(&t);
-  library = program = after(req, answer);
+  library = after(req, answer);
+  setprogram(library);
   if (answer != -1) learn(answer, t);
   return answer;
 }
@@ -218,7 +230,7 @@ time_t cachedmktime(const std::tm& req) {
       wide = &h;
   }
   if (!wide) return askmktime(req);
-  program.value = -static_cast<long long>(wide->tm.tm_gmtoff);
+  setprogram({true, -static_cast<long long>(wide->tm.tm_gmtoff)});
   primer = *wide;
   answeredfrom(static_cast<int>(wide - hours));
   return within(*wide, req);
@@ -228,8 +240,11 @@ unsigned long hourcachemisses() { return misses; }
 
 mktimestate mktimenow() { return {resets, program.value, program.known}; }
 
+unsigned long mktimestamp() { return program.known ? changes : 0; }
+
 void resethourcache() {
   ++resets;
+  ++changes;
   used = oldest = latest = before = 0;
   misses = 0;
   library = program = memory{};

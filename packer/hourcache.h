@@ -46,6 +46,12 @@ struct mktimestate {
 };
 mktimestate mktimenow();
 
+// mktimenow() in one number, for memos asked once per record: 0 while the
+// state is unknown, otherwise a number that stays as long as the state does
+// and is never given again once it changes (a state left and come back to
+// gets a new one). Equal nonzero stamps at two points mean equal states.
+unsigned long mktimestamp();
+
 // How many requests since the last reset the library answered, for tests
 // and measurements.
 unsigned long hourcachemisses();
