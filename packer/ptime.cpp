@@ -1,7 +1,9 @@
 #include "ptime.h"
 
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 #include "diag.h"
 #include "hourcache.h"
@@ -70,7 +72,7 @@ uint32_t packsecs(time_t secs) {
 struct {
   mpct rec;
   uint32_t packed;
-  mktimestate after;
+  unsigned long after;  // mktimestamp() after it
   bool reusable = false;
 } clockmemo;
 
@@ -90,14 +92,14 @@ bool readsas(time_t secs, const std::tm& req) {
 // from_jul(real_time_rec).
 uint32_t clockticks() {
   if (!dodumpt && clockmemo.reusable && samempct(clockmemo.rec, real_time_rec) &&
-      mktimenow() == clockmemo.after)
+      clockmemo.after != 0 && mktimestamp() == clockmemo.after)
     return clockmemo.packed;
   std::tm t;
   mpctotime(real_time_rec, &t);
   time_t secs = cachedmktime(t);
   clockmemo.rec = real_time_rec;
   clockmemo.packed = packsecs(secs);
-  clockmemo.after = mktimenow();
+  clockmemo.after = mktimestamp();
   clockmemo.reusable = secs != -1 && readsas(secs, t);
   return clockmemo.packed;
 }
@@ -190,9 +192,14 @@ namespace {
 
 // A record's start and end often lie in different hours: two of them.
 struct fromhour {
-  mpct hour;          // the hour asked for, minute and second zero
-  mktimestate state;  // mktime's state before and after that conversion
-  time_t first = 0;   // its first second
+  uint64_t hour = ~uint64_t{0};  // hourkey of the hour asked for; no key is all ones
+  unsigned long stamp = 0;       // mktimestamp() before and after that conversion
+  time_t first = 0;              // its first second
+  // packsecs(first + s) is ticks + s / 4 for every s of the hour when
+  // `first` lies a whole number of ticks after the scale's base: saves the
+  // floating-point arithmetic on each record.
+  bool whole = false;
+  int64_t ticks = 0;
 };
 fromhour frommemo[2];
 int fromlast = 0;  // the entry used last
@@ -203,9 +210,13 @@ struct {
   mpct hour;  // the local time of `first`
 } tomemo;
 
-bool samehour(const mpct& a, const mpct& b) {
-  return a.hour == b.hour && a.date == b.date && a.month == b.month && a.year == b.year &&
-         a.day == b.day;
+// The fields naming the hour of a record (year, month, date, weekday, hour:
+// the first five bytes) in one number, to compare them at once.
+uint64_t hourkey(const mpct& rec) {
+  static_assert(offsetof(mpct, hour) == 4 && offsetof(mpct, minute) == 5);
+  uint64_t key = 0;
+  memcpy(&key, &rec, 5);
+  return key;
 }
 
 mpct hourof(mpct rec) {
@@ -213,32 +224,61 @@ mpct hourof(mpct rec) {
   return rec;
 }
 
+// The memo of the hour starting at calendar time first. packsecs subtracts
+// and divides exactly while the differences stay far below 2^53, and with
+// all of it at or after the base its truncation is the integer division's.
+fromhour fromentry(uint64_t hour, unsigned long stamp, time_t first) {
+  fromhour m;
+  m.hour = hour;
+  m.stamp = stamp;
+  m.first = first;
+  int64_t since = static_cast<int64_t>(first) - basesecs;
+  int64_t span = since - tm_trec_basediff;
+  constexpr int64_t exact = int64_t{1} << 50;
+  m.whole = since > -exact && since < exact && span >= 0 && span < exact && span % 4 == 0;
+  m.ticks = m.whole ? span / 4 : 0;
+  return m;
+}
+
+}  // namespace
+
+namespace {
+
+// from_jul through the cache, keeping the hour in the memo when it may.
+// Apart from the hits, which then need not save what it uses.
+[[gnu::noinline]] uint32_t convertfrom(const mpct& rec, bool plain) {
+  std::tm t;
+  mpctotime(rec, &t);
+  unsigned long before = mktimestamp();
+  unsigned long missed = hourcachemisses();
+  time_t secs = cachedmktime(t);
+  // Answered from a cached hour, leaving mktime's memory as it was: every
+  // time of that hour gets the same answer in that state.
+  if (plain && before != 0 && hourcachemisses() == missed && mktimestamp() == before) {
+    fromlast = 1 - fromlast;
+    frommemo[fromlast] = fromentry(hourkey(rec), before, secs - rec.minute * 60 - rec.second);
+  }
+  return packsecs(secs);
+}
+
 }  // namespace
 
 uint32_t from_jul(const mpct& rec) {
   bool plain = !dodumpt && rec.minute < 60 && rec.second < 60;
   if (plain) {
-    mktimestate now = mktimenow();
+    uint64_t hour = hourkey(rec);
+    unsigned long now = mktimestamp();
     for (int i : {fromlast, 1 - fromlast}) {
       const fromhour& m = frommemo[i];
-      if (samehour(rec, m.hour) && now == m.state) {
+      // Entries are kept with a nonzero stamp only: no unknown state passes.
+      if (m.hour == hour && m.stamp == now) {
         fromlast = i;
+        if (m.whole) return static_cast<uint32_t>(m.ticks + rec.minute * 15 + rec.second / 4);
         return packsecs(m.first + rec.minute * 60 + rec.second);
       }
     }
   }
-  std::tm t;
-  mpctotime(rec, &t);
-  mktimestate before = mktimenow();
-  unsigned long missed = hourcachemisses();
-  time_t secs = cachedmktime(t);
-  // Answered from a cached hour, leaving mktime's memory as it was: every
-  // time of that hour gets the same answer in that state.
-  if (plain && hourcachemisses() == missed && mktimenow() == before) {
-    fromlast = 1 - fromlast;
-    frommemo[fromlast] = {hourof(rec), before, secs - rec.minute * 60 - rec.second};
-  }
-  return packsecs(secs);
+  return convertfrom(rec, plain);
 }
 
 void to_jul(uint32_t packed, mpct* rec) {
