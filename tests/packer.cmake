@@ -11,6 +11,7 @@ add_executable(pktav_unit
   diziziv7_test.cpp
   filter_test.cpp
   framer_test.cpp
+  fromjul_test.cpp
   hourcache_test.cpp
   hostile_test.cpp
   md11bc12_test.cpp
