@@ -36,18 +36,33 @@ bool fivepairs(const char* text, uint64_t* pairs, unsigned* last) {
   return true;
 }
 
+// The five numbers of a time field: month, date, hour and minute in the
+// low bytes of the 16-bit lanes of pairs, the first lowest; the second.
+struct timefield {
+  uint64_t pairs;
+  unsigned second;
+};
+
+// fivepairs for fields with other characters than digits, read as rawrec
+// reads numbers. Kept out of line and returned by value: inlined, or with
+// its results through memory, it cost every call, nearly all of which take
+// fivepairs' way.
+[[gnu::noinline]] timefield slowpairs(const rawrec& rec, int off) {
+  timefield f{0, 0};
+  for (int i = 0; i < 4; ++i) f.pairs |= uint64_t{rec.number(off + 2 * i, 2)} << (16 * i);
+  f.second = rec.number(off + 8, 2);
+  return f;
+}
+
 // Builds the time record of the month, date and time at rec[off..off+9] in
 // the current year, or last year for a month still to come this year.
 // False when month or date is out of range.
 bool recordtime(const rawrec& rec, int off, mpct* rt) {
   assert(rec.has(off) && rec.has(off + 9));
-  uint64_t pairs;
-  unsigned second;
-  if (!fivepairs(rec.text(off), &pairs, &second)) {
-    pairs = 0;
-    for (int i = 0; i < 4; ++i) pairs |= uint64_t{rec.number(off + 2 * i, 2)} << (16 * i);
-    second = rec.number(off + 8, 2);
-  }
+  timefield f;
+  if (!fivepairs(rec.text(off), &f.pairs, &f.second)) f = slowpairs(rec, off);
+  uint64_t pairs = f.pairs;
+  unsigned second = f.second;
   unsigned month = pairs & 0xffff, date = (pairs >> 16) & 0xffff;
   if (date < 1 || date > 31 || month < 1 || month > 12) return false;
   *rt = mpct{};
