@@ -152,14 +152,14 @@ int neaxdecoder::packrec(pkrecord* pk) {
   queue_[head_] = *pk;
   head_ = next(head_);
   ++que_;
-  quescan(1);
+  if (seekspartner(*pk)) quescan(1);
   if (que_ < queuelen) return 0;
   return dequeue(pk);
 }
 
 int neaxdecoder::dequeue(pkrecord* pk) {
   if (que_ == 0) return 0;
-  quescan(0);
+  if (seekspartner(queue_[tail_])) quescan(0);
   *pk = queue_[tail_];
   tail_ = next(tail_);
   --que_;
@@ -173,7 +173,7 @@ int neaxdecoder::dequeue(pkrecord* pk) {
 void neaxdecoder::quescan(int direction) {
   uint8_t e = direction ? prev(head_) : tail_;
   pkrecord& examined = queue_[e];
-  if (!(examined.pk_flags & pkf_trunkfirst) || (examined.pk_flags & pkf_class) != pkf_class) return;
+  if (!seekspartner(examined)) return;
   int64_t d = getduration(&examined);
   uint8_t i = e;
   for (int visited = 1; visited < que_; ++visited) {

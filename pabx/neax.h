@@ -40,6 +40,11 @@ class neaxdecoder {
   enum outcome { decoded, rejected, dropped };
   outcome decode(const rawrec& rec, pkrecord* pk);
   void quescan(int direction);
+  // True for the entries quescan pairs: asked before the call, as most are
+  // not, to spare the call.
+  static bool seekspartner(const pkrecord& pk) {
+    return (pk.pk_flags & pkf_trunkfirst) && (pk.pk_flags & pkf_class) == pkf_class;
+  }
   static uint8_t next(uint8_t i) { return i == queuelen - 1 ? 0 : i + 1; }
   static uint8_t prev(uint8_t i) { return i == 0 ? queuelen - 1 : i - 1; }
 
