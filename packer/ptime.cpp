@@ -280,17 +280,11 @@ uint32_t from_jul(const mpct& rec) {
   return convertfrom(rec, plain);
 }
 
-void to_jul(uint32_t packed, mpct* rec) {
-  // Widened: the packed scale reaches far beyond January 2038.
-  time_t secs = static_cast<time_t>(packed) * 4 + tm_trec_basediff;
-  if (!dodumpt && mktimenow().resets == tomemo.resets && secs >= tomemo.first &&
-      secs - tomemo.first < 3600) {
-    int into = static_cast<int>(secs - tomemo.first);
-    *rec = tomemo.hour;
-    rec->minute = static_cast<uint8_t>(into / 60);
-    rec->second = static_cast<uint8_t>(into % 60);
-    return;
-  }
+namespace {
+
+// to_jul through the cache, keeping the hour in the memo when it may; out
+// of line, so that the hits need not save what it uses.
+[[gnu::noinline]] void convertto(time_t secs, mpct* rec) {
   unsigned long missed = hourcachemisses();
   std::tm t;
   if (!cachedlocaltime(secs, &t)) t = tmbase;
@@ -301,6 +295,22 @@ void to_jul(uint32_t packed, mpct* rec) {
     tomemo.first = secs - t.tm_min * 60 - t.tm_sec;
     tomemo.hour = hourof(*rec);
   }
+}
+
+}  // namespace
+
+void to_jul(uint32_t packed, mpct* rec) {
+  // Widened: the packed scale reaches far beyond January 2038.
+  time_t secs = static_cast<time_t>(packed) * 4 + tm_trec_basediff;
+  // Unsigned, the seconds before the hour's start are beyond it too.
+  uint64_t into = static_cast<uint64_t>(secs) - static_cast<uint64_t>(tomemo.first);
+  if (!dodumpt && mktimenow().resets == tomemo.resets && into < 3600) {
+    *rec = tomemo.hour;
+    rec->minute = static_cast<uint8_t>(into / 60);
+    rec->second = static_cast<uint8_t>(into % 60);
+    return;
+  }
+  convertto(secs, rec);
 }
 
 uint32_t validtime(uint32_t start, uint32_t duration) {
