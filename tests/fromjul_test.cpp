@@ -1,12 +1,14 @@
-// from_jul and the clock's validation against the plain way: each record
-// converted by the C library's mktime and the packed scale's arithmetic in
-// floating point, as they were before any memo. The memos answer by hour,
+// from_jul, to_jul and the clock's validation against the plain way: each
+// record converted by the C library's mktime and the packed scale's
+// arithmetic in floating point, each packed time by localtime_r, as they
+// were before any memo. The memos answer by hour,
 // state of mktime's memory and integer ticks; a sequence crossing zones,
 // summer time changes, hours of odd offsets and times before the scale's
 // base must get the plain answers one by one. mktime's memory lives in the
 // process, so each way runs in a fresh child.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <ctime>
 #include <random>
 #include <string>
@@ -23,7 +25,7 @@ namespace {
 // lie two seconds off the four-second ticks of winter.
 const char* const zones[] = {"Europe/Berlin", "ODD-1ODS-1:30:30,M3.5.0,M10.5.0/3", "UTC"};
 
-enum step { zone, setclock, convert, validate };
+enum step { zone, setclock, convert, validate, back };
 struct op {
   step what;
   mpct at;
@@ -51,7 +53,7 @@ std::vector<op> sequence(unsigned seed) {
   size_t near = 0;
   for (int i = 0; i < 6000; ++i) {
     if (gen() % 16 == 0) near = gen() % std::size(hours);
-    int kind = gen() % 64 == 0 ? zone : static_cast<int>(1 + gen() % 3);
+    int kind = gen() % 64 == 0 ? zone : static_cast<int>(1 + gen() % 4);
     op o{static_cast<step>(kind), hours[(near + gen() % 2) % std::size(hours)]};
     o.zoneno = static_cast<int>(gen() % std::size(zones));
     // Mostly proper minutes and seconds; now and then up to 99, as two
@@ -72,6 +74,24 @@ uint32_t plainticks(const mpct& rec, time_t basesecs) {
   double dbltime = difftime(secs, basesecs);
   return static_cast<uint32_t>(
       static_cast<int64_t>((dbltime - static_cast<double>(tm_trec_basediff)) / 4.0));
+}
+
+// The time record of the packed time `ticks`, the plain way: the library's
+// local time.
+mpct plainrecord(uint32_t ticks) {
+  time_t secs = static_cast<time_t>(ticks) * 4 + tm_trec_basediff;
+  std::tm t;
+  if (!localtime_r(&secs, &t)) t = tmbase;
+  mpct rec;
+  timetompc(t, &rec);
+  return rec;
+}
+
+std::string show(const mpct& r) {
+  char text[64];
+  snprintf(text, sizeof text, "%d-%d-%d %d %d:%d:%d", r.year, r.month, r.date, r.day, r.hour,
+           r.minute, r.second);
+  return text;
 }
 
 // One line per conversion or validation, through the packer or the plain way.
@@ -95,6 +115,16 @@ std::string run(const std::vector<op>& ops, bool packer) {
       if (o.what == setclock) real_time_rec = o.at;
       if (o.what == convert)
         out += "c " + std::to_string(packer ? from_jul(o.at) : plainticks(o.at, basesecs)) + "\n";
+      if (o.what == back) {
+        // Back from times up to 53 minutes either side of the record's, in
+        // and out of the hour to_jul's memo holds. (mktime is asked through
+        // the cache only, where the cache is used.)
+        uint32_t asked = packer ? from_jul(o.at) : plainticks(o.at, basesecs);
+        uint32_t ticks = asked + o.at.second * 16u - 800u;
+        mpct rec;
+        if (packer) to_jul(ticks, &rec);
+        out += "b " + show(packer ? rec : plainrecord(ticks)) + "\n";
+      }
       if (o.what == validate)
         out += "v " +
                std::to_string(packer ? validtime(0, 0) : plainticks(real_time_rec, basesecs)) +
