@@ -195,8 +195,8 @@ struct fromhour {
   unsigned long stamp = 0;       // mktimestamp() before and after that conversion
   time_t first = 0;              // its first second
   // packsecs(first + s) is ticks + s / 4 for every s of the hour when
-  // `first` lies a whole number of ticks after the scale's base: saves the
-  // floating-point arithmetic on each record.
+  // `first` lies a whole number of ticks after the scale's base: one sum
+  // per record in place of packsecs' range checks and division.
   bool whole = false;
   int64_t ticks = 0;
 };
