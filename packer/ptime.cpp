@@ -239,12 +239,8 @@ fromhour fromentry(uint64_t hour, unsigned long stamp, time_t first) {
   return m;
 }
 
-}  // namespace
-
-namespace {
-
-// from_jul through the cache, keeping the hour in the memo when it may.
-// Apart from the hits, which then need not save what it uses.
+// from_jul through the cache, keeping the hour in the memo when it may; out
+// of line, so that the hits need not save the registers it uses.
 [[gnu::noinline]] uint32_t convertfrom(const mpct& rec, bool plain) {
   std::tm t;
   mpctotime(rec, &t);
@@ -283,7 +279,7 @@ uint32_t from_jul(const mpct& rec) {
 namespace {
 
 // to_jul through the cache, keeping the hour in the memo when it may; out
-// of line, so that the hits need not save what it uses.
+// of line, so that the hits need not save the registers it uses.
 [[gnu::noinline]] void convertto(time_t secs, mpct* rec) {
   unsigned long missed = hourcachemisses();
   std::tm t;
