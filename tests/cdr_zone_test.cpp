@@ -114,4 +114,24 @@ TEST(CdrZone, PosixStringsWorkAndUnknownNamesAreRefused) {
   EXPECT_EQ(u.offset(0), 0);
 }
 
+// The C library reads a string it cannot make sense of as UTC: such a
+// string must be refused, not quietly move every call by the zone's offset.
+TEST(CdrZone, OnlyWellFormedPosixStringsAreTaken) {
+  for (const char* good : {"EST5EDT", "JST-9", "UTC0", "<+0330>-3:30",
+                           "<-03>3<-02>,M3.5.0/-2,M10.5.0/-1", "NZST-12NZDT,M9.5.0,M4.1.0/3",
+                           "IST-2IDT,M3.4.4/26,M10.5.0", "AAA3BBB,J60/2,300", "XYZ+2:30:15"}) {
+    SCOPED_TRACE(good);
+    EXPECT_NO_THROW(tzone{good});
+  }
+  for (const char* bad : {"999", "XYZ", "AB1", "CET-25", "CET-1x", "<AB>1", "CET-1:60",
+                          "CET-1CEST,M3.5.0", "CET-1CEST,M13.5.0,M10.5.0/3", "CET-1CEST,J0,J100",
+                          "CET-1CEST,M3.5.0,M10.5.0/3,", "CET-1CEST,M3.6.0,M10.5.0"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(tzone{bad}, std::runtime_error);
+  }
+  // The offset of a taken string is the one it names, west of Greenwich.
+  tzone z("<+0330>-3:30");
+  EXPECT_EQ(z.offset(0), 3 * 3600 + 1800);
+}
+
 }  // namespace

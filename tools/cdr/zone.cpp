@@ -24,13 +24,88 @@ bool iszonefile(const std::string& name) {
   return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-// A POSIX TZ string names the offset with digits before any rule
-// ("CET-1CEST,M3.5.0,M10.5.0/3"); a zone's name has none there.
-bool isposixtz(const std::string& name) {
-  std::string head = name.substr(0, name.find(','));
-  return name[0] != ':' && head.find_first_of("0123456789") != std::string::npos &&
-         head.find('/') == std::string::npos;
-}
+// A POSIX TZ string: a name, the offset west of Greenwich, and for zones
+// with summer time a second name, its offset and the rules of the change
+// ("CET-1CEST,M3.5.0,M10.5.0/3", "<+0330>-3:30"). The C library takes
+// anything it cannot read as UTC without a word, so the string is read
+// here first, and "999" or "CET" alone is refused rather than taken as UTC.
+class posixtz {
+ public:
+  explicit posixtz(const std::string& s) : s_(s) {}
+
+  bool valid() {
+    if (!name() || !offset(true)) return false;
+    if (at_ == s_.size()) return true;
+    if (!name()) return false;
+    if (at_ < s_.size() && s_[at_] != ',' && !offset(true)) return false;
+    if (at_ == s_.size()) return true;
+    return eat(',') && rule() && eat(',') && rule() && at_ == s_.size();
+  }
+
+ private:
+  bool eat(char c) {
+    if (at_ >= s_.size() || s_[at_] != c) return false;
+    ++at_;
+    return true;
+  }
+  bool digitat(size_t i) const { return i < s_.size() && s_[i] >= '0' && s_[i] <= '9'; }
+  bool letterat(size_t i) const {
+    return i < s_.size() && ((s_[i] >= 'A' && s_[i] <= 'Z') || (s_[i] >= 'a' && s_[i] <= 'z'));
+  }
+
+  // Three or more letters, or three or more letters, digits and signs
+  // between angle brackets.
+  bool name() {
+    size_t from = at_;
+    if (eat('<')) {
+      while (at_ < s_.size() && (letterat(at_) || digitat(at_) || s_[at_] == '+' || s_[at_] == '-'))
+        ++at_;
+      return at_ - from - 1 >= 3 && eat('>');
+    }
+    while (letterat(at_)) ++at_;
+    return at_ - from >= 3;
+  }
+
+  // Up to `most` digits, their value at most `max`.
+  bool number(int most, long max, long* value = nullptr) {
+    long v = 0;
+    int n = 0;
+    for (; n < most && digitat(at_); ++n) v = v * 10 + (s_[at_++] - '0');
+    if (value) *value = v;
+    return n > 0 && v <= max;
+  }
+
+  // [+-]hh[:mm[:ss]]; a time of a rule has no sign unless `signed`.
+  bool offset(bool sign, long maxhours = 24) {
+    if (sign && !eat('+')) eat('-');
+    if (!number(2, maxhours)) return false;
+    for (int part = 0; part < 2 && eat(':'); ++part)
+      if (!number(2, 59)) return false;
+    return true;
+  }
+
+  // Jn, n or Mm.w.d, with an optional /time.
+  bool rule() {
+    long m;
+    if (eat('J')) {
+      long d;
+      if (!number(3, 365, &d) || d < 1) return false;
+    } else if (eat('M')) {
+      long w, d;
+      if (!number(2, 12, &m) || m < 1 || !eat('.') || !number(1, 5, &w) || w < 1 || !eat('.') ||
+          !number(1, 6, &d))
+        return false;
+    } else if (!number(3, 365)) {
+      return false;
+    }
+    return !eat('/') || offset(true, 167);
+  }
+
+  const std::string& s_;
+  size_t at_ = 0;
+};
+
+bool isposixtz(const std::string& name) { return posixtz(name).valid(); }
 
 }  // namespace
 
