@@ -5,8 +5,10 @@
 //      logging each record's bytes with -r),
 //   R  reading the stream to nothing,
 // taking the fastest of a few runs of each (processor time, user and
-// system; the wall clock too), and counts system calls per record with
-// strace and the peak memory of P.
+// system, and the user part alone; the wall clock too), and counts system
+// calls per record with strace and the peak memory of P. P-W a record is
+// what the packer costs beyond the floor: unlike P/W it does not move with
+// the price of a write, which varies with the machine and its neighbours.
 //
 //   pktav-bench BINDIR WORKDIR [RECORDS [RUNS]]
 //
@@ -34,6 +36,7 @@ struct outcome {
   double seconds =
       0;  // processor time, user and system: steadier than the clock on a shared machine
   double wall = 0;
+  double user = 0, sys = 0;  // the two parts of seconds
   long maxrss_kib = 0;
 };
 
@@ -76,8 +79,9 @@ outcome run(const std::vector<std::string>& argv, const std::string& outfile = "
   }
   outcome o;
   o.wall = std::chrono::duration<double>(std::chrono::steady_clock::now() - began).count();
-  o.seconds = static_cast<double>(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec) +
-              static_cast<double>(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+  o.user = static_cast<double>(ru.ru_utime.tv_sec) + static_cast<double>(ru.ru_utime.tv_usec) / 1e6;
+  o.sys = static_cast<double>(ru.ru_stime.tv_sec) + static_cast<double>(ru.ru_stime.tv_usec) / 1e6;
+  o.seconds = o.user + o.sys;
   o.maxrss_kib = hwm;
   if (!WIFEXITED(status) || (WEXITSTATUS(status) != 0)) {
     fprintf(stderr, "pktav-bench: %s failed (status %d)\n", argv[0].c_str(), status);
@@ -178,9 +182,9 @@ int main(int argc, char** argv) {
   fs::remove_all(work + "/stores");
   std::string floor = (fs::path(argv[0]).parent_path() / "floor").string();
 
-  printf("%-10s %-3s %10s %7s %7s %6s %7s %7s %7s %9s %6s %8s %8s\n", "build", "-r", "records/s",
-         "P cpu", "W cpu", "P/W", "P wall", "W wall", "R cpu", "calls/rec", "floor", "peak MiB",
-         "at 100k");
+  printf("%-10s %-3s %10s %7s %7s %7s %7s %6s %8s %7s %7s %7s %9s %6s %8s %8s\n", "build", "-r",
+         "records/s", "P cpu", "P usr", "W cpu", "W usr", "P/W", "P-W ns", "P wall", "W wall",
+         "R cpu", "calls/rec", "floor", "peak MiB", "at 100k");
   for (const build& b : builds) {
     std::string stream, lines, small, smalllines;
     generate(bin, work, b, records, &stream, &lines);
@@ -198,7 +202,7 @@ int main(int argc, char** argv) {
         return std::vector<std::string>{floor, "-r",      stream, store + ".raw",
                                         "-e",  b.endbyte, lines,  store};
       };
-      outcome bestp{1e9, 0, 0}, bestw{1e9, 0, 0}, bestr{1e9, 0, 0};
+      outcome bestp{1e9}, bestw{1e9}, bestr{1e9};
       for (int i = 0; i < runs; ++i) {
         std::string pdir = fresh(work);
         outcome o = run(packer(stream, pdir));
@@ -216,11 +220,15 @@ int main(int argc, char** argv) {
       long pcalls = syscalls(packer(stream, fresh(work)), work);
       long wcalls = syscalls(floorof(fresh(work)), work);
       outcome smallrun = run(packer(small, fresh(work)));
-      printf("%-10s %-3s %10.0f %7.3f %7.3f %6.2f %7.3f %7.3f %7.3f %9.3f %6.3f %8.2f %8.2f\n",
-             b.name, raw ? "yes" : "no", records / bestp.seconds, bestp.seconds, bestw.seconds,
-             bestp.seconds / bestw.seconds, bestp.wall, bestw.wall, bestr.seconds,
-             double(pcalls) / records, double(wcalls) / records, bestp.maxrss_kib / 1024.0,
-             smallrun.maxrss_kib / 1024.0);
+      printf(
+          "%-10s %-3s %10.0f %7.3f %7.3f %7.3f %7.3f %6.2f %8.0f %7.3f %7.3f %7.3f %9.3f %6.3f "
+          "%8.2f "
+          "%8.2f\n",
+          b.name, raw ? "yes" : "no", records / bestp.seconds, bestp.seconds, bestp.user,
+          bestw.seconds, bestw.user, bestp.seconds / bestw.seconds,
+          (bestp.seconds - bestw.seconds) / static_cast<double>(records) * 1e9, bestp.wall,
+          bestw.wall, bestr.seconds, double(pcalls) / records, double(wcalls) / records,
+          bestp.maxrss_kib / 1024.0, smallrun.maxrss_kib / 1024.0);
       fflush(stdout);
     }
   }
