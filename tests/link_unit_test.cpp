@@ -174,6 +174,14 @@ TEST(LinkOptions, Sources) {
       {"pbx:", false, 0, "", "", ""},
       {":2001", false, 0, "", "", ""},
       {"listen:2001", false, 0, "", "", ""},
+      // Ports the resolver would wrap or that no server listens on.
+      {"127.0.0.1:65535", true, linksource::connect, "127.0.0.1", "65535", ""},
+      {"127.0.0.1:65536", false, 0, "", "", ""},
+      {"127.0.0.1:99999", false, 0, "", "", ""},
+      {"127.0.0.1:99999999999999999999999", false, 0, "", "", ""},
+      {"127.0.0.1:0", false, 0, "", "", ""},
+      {"listen:127.0.0.1:0", true, linksource::listen, "127.0.0.1", "0", ""},
+      {"listen:127.0.0.1:70000", false, 0, "", "", ""},
   };
   for (const auto& c : cases) {
     linksource s;

@@ -189,6 +189,9 @@ TEST(Pabxsim, CommandLine) {
       {{"--bogus"}, 2, "unknown option"},
       {{"stray"}, 2, "unexpected argument: stray"},
       {{"--listen", "nowhere"}, 2, "pabxsim: nowhere: not ADDRESS:PORT"},
+      // Not taken modulo 65536, nor sent to port 0.
+      {{"--listen", "127.0.0.1:99999"}, 2, "pabxsim: 127.0.0.1:99999: no such port"},
+      {{"--connect", "127.0.0.1:0"}, 2, "pabxsim: 127.0.0.1:0: no such port"},
       {{"-o", "/no/such/dir/x"}, 2, "pabxsim: /no/such/dir/x: No such file or directory"},
       {{"--help"}, 0, ""},
   };

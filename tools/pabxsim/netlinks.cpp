@@ -35,6 +35,14 @@ bool lookup(const std::string& where, bool passive, addrinfo** out) {
     fprintf(stderr, "pabxsim: %s: not ADDRESS:PORT\n", where.c_str());
     return false;
   }
+  // The resolver takes a port modulo 65536 (99999 as 34463); a listener
+  // may ask for 0, any free port, and says which it got.
+  bool digits = !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
+  unsigned long n = digits && port.size() <= 5 ? std::stoul(port) : 65536;
+  if (n > 65535 || (n == 0 && !passive)) {
+    fprintf(stderr, "pabxsim: %s: no such port\n", where.c_str());
+    return false;
+  }
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
   hints.ai_flags = AI_NUMERICSERV | (passive ? AI_NUMERICHOST | AI_PASSIVE : 0);
