@@ -28,16 +28,16 @@ bool iszonefile(const std::string& name) {
 // with summer time a second name, its offset and the rules of the change
 // ("CET-1CEST,M3.5.0,M10.5.0/3", "<+0330>-3:30"). The C library takes
 // anything it cannot read as UTC without a word, so the string is read
-// here first, and "999" or "CET" alone is refused rather than taken as UTC.
+// here first, and "999" or "ABC" alone is refused rather than taken as UTC.
 class posixtz {
  public:
   explicit posixtz(const std::string& s) : s_(s) {}
 
   bool valid() {
-    if (!name() || !offset(true)) return false;
+    if (!name() || !offset()) return false;
     if (at_ == s_.size()) return true;
     if (!name()) return false;
-    if (at_ < s_.size() && s_[at_] != ',' && !offset(true)) return false;
+    if (at_ < s_.size() && s_[at_] != ',' && !offset()) return false;
     if (at_ == s_.size()) return true;
     return eat(',') && rule() && eat(',') && rule() && at_ == s_.size();
   }
@@ -75,10 +75,10 @@ class posixtz {
     return n > 0 && v <= max;
   }
 
-  // [+-]hh[:mm[:ss]]; a time of a rule has no sign unless `signed`.
-  bool offset(bool sign, long maxhours = 24) {
-    if (sign && !eat('+')) eat('-');
-    if (!number(2, maxhours)) return false;
+  // [+-]hh[:mm[:ss]]; the time of day of a rule may name up to 167 hours.
+  bool offset(long maxhours = 24) {
+    if (!eat('+')) eat('-');
+    if (!number(maxhours > 99 ? 3 : 2, maxhours)) return false;
     for (int part = 0; part < 2 && eat(':'); ++part)
       if (!number(2, 59)) return false;
     return true;
@@ -86,19 +86,18 @@ class posixtz {
 
   // Jn, n or Mm.w.d, with an optional /time.
   bool rule() {
-    long m;
     if (eat('J')) {
       long d;
       if (!number(3, 365, &d) || d < 1) return false;
     } else if (eat('M')) {
-      long w, d;
+      long m, w, d;
       if (!number(2, 12, &m) || m < 1 || !eat('.') || !number(1, 5, &w) || w < 1 || !eat('.') ||
           !number(1, 6, &d))
         return false;
     } else if (!number(3, 365)) {
       return false;
     }
-    return !eat('/') || offset(true, 167);
+    return !eat('/') || offset(167);
   }
 
   const std::string& s_;
