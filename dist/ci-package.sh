@@ -57,7 +57,8 @@ id -nG pktav | grep -qw dialout || fail "pktav is not in the group dialout"
 [ "$(stat -c %U:%G:%a /var/lib/pktav)" = pktav:pktav:750 ] || fail "/var/lib/pktav: $(stat -c %U:%G:%a /var/lib/pktav)"
 
 step "systemd-analyze verify"
-for unit in pktav@ci.service pktav-link@ci.service; do
+for unit in pktav@ci.service pktav-link@ci.service pktav-cdr-audit@var-lib-pktav-ci.service \
+	pktav-cdr-audit@var-lib-pktav-ci.timer; do
 	out=$(systemd-analyze verify "$unit" 2>&1) || fail "verify: $out"
 	[ -z "$out" ] || fail "verify: $out"
 	echo "$unit verifies"
@@ -88,6 +89,16 @@ stored=$(find /var/lib/pktav/ci -type f | sort | xargs cat)
 [ "$stored" = "$built" ] || fail "the site's store differs from the build's output"
 [ "$(find /var/lib/pktav/ci -type f -user pktav -perm 0640 | wc -l)" -gt 0 ] || fail "the store is not the user pktav's"
 echo "the site stored the sample once, as the user pktav"
+# The nightly audit runs as a user of its own in the group pktav, which
+# alone may read a site's store besides pktav.
+grep -qx 'SupplementaryGroups=pktav' /lib/systemd/system/pktav-cdr-audit@.service ||
+	fail "the audit unit is not in the group pktav"
+out=$(setpriv --reuid=65534 --regid=65534 --clear-groups pktav-cdr audit /var/lib/pktav/ci 2>&1) &&
+	fail "a user outside the group pktav audited the store"
+echo "$out" | grep -q '^unreadable /var/lib/pktav/ci: Permission denied' || fail "audit as nobody: $out"
+out=$(setpriv --reuid=65534 --regid=65534 --groups="$(getent group pktav | cut -d: -f3)" \
+	pktav-cdr audit /var/lib/pktav/ci 2>&1) || fail "the group pktav cannot audit the store: $out"
+echo "the audit unit's user can read the store; others cannot"
 rm -rf /etc/pktav/ci.conf /var/lib/pktav/ci /run/pktav
 
 step "remove and purge"
