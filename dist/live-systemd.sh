@@ -1,0 +1,144 @@
+#!/bin/sh
+# The package under a live systemd: a minimal Debian 12 is made with
+# debootstrap, booted in a container (systemd-nspawn, its own network with
+# only a loopback), the package installed in it, and a site run by
+# pktav-link@ the way an operator runs one:
+#   - pabxsim, the simulated exchange, connects and drops the link every
+#     100 records, cutting every second drop's record in half and resetting
+#     every third: the store must hold every call of a whole record once,
+#     in order, as an unbroken run would, once the unit is stopped;
+#   - pktav killed: the unit is started again;
+#   - the raw log moved and reopened as logrotate does;
+#   - the nightly audit unit reads the store.
+#
+#   dist/live-systemd.sh DEB [WORKDIR]
+#
+# Needs root, debootstrap and systemd-container, and the Debian mirror; it
+# takes about a minute. Exit status 0: all passed; 1: a check failed; 77:
+# it cannot run here (a tool missing, no mirror, no container booted). WORKDIR, a new or empty directory, keeps the system
+# made and what it stored for a look afterwards; without it a directory
+# under /var/tmp is used and removed.
+set -eu
+deb=$(realpath "$1")
+work=${2:-}
+keep=yes
+if [ -z "$work" ]; then
+	work=$(mktemp -d /var/tmp/pktav-live.XXXXXX)
+	keep=no
+elif [ -n "$(ls -A "$work" 2>/dev/null)" ]; then
+	echo "live-systemd: $work is not empty" >&2
+	exit 2
+fi
+mkdir -p "$work"
+root=$work/root
+machine=pktav-live-$$
+leader=''
+
+say() { printf '%s\n' "live-systemd: $*"; }
+fail() {
+	say "FAILED: $*" >&2
+	exit 1
+}
+cannot() {
+	say "cannot run here: $*" >&2
+	exit 77
+}
+inside() { nsenter -t "$leader" -a "$@"; }
+
+cleanup() {
+	if [ -n "$leader" ]; then
+		inside systemctl poweroff >/dev/null 2>&1 || kill -TERM "$leader" 2>/dev/null || true
+		for _ in $(seq 100); do kill -0 "$leader" 2>/dev/null || break; sleep 0.1; done
+	fi
+	[ "$keep" = yes ] || rm -rf "$work"
+}
+trap cleanup EXIT
+
+[ "$(id -u)" = 0 ] || cannot "root is needed"
+for tool in debootstrap systemd-nspawn nsenter; do
+	command -v "$tool" >/dev/null || cannot "$tool is needed (apt-get install debootstrap systemd-container)"
+done
+
+say "making a minimal Debian 12 in $root"
+debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,procps bookworm "$root" \
+	http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 || cannot "debootstrap: $(tail -n 3 "$work/debootstrap.log")"
+cp "$deb" "$root/root/pktav.deb"
+
+say "booting it"
+# No machined on the host to register with, nor a host systemd to make a
+# scope: the container stays in this process's cgroup.
+setsid systemd-nspawn -D "$root" -M "$machine" --register=no --keep-unit --private-network \
+	--boot >"$work/console.log" 2>&1 </dev/null &
+for _ in $(seq 300); do
+	nspawn=$(pgrep -f "systemd-nspawn -D $root -M $machine" | head -n 1) || true
+	if [ -n "$nspawn" ] && [ -z "$leader" ]; then leader=$(pgrep -P "$nspawn" | head -n 1) || true; fi
+	state=''
+	if [ -n "$leader" ]; then state=$(inside systemctl is-system-running 2>/dev/null) || true; fi
+	case $state in running | degraded) break ;; esac
+	sleep 0.2
+done
+case ${state:-} in running | degraded) ;; *) cannot "the container did not boot: $(tail -n 5 "$work/console.log")" ;; esac
+say "systemd is $state"
+
+inside dpkg -i /root/pktav.deb >/dev/null || fail "the package does not install"
+cat >"$root/etc/pktav/live.conf" <<'EOF'
+PKTAV_BUILD="deviroz7e"
+PKTAV_INPUT="listen:127.0.0.1:2601"
+PKTAV_RAWLOG="yes"
+PKTAV_OPTIONS="-M"
+PKTAV_LINKOPTIONS="--allow 127.0.0.1"
+EOF
+inside pktav-site -l check live >/dev/null || fail "pktav-site -l check live"
+inside systemctl enable --now pktav-link@live 2>/dev/null
+for _ in $(seq 50); do
+	inside journalctl -u pktav-link@live --no-pager 2>/dev/null | grep -q 'listening on' && break
+	sleep 0.1
+done
+
+say "a simulated exchange that drops its link every 100 records"
+inside pabxsim -n 3000 -s 8 --connect 127.0.0.1:2601 --drop-every 100 --cut-every 2 \
+	--reset-every 3 --calls /root/calls.txt >/dev/null 2>&1 || fail "pabxsim"
+sleep 1
+inside systemctl stop pktav-link@live
+awk -F'\t' '($2 == "sent" || $2 == "replayed") && $4 != "-" { print $4 }' "$root/root/calls.txt" \
+	>"$work/expected"
+find "$root/var/lib/pktav/live" -type f | sort | xargs cat >"$work/stored"
+cmp -s "$work/expected" "$work/stored" ||
+	fail "the store differs from the calls sent whole: diff $work/expected $work/stored"
+drops=$(inside journalctl -u pktav-link@live --no-pager | grep -c 'link down') || true
+[ "$drops" -ge 29 ] || fail "$drops drops seen, not 29"
+say "$(wc -l <"$work/stored") calls stored once each, in order, across $drops dropped links"
+
+say "pktav killed"
+inside systemctl start pktav-link@live
+main=$(inside systemctl show -p MainPID --value pktav-link@live)
+child=$(inside pgrep -P "$main")
+inside kill -KILL "$child"
+for _ in $(seq 100); do
+	now=$(inside systemctl show -p MainPID --value pktav-link@live)
+	[ "$now" != 0 ] && [ "$now" != "$main" ] && break
+	sleep 0.1
+done
+if [ "$now" = 0 ] || [ "$now" = "$main" ]; then fail "the unit was not started again"; fi
+inside journalctl -u pktav-link@live --no-pager | grep -q 'ended by signal 9' ||
+	fail "pktav-link did not report the end of pktav"
+say "started again after RestartSec"
+
+say "the raw log moved and reopened"
+inside mv /var/log/pktav/live.raw /var/log/pktav/live.raw.1
+inside pktav-site -l rawlog live
+inside pabxsim -n 20 -s 9 --connect 127.0.0.1:2601 >/dev/null 2>&1
+sleep 1
+[ -s "$root/var/log/pktav/live.raw" ] || fail "no new raw log after the rawlog command"
+inside systemctl stop pktav-link@live
+
+say "the nightly audit"
+audit=pktav-cdr-audit@$(inside systemd-escape --path /var/lib/pktav/live)
+# The last run's calls were not all written when it was killed: the audit
+# of the store alone (no raw log), which needs only to read it.
+inside systemctl start "$audit.service" ||
+	fail "$(inside journalctl -u "$audit" --no-pager | tail -n 5)"
+inside systemctl enable --now "$audit.timer" 2>/dev/null
+inside systemctl list-timers --no-pager | grep -q "$audit.timer" || fail "the audit timer is not set"
+say "the audit read the store; its timer is set"
+say "all passed"
