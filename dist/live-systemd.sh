@@ -9,7 +9,9 @@
 #     in order, as an unbroken run would, once the unit is stopped;
 #   - pktav killed: the unit is started again;
 #   - the raw log moved and reopened as logrotate does;
-#   - the nightly audit unit reads the store.
+#   - the nightly audit unit reads the store;
+#   - the package upgraded (the site restarts), removed (the site and the
+#     audit timer stop) and purged (the calls and their user stay).
 #
 #   dist/live-systemd.sh DEB [WORKDIR]
 #
@@ -141,4 +143,23 @@ inside systemctl start "$audit.service" ||
 inside systemctl enable --now "$audit.timer" 2>/dev/null
 inside systemctl list-timers --no-pager | grep -q "$audit.timer" || fail "the audit timer is not set"
 say "the audit read the store; its timer is set"
+
+say "upgrade, remove and purge"
+inside systemctl start pktav-link@live
+main=$(inside systemctl show -p MainPID --value pktav-link@live)
+inside dpkg -i /root/pktav.deb >/dev/null || fail "the package does not install over itself"
+now=$(inside systemctl show -p MainPID --value pktav-link@live)
+if [ "$now" = 0 ] || [ "$now" = "$main" ]; then fail "the upgrade did not restart the running site"; fi
+inside dpkg -r pktav >/dev/null || fail "the package does not remove"
+for unit in pktav-link@live.service "$audit.timer"; do
+	state=$(inside systemctl is-active "$unit") || true
+	[ "$state" = inactive ] || fail "$unit is $state after remove"
+done
+inside dpkg -P pktav >/dev/null 2>&1 || fail "the package does not purge"
+left=$(find "$root/etc/systemd/system" -name '*pktav*')
+[ -z "$left" ] || fail "left after purge: $left"
+inside getent passwd pktav >/dev/null || fail "the user pktav went, though the store holds calls"
+[ -n "$(find "$root/var/lib/pktav/live" -type f -size +0 | head -n 1)" ] ||
+	fail "the store went with the package"
+say "an upgrade restarts the site; remove stops it and the audit timer; purge keeps the calls"
 say "all passed"
