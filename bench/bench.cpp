@@ -221,9 +221,8 @@ int main(int argc, char** argv) {
       long wcalls = syscalls(floorof(fresh(work)), work);
       outcome smallrun = run(packer(small, fresh(work)));
       printf(
-          "%-10s %-3s %10.0f %7.3f %7.3f %7.3f %7.3f %6.2f %8.0f %7.3f %7.3f %7.3f %9.3f %6.3f "
-          "%8.2f "
-          "%8.2f\n",
+          "%-10s %-3s %10.0f %7.3f %7.3f %7.3f %7.3f %6.2f %8.0f "
+          "%7.3f %7.3f %7.3f %9.3f %6.3f %8.2f %8.2f\n",
           b.name, raw ? "yes" : "no", records / bestp.seconds, bestp.seconds, bestp.user,
           bestw.seconds, bestw.user, bestp.seconds / bestw.seconds,
           (bestp.seconds - bestw.seconds) / static_cast<double>(records) * 1e9, bestp.wall,
