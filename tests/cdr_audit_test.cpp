@@ -142,6 +142,36 @@ TEST_F(CdrReconcile, ARemovedCallAndADuplicatedOneAreFound) {
                        l20 + "\"\n");
 }
 
+TEST_F(CdrReconcile, ARotatedLogIsReplayedAsTheOneStreamItWas) {
+  // The log was rotated after call 12: its two parts, oldest first.
+  std::string older = dir.file("rawsmdr.1");
+  writefile(older, neaxcalls(0, 12));
+  writefile(raw, neaxcalls(12, 18));
+  auto both = [&] {
+    return runcdr({"audit", store.path(), "--tz", "UTC", "--raw", older, "--raw", raw, "--packer",
+                   PKTAV_DEVIROZ7E});
+  };
+  procresult r = both();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.out, "");
+  // A call lost from each part's time is found in each.
+  writefile(hour, neaxlines(0, 5) + neaxlines(6, 14) + neaxlines(21, 9));
+  r = both();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  std::string l5 = neaxline(5), l20 = neaxline(20);
+  l5.pop_back();
+  l20.pop_back();
+  EXPECT_EQ(r.out, "missing " + hour + ": a call of the raw log that the store lacks: \"" + l5 +
+                       "\"\n" + "missing " + hour +
+                       ": a call of the raw log that the store lacks: \"" + l20 + "\"\n");
+  // A part that cannot be read is named before anything runs.
+  std::string gone = dir.file("rawsmdr.2");
+  r = runcdr({"audit", store.path(), "--tz", "UTC", "--raw", gone, "--raw", raw, "--packer",
+              PKTAV_DEVIROZ7E});
+  EXPECT_EQ(r.code, 2) << describe(r);
+  EXPECT_EQ(r.err, "pktav-cdr: " + gone + ": No such file or directory\n");
+}
+
 TEST_F(CdrReconcile, OnlyThePeriodBothCoverIsCompared) {
   // Calls before and after the log, in the store only.
   addtostore(store.path(), hourfilepath(2000 + std::stoi(thisyear()), 1, 1, 9),

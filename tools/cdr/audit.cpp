@@ -72,7 +72,7 @@ int runaudit(const cdroptions& o) {
       },
       [&](const std::string& path, int err) { sink.unreadable(path, err); });
   std::string err;
-  bool replayed = o.raw.empty() || reconcile(o, found, &err);
+  bool replayed = o.raws.empty() || reconcile(o, found, &err);
   if (!out.flush()) {
     warnx("standard output: %s", strerror(out.error()));
     return exit_trouble;

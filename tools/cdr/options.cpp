@@ -48,7 +48,8 @@ const char* const audit_help =
     "usage: pktav-cdr audit [options] STORE|FILE... [--raw LOG --packer PROGRAM [-- OPTION...]]\n"
     "Checks the store; exit 0 when sound, 1 with one finding per line.\n"
     "  --json              findings as JSON Lines\n"
-    "  --raw LOG           reconcile the store with this raw data log ...\n"
+    "  --raw LOG           reconcile the store with this raw data log (again for\n"
+    "                      the next of a rotation, oldest first) ...\n"
     "  --packer PROGRAM    ... replayed through this packer build (path or name on PATH)\n"
     "                      with the OPTIONs after --, validation off, into a scratch store\n";
 
@@ -158,7 +159,7 @@ parseresult setoption(cdroptions* o, int opt, const char* arg) {
     }
     case opt_html: o->html = arg; break;
     case opt_json: o->json = true; break;
-    case opt_raw: o->raw = arg; break;
+    case opt_raw: o->raws.push_back(arg); break;
     case opt_packer: o->packer = arg; break;
   }
   return parseresult::run;
@@ -226,10 +227,10 @@ parseresult parseoptions(int argc, char** argv, cdroptions* o) {
     return bad("--format is csv or json, not \"%s\"", o->format.c_str());
   if (o->cmd == cdroptions::command::report && o->format != "text" && o->format != "csv")
     return bad("--format is text or csv, not \"%s\"", o->format.c_str());
-  if (o->raw.empty() != o->packer.empty()) return bad("%s", "--raw and --packer go together");
+  if (o->raws.empty() != o->packer.empty()) return bad("%s", "--raw and --packer go together");
   if (!o->packeroptions.empty() && o->packer.empty())
     return bad("%s", "options after -- are for the packer of --packer");
-  if (!o->raw.empty() && o->inputs.size() != 1)
+  if (!o->raws.empty() && o->inputs.size() != 1)
     return bad("%s", "reconciliation takes one store directory");
   return parseresult::run;
 }

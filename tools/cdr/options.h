@@ -19,11 +19,12 @@ struct cdroptions {
   std::optional<timebound> from, to;
   std::optional<numrange> station, trunk;
   std::string dialled;
-  std::string flags;   // as given to --flags
-  std::string format;  // query: csv, json; report: text, csv
-  std::string html;    // report --html
-  bool json = false;   // audit --json
-  std::string raw, packer;
+  std::string flags;              // as given to --flags
+  std::string format;             // query: csv, json; report: text, csv
+  std::string html;               // report --html
+  bool json = false;              // audit --json
+  std::vector<std::string> raws;  // audit --raw, in the order the packer read them
+  std::string packer;
   std::vector<std::string> packeroptions;
 };
 

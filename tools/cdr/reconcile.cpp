@@ -64,18 +64,78 @@ std::string lastline(const std::string& path) {
   return last;
 }
 
-// Runs the packer on the log into scratch/store, validation off; its
-// standard error goes to scratch/packer.err.
+// The logs named in messages: "a" or "a, b".
+std::string lognames(const cdroptions& o) {
+  std::string names;
+  for (const std::string& raw : o.raws) names += (names.empty() ? "" : ", ") + raw;
+  return names;
+}
+
+// Copies the logs, one after another, to `to`; in a child of ours, whose
+// exit status says whether every byte went. A log that cannot be read is
+// named in scratch/feed.err.
+[[noreturn]] void feed(const std::vector<int>& logs, const cdroptions& o, int to,
+                       const std::string& scratch) {
+  std::vector<char> buf(1 << 16);
+  for (size_t i = 0; i < logs.size(); ++i) {
+    for (;;) {
+      ssize_t n = read(logs[i], buf.data(), buf.size());
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) {
+        int fd = open((scratch + "/feed.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        if (fd >= 0) dprintf(fd, "%s: %s\n", o.raws[i].c_str(), strerror(errno));
+        _exit(1);
+      }
+      if (n == 0) break;
+      for (ssize_t done = 0; done < n;) {
+        ssize_t w = write(to, buf.data() + done, static_cast<size_t>(n - done));
+        if (w < 0 && errno == EINTR) continue;
+        if (w < 0) _exit(1);  // the packer went: its failure is the one told
+        done += w;
+      }
+    }
+  }
+  _exit(0);
+}
+
+// "exit code N" or "signal N".
+std::string describe(int status) {
+  return WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status))
+                           : "signal " + std::to_string(WTERMSIG(status));
+}
+
+bool waitfor(pid_t pid, int* status, std::string* err) {
+  while (waitpid(pid, status, 0) < 0)
+    if (errno != EINTR) {
+      *err = std::string("waitpid: ") + strerror(errno);
+      return false;
+    }
+  return true;
+}
+
+// Runs the packer into scratch/store, validation off, with the logs on
+// its standard input as it read them, one after another (a rotation's
+// logs, oldest first); its standard error goes to scratch/packer.err.
 bool replay(const cdroptions& o, const std::string& scratch, std::string* err) {
-  char raw[PATH_MAX];
-  if (!realpath(o.raw.c_str(), raw)) {
-    *err = o.raw + ": " + strerror(errno);
+  std::string store = scratch + "/store", errfile = scratch + "/packer.err";
+  if (store.size() > packerpathmax) {
+    *err = "the scratch directory's path is longer than the packer takes";
     return false;
   }
-  std::string store = scratch + "/store", errfile = scratch + "/packer.err";
-  if (strlen(raw) > packerpathmax || store.size() > packerpathmax) {
-    *err = "the raw log's path or the scratch directory's is longer than the packer takes";
-    return false;
+  // Every log is opened first, so that one that cannot be read is named
+  // before anything runs.
+  std::vector<int> logs;
+  auto closelogs = [&] {
+    for (int fd : logs) close(fd);
+  };
+  for (const std::string& raw : o.raws) {
+    int fd = open(raw.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+      *err = raw + ": " + strerror(errno);
+      closelogs();
+      return false;
+    }
+    logs.push_back(fd);
   }
   // The packer runs in the scratch directory: a path to it must not be
   // relative to ours. A bare name is looked up in PATH.
@@ -84,42 +144,60 @@ bool replay(const cdroptions& o, const std::string& scratch, std::string* err) {
   if (program.find('/') != program.npos && realpath(program.c_str(), resolved)) program = resolved;
   std::vector<std::string> args{program};
   args.insert(args.end(), o.packeroptions.begin(), o.packeroptions.end());
-  for (std::string a :
-       {std::string("-v"), std::string("-i"), std::string(raw), std::string("-o"), store})
-    args.push_back(a);
+  for (const char* a : {"-v", "-o"}) args.push_back(a);
+  args.push_back(store);
   std::vector<char*> argv;
   for (std::string& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
 
-  pid_t pid = fork();
-  if (pid < 0) {
-    *err = std::string("fork: ") + strerror(errno);
+  int pipefd[2];
+  if (pipe2(pipefd, O_CLOEXEC) != 0) {
+    *err = std::string("pipe: ") + strerror(errno);
+    closelogs();
     return false;
   }
+  pid_t feeder = fork();
+  if (feeder == 0) {
+    close(pipefd[0]);
+    feed(logs, o, pipefd[1], scratch);
+  }
+  closelogs();
+  close(pipefd[1]);
+  pid_t pid = feeder < 0 ? -1 : fork();
   if (pid == 0) {
     // The packer's own raw log (-r) would land in the working directory.
-    int in = open("/dev/null", O_RDONLY), out = open("/dev/null", O_WRONLY);
+    int out = open("/dev/null", O_WRONLY);
     int errfd = open(errfile.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    if (chdir(scratch.c_str()) != 0 || in < 0 || out < 0 || errfd < 0) _exit(127);
-    dup2(in, 0);
+    if (chdir(scratch.c_str()) != 0 || out < 0 || errfd < 0) _exit(127);
+    dup2(pipefd[0], 0);
     dup2(out, 1);
     dup2(errfd, 2);
     execvp(argv[0], argv.data());
     dprintf(2, "cannot run %s: %s\n", argv[0], strerror(errno));
     _exit(127);
   }
-  int status;
-  while (waitpid(pid, &status, 0) < 0)
-    if (errno != EINTR) {
-      *err = std::string("waitpid: ") + strerror(errno);
-      return false;
+  close(pipefd[0]);  // a packer that ends early ends the feeder too
+  if (pid < 0) {
+    *err = std::string("fork: ") + strerror(errno);
+    if (feeder > 0) {
+      int ignored;
+      waitfor(feeder, &ignored, err);
     }
-  if (WIFEXITED(status) && WEXITSTATUS(status) == 0) return true;
-  *err = "the replay through " + o.packer + " failed (" +
-         (WIFEXITED(status) ? "exit code " + std::to_string(WEXITSTATUS(status))
-                            : "signal " + std::to_string(WTERMSIG(status))) +
-         "): " + lastline(errfile);
-  return false;
+    return false;
+  }
+  int status, fed;
+  if (!waitfor(pid, &status, err) || !waitfor(feeder, &fed, err)) return false;
+  if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+    *err = "the replay through " + o.packer + " failed (" + describe(status) +
+           "): " + lastline(errfile);
+    return false;
+  }
+  if (!WIFEXITED(fed) || WEXITSTATUS(fed) != 0) {
+    std::string why = lastline(scratch + "/feed.err");
+    *err = "the replay did not get all of " + lognames(o) + (why.empty() ? "" : ": " + why);
+    return false;
+  }
+  return true;
 }
 
 struct storeline {
@@ -194,7 +272,7 @@ bool reconcile(const cdroptions& o, findings& found, std::string* err) {
   // and a silent pass would hide it.
   int64_t rfirst, rlast, sfirst, slast;
   if (!span(replayed, firsthour, lasthour, &rfirst, &rlast)) {
-    warnx("the replay of %s gave no calls: nothing was reconciled", o.raw.c_str());
+    warnx("the replay of %s gave no calls: nothing was reconciled", lognames(o).c_str());
     return true;
   }
   if (!span(root, firsthour, lasthour, &sfirst, &slast)) sfirst = 0, slast = -1;
@@ -204,7 +282,8 @@ bool reconcile(const cdroptions& o, findings& found, std::string* err) {
   if (sel.from) lo = std::max(lo, *sel.from + zone.offset(*sel.from));
   if (sel.to) hi = std::min(hi, *sel.to - 1 + zone.offset(*sel.to - 1));
   if (lo > hi) {
-    warnx("the store and the replay of %s share no period: nothing was reconciled", o.raw.c_str());
+    warnx("the store and the replay of %s share no period: nothing was reconciled",
+          lognames(o).c_str());
     return true;
   }
 
