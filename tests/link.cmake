@@ -27,3 +27,6 @@ add_executable(link_unit link_unit_test.cpp)
 target_link_libraries(link_unit PRIVATE linkkeeper GTest::gtest_main)
 set_target_properties(link_unit PROPERTIES RUNTIME_OUTPUT_DIRECTORY ${CMAKE_CURRENT_BINARY_DIR})
 pktav_discover_tests(link_unit)
+
+pktav_manpage_test(pktav-link $<TARGET_FILE:pktav-link> pktav-link.1 --bogus)
+pktav_manpage_test(pabxsim $<TARGET_FILE:pabxsim> pabxsim.1 --bogus)

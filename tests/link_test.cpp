@@ -276,4 +276,56 @@ TEST(Link, EndByteDropsARecordCutShort) {
   }
 }
 
+// --check reads the settings as a run would and ends: 0 when a run would
+// start, 2 with the reason in one line. It starts nothing.
+TEST(Link, CheckTellsWhetherARunWouldStart) {
+  tmpdir dir;
+  std::string marker = dir.file("started");
+  writefile(dir.file("program"), "#!/bin/sh\ntouch " + marker + "\n");
+  chmod(dir.file("program").c_str(), 0755);
+  writefile(dir.file("notrunnable"), "#!/bin/sh\n");
+  struct {
+    std::vector<std::string> args;
+    int code;
+    std::string err;
+  } cases[] = {
+      {{"--check", "--allow", "127.0.0.1", "listen:127.0.0.1:0", "--", dir.file("program")}, 0, ""},
+      {{"--check", "--speed", "9600", dir.file("no-such-device"), "--", "true"}, 0, ""},
+      {{"--retry-max", "5", "--check", "127.0.0.1:2001", "--", "true"}, 0, ""},
+      {{"--check", "--allow", "10.1.2", "listen:0.0.0.0:2001", "--", "true"}, 2,
+       "pktav-link: bad value: 10.1.2\n"},
+      {{"--check", "listen:0.0.0.0:99999", "--", "true"}, 2,
+       "pktav-link: no such port: listen:0.0.0.0:99999\n"},
+      {{"--check", "--speed", "12345", "/dev/ttyS0", "--", "true"}, 2,
+       "pktav-link: bad value: 12345\n"},
+      {{"--bogus", "--check", "127.0.0.1:2001", "--", "true"}, 2,
+       "pktav-link: unknown option or missing argument: --bogus\n"},
+      {{"--check", "127.0.0.1:2001"}, 2,
+       "pktav-link: SOURCE, -- and the program to run are needed\n"},
+      {{"--check", "listen:pbx.invalid:2001", "--", "true"}, 2, "pktav-link: pbx.invalid:2001: "},
+      {{"--check", "127.0.0.1:no-such-service", "--", "true"}, 2,
+       "pktav-link: 127.0.0.1:no-such-service: "},
+      {{"--check", "127.0.0.1:2001", "--", "no-such-program-here"}, 2,
+       "pktav-link: cannot run no-such-program-here: No such file or directory\n"},
+      {{"--check", "127.0.0.1:2001", "--", dir.file("notrunnable")}, 2,
+       "pktav-link: cannot run " + dir.file("notrunnable") + ": Permission denied\n"},
+      {{"--check", "127.0.0.1:2001", "--", dir.path()}, 2, ": Permission denied\n"},
+  };
+  for (const auto& c : cases) {
+    procspec job = linkjob(c.args);
+    job.env.push_back("PATH=/usr/bin:/bin");
+    procresult r = runproc(job);
+    EXPECT_TRUE(r.exited && r.code == c.code) << describe(r);
+    if (c.err.empty()) {
+      EXPECT_EQ(r.err, "") << testing::PrintToString(c.args);
+    } else {
+      EXPECT_EQ(r.err.rfind("pktav-link: ", 0), 0u) << r.err;
+      EXPECT_NE(r.err.find(c.err), std::string::npos) << r.err;
+      EXPECT_EQ(linecount(r.err), 1u) << "no usage text: " << r.err;
+    }
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_NE(access(marker.c_str(), F_OK), 0) << "the program was started";
+}
+
 }  // namespace

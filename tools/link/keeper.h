@@ -20,6 +20,7 @@
 inline constexpr int linkfailed = 125;      // a bad command line, or no listening socket
 inline constexpr int cannotrun = 126;       // the program was found but could not be run
 inline constexpr int programmissing = 127;  // the program was not found
+inline constexpr int checkrefused = 2;      // --check: a run would not start
 
 class keeper {
  public:

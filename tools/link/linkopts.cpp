@@ -25,7 +25,7 @@ const char* const linkusage =
 
 namespace {
 
-enum longonly { o_allow = 256, o_rmin, o_rmax, o_dead, o_speed, o_line, o_end };
+enum longonly { o_allow = 256, o_rmin, o_rmax, o_dead, o_speed, o_line, o_end, o_check };
 
 const option longopts[] = {
     {"allow", required_argument, nullptr, o_allow},
@@ -35,6 +35,7 @@ const option longopts[] = {
     {"speed", required_argument, nullptr, o_speed},
     {"line", required_argument, nullptr, o_line},
     {"end-byte", required_argument, nullptr, o_end},
+    {"check", no_argument, nullptr, o_check},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
@@ -115,9 +116,16 @@ bool parseframing(const std::string& text, lineconfig* out) {
   return true;
 }
 
+bool wantscheck(int argc, char** argv) {
+  for (int i = 1; i < argc && std::string(argv[i]) != "--"; ++i)
+    if (std::string(argv[i]) == "--check") return true;
+  return false;
+}
+
 linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* why) {
   optind = 1;
   opterr = 0;
+  o->check = wantscheck(argc, argv);
   // '+': the options end at SOURCE, so that the program's own are left alone.
   for (int c; (c = getopt_long(argc, argv, "+hV", longopts, nullptr)) != -1;) {
     std::string arg = optarg ? optarg : "";
@@ -141,6 +149,7 @@ linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* w
         o->line.given = true;
         break;
       case o_end: ok = hexbyte(optarg, &o->endbyte); break;
+      case o_check: break;
       case 'h': return linkparse::help;
       case 'V': return linkparse::version;
       default:

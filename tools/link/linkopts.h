@@ -45,11 +45,17 @@ struct linkoptions {
   lineconfig line;
   int endbyte = -1;  // the byte ending the exchange's records; -1: bytes pass as they come
   std::vector<std::string> program;
+  bool check = false;  // --check: the settings are checked, nothing is run
 };
 
 enum class linkparse { run, help, version, bad };
 
-// Reads the command line; `why` says what is wrong with a bad one.
+// Reads the command line; `why` says what is wrong with a bad one. `check`
+// is set for --check anywhere before the first "--", even when an earlier
+// option is bad.
 linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* why);
+
+// Whether --check is among the options.
+bool wantscheck(int argc, char** argv);
 
 extern const char* const linkusage;

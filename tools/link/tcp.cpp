@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-namespace {
-
 bool resolve(const linksource& s, bool passive, addrinfo** out, std::string* why) {
   addrinfo hints{};
   hints.ai_socktype = SOCK_STREAM;
@@ -18,8 +16,6 @@ bool resolve(const linksource& s, bool passive, addrinfo** out, std::string* why
   if (rc != 0) *why = s.host + ":" + s.port + ": " + gai_strerror(rc);
   return rc == 0;
 }
-
-}  // namespace
 
 std::string peername(const sockaddr* sa, bool withport) {
   char host[NI_MAXHOST], port[NI_MAXSERV];

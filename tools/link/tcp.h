@@ -2,11 +2,17 @@
 // and the keepalive that notices a peer gone without a word.
 #pragma once
 
+#include <netdb.h>
 #include <sys/socket.h>
 
 #include <string>
 
 #include "tools/link/linkopts.h"
+
+// The addresses of the source's host and port (numeric only when
+// `passive`, for a listener); false with `why` set. Free them with
+// freeaddrinfo.
+bool resolve(const linksource& source, bool passive, addrinfo** out, std::string* why);
 
 // Starts a connection to the source's host and port; returns the socket
 // (the connection may still be pending) or -1 with `why` set. `peer`

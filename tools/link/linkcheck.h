@@ -1,0 +1,18 @@
+// pktav-link --check: the settings of a run tried without running it, so
+// that a service's settings are checked by the parser that will read them.
+#pragma once
+
+#include <string>
+
+#include "tools/link/linkopts.h"
+
+// What a run refuses once its command line is read, found without opening
+// a socket, a device or the program: a listening address or a port the
+// resolver does not take, a program that cannot be found or run. False
+// with `why` as the run would tell it.
+bool checklinkrun(const linkoptions& o, std::string* why);
+
+// The file posix_spawnp would run for `name`: the name itself when it
+// holds a '/', else the first executable file of that name in PATH. 0,
+// or the error number the run would get (ENOENT, EACCES).
+int findprogram(const std::string& name, std::string* path);
