@@ -67,11 +67,11 @@ TEST(HostileCommandLine, Tools) {
   tmpdir dir;
   writefile(dir.file("log"), "a\nb\nc\n");
   for (const std::string& value : hostilevalues) {
-    expectsurvives(dir, {TAILCLIP_BIN, "-n", value, "-f", "log"}, {0, 1}, "");
-    expectsurvives(dir, {TAILCLIP_BIN, "-n", "1", "-f", value}, {0, 1}, "");
-    expectsurvives(dir, {TAILCLIP_BIN, value, value}, {1}, "");
+    expectsurvives(dir, {TAILCLIP, "-n", value, "-f", "log"}, {0, 1}, "");
+    expectsurvives(dir, {TAILCLIP, "-n", "1", "-f", value}, {0, 1}, "");
+    expectsurvives(dir, {TAILCLIP, value, value}, {1}, "");
     // kelvostart passes nothing on; the shell then finds no ./kelvo here.
-    expectsurvives(dir, {KELVOSTART_BIN, value, "-n", value}, {127}, "");
+    expectsurvives(dir, {KELVOSTART_LOCALKELVO, value, "-n", value}, {127}, "");
   }
 }
 
@@ -93,29 +93,26 @@ TEST(HostileCommandLine, SiteTools) {
     for (const char* opt : {"-f", "-n", "-s", "--start", "--calls-per-hour", "--noise", "--damaged",
                             "--rate", "-o", "--listen", "--connect", "--drop-every", "--cut-every",
                             "--reset-every", "--silence-every", "--silence", "--replay", "--calls"})
-      expectsurvives(dir, {PABXSIM_BIN, "-n", "3", "-o", "out", opt, value}, pabxsimcodes(value),
-                     "");
-    expectsurvives(dir, {PABXSIM_BIN, value, value}, {2}, "");
+      expectsurvives(dir, {PABXSIM, "-n", "3", "-o", "out", opt, value}, pabxsimcodes(value), "");
+    expectsurvives(dir, {PABXSIM, value, value}, {2}, "");
 
     for (const char* opt : {"--allow", "--retry-min", "--retry-max", "--dead-after", "--speed",
                             "--line", "--end-byte"})
-      expectsurvives(dir, {PKTAV_LINK_BIN, opt, value, "127.0.0.1:1", "--", "/bin/true"}, {0, 125},
-                     "");
-    expectsurvives(dir, {PKTAV_LINK_BIN, value, "--", "/bin/true"}, {125}, "");
-    expectsurvives(dir, {PKTAV_LINK_BIN, "listen:127.0.0.1:" + value, "--", "/bin/true"}, {0, 125},
-                   "");
-    expectsurvives(dir, {PKTAV_LINK_BIN, "127.0.0.1:1", "--", value}, {126, 127}, "");
+      expectsurvives(dir, {PKTAV_LINK, opt, value, "127.0.0.1:1", "--", "/bin/true"}, {0, 125}, "");
+    expectsurvives(dir, {PKTAV_LINK, value, "--", "/bin/true"}, {125}, "");
+    expectsurvives(dir, {PKTAV_LINK, "listen:127.0.0.1:" + value, "--", "/bin/true"}, {0, 125}, "");
+    expectsurvives(dir, {PKTAV_LINK, "127.0.0.1:1", "--", value}, {126, 127}, "");
 
     for (const char* command : {"query", "report", "audit"}) {
       for (const char* opt : {"--format", "--station", "--trunk", "--dialled", "--flags", "--from",
                               "--to", "--tz", "--html"})
-        expectsurvives(dir, {PKTAV_CDR_BIN, command, opt, value, "sample"},
+        expectsurvives(dir, {PKTAV_CDR, command, opt, value, "sample"},
                        value.empty() ? std::vector<int>{2} : std::vector<int>{0, 1, 2}, "");
-      expectsurvives(dir, {PKTAV_CDR_BIN, command, value}, {1, 2}, "");
-      expectsurvives(dir, {PKTAV_CDR_BIN, command, "--raw", value, "--packer", value, "sample"},
-                     {1, 2}, "");
+      expectsurvives(dir, {PKTAV_CDR, command, value}, {1, 2}, "");
+      expectsurvives(dir, {PKTAV_CDR, command, "--raw", value, "--packer", value, "sample"}, {1, 2},
+                     "");
     }
-    expectsurvives(dir, {PKTAV_CDR_BIN, value, "sample"}, {2}, "");
+    expectsurvives(dir, {PKTAV_CDR, value, "sample"}, {2}, "");
   }
 }
 

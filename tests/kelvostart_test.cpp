@@ -21,9 +21,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string kelvostart = KELVOSTART_BIN;
-const std::string localkelvo = KELVOSTART_LOCAL_BIN;
-const std::string noshell = KELVOSTART_NOSHELL_BIN;
+const std::string kelvostart = KELVOSTART;
+const std::string localkelvo = KELVOSTART_LOCALKELVO;
+const std::string noshell = KELVOSTART_NOSHELL;
 const std::string kelvopath = KELVO_PATH;
 const std::string kelvoscript = KELVO_SCRIPT;
 

@@ -24,7 +24,7 @@ namespace {
 
 namespace fs = std::filesystem;
 
-const std::string tailclip = TAILCLIP_BIN;
+const std::string tailclip = TAILCLIP;
 const std::string harness = TAILCLIP_HARNESS;
 const std::string usage =
     "Usage: " + tailclip + " [-n #_lines] -f file_to_trim\n\t default #_lines is 1000\n";

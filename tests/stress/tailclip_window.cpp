@@ -56,7 +56,7 @@ struct settings {
   long interval_ms = 100;
   std::string dir;
   bool verbose = false;
-  std::string tailclip = TAILCLIP_BIN;
+  std::string tailclip = TAILCLIP;
 };
 
 // Every defect seen so far, each counted once.
