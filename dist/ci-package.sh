@@ -2,7 +2,7 @@
 # The Debian package as an operator meets it, on this machine (as root, with
 # no systemd running): made by cpack from a build configured with
 # -DCMAKE_INSTALL_PREFIX=/usr, checked by lintian, installed with apt, run
-# from PATH, its unit verified, one site run the way the README says for a
+# from PATH, its unit verified, one site run the way pktav-site(8) says for a
 # machine without systemd, then removed and purged with nothing left.
 #
 #   dist/ci-package.sh builddir
@@ -64,7 +64,7 @@ for unit in pktav@ci.service pktav-link@ci.service pktav-cdr-audit@var-lib-pktav
 	echo "$unit verifies"
 done
 
-step "a site run without systemd, as the README says"
+step "a site run without systemd, as pktav-site(8) says"
 cat >/etc/pktav/ci.conf <<EOF2
 PKTAV_BUILD="deviroz7e"
 PKTAV_INPUT="$sample"

@@ -1,6 +1,6 @@
 // What the store is to hold: the CDR line each record becomes in the build
 // that reads its format, run with -v (no check against the clock) and -M
-// (the third kind decoded), as the README describes the line. pabxsim
+// (the third kind decoded), as pktav(8) describes the line. pabxsim
 // writes these into its list of calls, so that a test or an operator can
 // compare a store with what was sent.
 #pragma once
