@@ -10,7 +10,8 @@
 #include "cdr/commands.h"
 #include "cdr/diag.h"
 #include "cdr/exits.h"
-#include "cdr/inputs.h"
+#include "cdr/reconcile.h"
+#include "cdr/sinks.h"
 
 namespace {
 
@@ -63,20 +64,10 @@ int runaudit(const cdroptions& o) {
   outbuf out(STDOUT_FILENO);
   findings found(out, o.json);
   auditsink sink(found);
-  callreader reader(zone, o.strictdst);
-  forinputs(
-      o.inputs, sel.firstfile(zone, 0), sel.lastfile(zone, 0),
-      [&](const hourfile& f) {
-        sink.beginfile(f);
-        reader.readfile(f, sink);
-      },
-      [&](const std::string& path, int err) { sink.unreadable(path, err); });
+  readinputs(o, zone, sel, sink, 0);
   std::string err;
   bool replayed = o.raws.empty() || reconcile(o, found, &err);
-  if (!out.flush()) {
-    warnx("standard output: %s", strerror(out.error()));
-    return exit_trouble;
-  }
+  if (!flushed(out)) return exit_trouble;
   if (!replayed) {
     warnx("%s", err.c_str());
     return exit_trouble;

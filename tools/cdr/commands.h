@@ -1,21 +1,29 @@
-// The three commands; each returns the program's exit code.
+// The commands of pktav-cdr: one row each in the table of commands.cpp,
+// which the option parser, --help, the usage messages and main() read.
 #pragma once
 
+#include <span>
+#include <string_view>
+
 #include "cdr/options.h"
-#include "cdr/select.h"
-#include "cdr/zone.h"
+
+struct cdrcommand {
+  const char* name;
+  int (*run)(const cdroptions& o);  // returns the program's exit code
+  const char* synopsis;             // what follows "pktav-cdr NAME " in the usage
+  const char* help;                 // --help between the usage line and the common options
+  unsigned options = 0;             // cdropt bits: what it takes beyond the common options
+  const char* formats = nullptr;    // --format's words, "a|b", the first the default
+  // The rules of its line that no single option knows: the message of the
+  // first one broken, or nullptr.
+  const char* (*check)(const cdroptions& o) = nullptr;
+};
+
+// The table, in the order of the usage message.
+std::span<const cdrcommand> commands();
+// The row of that name, or nullptr.
+const cdrcommand* findcommand(std::string_view name);
 
 int runquery(const cdroptions& o);
 int runreport(const cdroptions& o);
 int runaudit(const cdroptions& o);
-
-// The selection the options ask for, times read in the zone.
-selection makeselection(const cdroptions& o, tzone& zone);
-
-// Passes bad lines and unreadable files to standard error and counts them.
-class warnsink : public callsink {
- public:
-  void bad(const hourfile& f, long line, std::string_view text, const char* why) override;
-  void unreadable(const std::string& path, int err) override;
-  long problems = 0;
-};

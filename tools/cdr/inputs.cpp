@@ -30,8 +30,8 @@ void forinputs(const std::vector<std::string>& inputs, const hourkey& lo, const 
   }
 }
 
-std::string inputsname(const std::vector<std::string>& inputs) {
+std::string joinnames(const std::vector<std::string>& names) {
   std::string s;
-  for (const std::string& in : inputs) s += (s.empty() ? "" : ", ") + in;
+  for (const std::string& name : names) s += (s.empty() ? "" : ", ") + name;
   return s;
 }

@@ -15,5 +15,5 @@ void forinputs(const std::vector<std::string>& inputs, const hourkey& lo, const 
                const std::function<void(const hourfile&)>& visit,
                const std::function<void(const std::string&, int)>& onerror);
 
-// The inputs as one text, for titles.
-std::string inputsname(const std::vector<std::string>& inputs);
+// Names as one text, "a" or "a, b", for titles and messages.
+std::string joinnames(const std::vector<std::string>& names);

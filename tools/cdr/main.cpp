@@ -15,11 +15,7 @@ int main(int argc, char** argv) {
     case parseresult::run: break;
   }
   try {
-    switch (o.cmd) {
-      case cdroptions::command::query: return runquery(o);
-      case cdroptions::command::report: return runreport(o);
-      case cdroptions::command::audit: return runaudit(o);
-    }
+    return o.cmd->run(o);
   } catch (const std::exception& e) {
     warnx("%s", e.what());
   }

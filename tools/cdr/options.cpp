@@ -2,9 +2,14 @@
 
 #include <getopt.h>
 
+#include <algorithm>
+#include <array>
 #include <cstdio>
 #include <cstring>
+#include <string>
+#include <string_view>
 
+#include "cdr/commands.h"
 #include "cdr/diag.h"
 
 #ifndef PKTAV_VERSION
@@ -13,13 +18,6 @@
 
 namespace {
 
-const char* const usage_all =
-    "usage: pktav-cdr query  [options] STORE|FILE...\n"
-    "       pktav-cdr report [options] STORE|FILE...\n"
-    "       pktav-cdr audit  [options] STORE|FILE... [--raw LOG --packer PROGRAM [-- OPTION...]]\n"
-    "       pktav-cdr --help | --version\n"
-    "Try 'pktav-cdr COMMAND --help' for the options of each.\n";
-
 const char* const common_help =
     "  --from TIME         calls ending at or after TIME (YYYY-MM-DD[Thh:mm[:ss]][Z|+hh:mm])\n"
     "  --to TIME           calls ending before TIME; a date alone includes that day\n"
@@ -27,141 +25,156 @@ const char* const common_help =
     "  --strict-dst        never resolve the repeated hour of an autumn night by line order\n"
     "  --help, --version\n";
 
-const char* const query_help =
-    "usage: pktav-cdr query [options] STORE|FILE...\n"
-    "Writes the selected calls as CSV (RFC 4180, header row) or JSON Lines.\n"
-    "  --format csv|json   output format (default csv)\n"
-    "  --station N[-M]     calls of these stations\n"
-    "  --trunk N[-M]       calls on these trunks\n"
-    "  --dialled DIGITS    calls whose dialled digits start so\n"
-    "  --flags HH[/MM]     calls whose flags, masked with MM (default ff), are HH (hexadecimal)\n";
+// Sets the option's member from its value; returns nullptr, or the usage
+// message for a value it cannot take (a format with one %s: the value).
+using setter = const char* (*)(cdroptions* o, const char* value);
 
-const char* const report_help =
-    "usage: pktav-cdr report [options] STORE|FILE...\n"
-    "Totals per station, trunk, day and hour of day: calls, talk time, meter pulses,\n"
-    "calls with a charge code.\n"
-    "  --format text|csv   output format (default text)\n"
-    "  --html FILE         also write a page with pictures of the traffic to FILE\n"
-    "  --station, --trunk, --dialled, --flags as for query\n";
-
-const char* const audit_help =
-    "usage: pktav-cdr audit [options] STORE|FILE... [--raw LOG --packer PROGRAM [-- OPTION...]]\n"
-    "Checks the store; exit 0 when sound, 1 with one finding per line.\n"
-    "  --json              findings as JSON Lines\n"
-    "  --raw LOG           reconcile the store with this raw data log (again for\n"
-    "                      the next of a rotation, oldest first) ...\n"
-    "  --packer PROGRAM    ... replayed through this packer build (path or name on PATH)\n"
-    "                      with the OPTIONs after --, validation off, into a scratch store\n";
-
-enum longopt {
-  opt_from = 256,
-  opt_to,
-  opt_tz,
-  opt_strict,
-  opt_help,
-  opt_version,
-  opt_format,
-  opt_station,
-  opt_trunk,
-  opt_dialled,
-  opt_flags,
-  opt_html,
-  opt_json,
-  opt_raw,
-  opt_packer,
+struct cdroption {
+  const char* name;
+  int argument;  // no_argument or required_argument
+  unsigned bit;  // 0: every command takes it
+  setter set;    // nullptr: --help and --version, answered by the parser
 };
 
-const option longopts[] = {
-    {"from", required_argument, nullptr, opt_from},
-    {"to", required_argument, nullptr, opt_to},
-    {"tz", required_argument, nullptr, opt_tz},
-    {"strict-dst", no_argument, nullptr, opt_strict},
-    {"help", no_argument, nullptr, opt_help},
-    {"version", no_argument, nullptr, opt_version},
-    {"format", required_argument, nullptr, opt_format},
-    {"station", required_argument, nullptr, opt_station},
-    {"trunk", required_argument, nullptr, opt_trunk},
-    {"dialled", required_argument, nullptr, opt_dialled},
-    {"flags", required_argument, nullptr, opt_flags},
-    {"html", required_argument, nullptr, opt_html},
-    {"json", no_argument, nullptr, opt_json},
-    {"raw", required_argument, nullptr, opt_raw},
-    {"packer", required_argument, nullptr, opt_packer},
-    {nullptr, 0, nullptr, 0},
+const char* bound(std::optional<timebound>* to, const char* value) {
+  timebound b;
+  if (!parsebound(value, &b)) return "not a date or time: \"%s\"";
+  *to = b;
+  return nullptr;
+}
+
+const char* range(std::optional<numrange>* to, const char* value) {
+  numrange r;
+  if (!parserange(value, &r)) return "not a number or range N-M: \"%s\"";
+  *to = r;
+  return nullptr;
+}
+
+const char* text(std::string* to, const char* value) {
+  *to = value;
+  return nullptr;
+}
+
+const char* digits(cdroptions* o, const char* value) {
+  if (strspn(value, "0123456789") != strlen(value)) return "not dialled digits: \"%s\"";
+  return text(&o->dialled, value);
+}
+
+const char* flags(cdroptions* o, const char* value) {
+  selection probe;
+  if (!probe.setflags(value)) return "not flags HH or HH/MM: \"%s\"";
+  return text(&o->flags, value);
+}
+
+// Every option of every command: a command given another's is told so.
+const cdroption all[] = {
+    {"from", required_argument, 0, [](cdroptions* o, const char* v) { return bound(&o->from, v); }},
+    {"to", required_argument, 0, [](cdroptions* o, const char* v) { return bound(&o->to, v); }},
+    {"tz", required_argument, 0, [](cdroptions* o, const char* v) { return text(&o->tz, v); }},
+    {"strict-dst", no_argument, 0,
+     [](cdroptions* o, const char*) -> const char* {
+       o->strictdst = true;
+       return nullptr;
+     }},
+    {"help", no_argument, 0, nullptr},
+    {"version", no_argument, 0, nullptr},
+    {"format", required_argument, opt_format,
+     [](cdroptions* o, const char* v) { return text(&o->format, v); }},
+    {"station", required_argument, opt_station,
+     [](cdroptions* o, const char* v) { return range(&o->station, v); }},
+    {"trunk", required_argument, opt_trunk,
+     [](cdroptions* o, const char* v) { return range(&o->trunk, v); }},
+    {"dialled", required_argument, opt_dialled, digits},
+    {"flags", required_argument, opt_flags, flags},
+    {"html", required_argument, opt_html,
+     [](cdroptions* o, const char* v) { return text(&o->html, v); }},
+    {"json", no_argument, opt_json,
+     [](cdroptions* o, const char*) -> const char* {
+       o->json = true;
+       return nullptr;
+     }},
+    {"raw", required_argument, opt_raw,
+     [](cdroptions* o, const char* v) -> const char* {
+       o->raws.push_back(v);
+       return nullptr;
+     }},
+    {"packer", required_argument, opt_packer,
+     [](cdroptions* o, const char* v) { return text(&o->packer, v); }},
 };
+constexpr int nopts = sizeof all / sizeof all[0];
+
+// getopt_long's view of the list: an option's value is 256 + its index.
+constexpr int firstval = 256;
+const option* longopts() {
+  static const std::array<option, nopts + 1> opts = [] {
+    std::array<option, nopts + 1> v{};
+    for (int i = 0; i < nopts; ++i) v[i] = {all[i].name, all[i].argument, nullptr, firstval + i};
+    return v;  // ends with a zeroed entry
+  }();
+  return opts.data();
+}
+
+// The list of commands with their synopses, names aligned.
+std::string usage_all() {
+  size_t width = 0;
+  for (const cdrcommand& c : commands()) width = std::max(width, strlen(c.name));
+  std::string s;
+  for (const cdrcommand& c : commands()) {
+    s += s.empty() ? "usage: pktav-cdr " : "       pktav-cdr ";
+    s += c.name + std::string(width + 1 - strlen(c.name), ' ') + c.synopsis + "\n";
+  }
+  return s +
+         "       pktav-cdr --help | --version\n"
+         "Try 'pktav-cdr COMMAND --help' for the options of each.\n";
+}
 
 parseresult bad(const char* fmt, const char* arg) {
   fprintf(stderr, "%s: ", progname);
   fprintf(stderr, fmt, arg);
-  fprintf(stderr, "\n%s", usage_all);
+  fprintf(stderr, "\n%s", usage_all().c_str());
   return parseresult::usage;
 }
 
-const char* helpof(cdroptions::command c) {
-  switch (c) {
-    case cdroptions::command::query: return query_help;
-    case cdroptions::command::report: return report_help;
-    default: return audit_help;
-  }
+parseresult help(const cdrcommand& c) {
+  printf("usage: pktav-cdr %s %s\n", c.name, c.synopsis);
+  fputs(c.help, stdout);
+  fputs(common_help, stdout);
+  return parseresult::done;
 }
 
-const char* nameof(int opt) {
-  for (const option& o : longopts)
-    if (o.name && o.val == opt) return o.name;
-  return "?";
+parseresult version() {
+  printf("pktav-cdr (pktav) %s\n", PKTAV_VERSION);
+  return parseresult::done;
 }
 
-// Which options each command takes.
-bool allowed(cdroptions::command c, int opt) {
-  using cmd = cdroptions::command;
-  switch (opt) {
-    case opt_format:
-    case opt_station:
-    case opt_trunk:
-    case opt_dialled:
-    case opt_flags: return c != cmd::audit;
-    case opt_html: return c == cmd::report;
-    case opt_json:
-    case opt_raw:
-    case opt_packer: return c == cmd::audit;
-    default: return true;
-  }
+// "--format is a or b, not \"c\"" unless the format is one of the
+// command's; the first when none was given.
+parseresult checkformat(const cdrcommand& c, std::string* format) {
+  if (!c.formats) return parseresult::run;
+  std::string words = c.formats;
+  if (format->empty()) *format = words.substr(0, words.find('|'));
+  if (("|" + words + "|").find("|" + *format + "|") != words.npos) return parseresult::run;
+  for (size_t bar; (bar = words.find('|')) != words.npos;) words.replace(bar, 1, " or ");
+  return bad(("--format is " + words + ", not \"%s\"").c_str(), format->c_str());
 }
 
-parseresult setoption(cdroptions* o, int opt, const char* arg) {
-  switch (opt) {
-    case opt_from:
-    case opt_to: {
-      timebound b;
-      if (!parsebound(arg, &b)) return bad("not a date or time: \"%s\"", arg);
-      (opt == opt_from ? o->from : o->to) = b;
-      break;
-    }
-    case opt_tz: o->tz = arg; break;
-    case opt_strict: o->strictdst = true; break;
-    case opt_format: o->format = arg; break;
-    case opt_station:
-    case opt_trunk: {
-      numrange r;
-      if (!parserange(arg, &r)) return bad("not a number or range N-M: \"%s\"", arg);
-      (opt == opt_station ? o->station : o->trunk) = r;
-      break;
-    }
-    case opt_dialled:
-      if (strspn(arg, "0123456789") != strlen(arg)) return bad("not dialled digits: \"%s\"", arg);
-      o->dialled = arg;
-      break;
-    case opt_flags: {
-      selection probe;
-      if (!probe.setflags(arg)) return bad("not flags HH or HH/MM: \"%s\"", arg);
-      o->flags = arg;
-      break;
-    }
-    case opt_html: o->html = arg; break;
-    case opt_json: o->json = true; break;
-    case opt_raw: o->raws.push_back(arg); break;
-    case opt_packer: o->packer = arg; break;
+// The options, up to `argc`; then the operands.
+parseresult readoptions(int argc, char** argv, cdroptions* o) {
+  optind = 0;  // 0: a full restart of GNU getopt, for a second parse in one process
+  opterr = 0;
+  int i;
+  while ((i = getopt_long(argc, argv, "", longopts(), nullptr)) != -1) {
+    if (i == '?') return bad("unknown option or missing argument: \"%s\"", argv[optind - 1]);
+    const cdroption& opt = all[i - firstval];
+    if (strcmp(opt.name, "help") == 0) return help(*o->cmd);
+    if (strcmp(opt.name, "version") == 0) return version();
+    if (opt.bit && !(o->cmd->options & opt.bit))
+      return bad("option \"%s\" does not go with this command", argv[optind - 1]);
+    // An empty value is a mistake in a script, not a wish for the default.
+    if (optarg && !*optarg) return bad("option \"--%s\" needs a value", opt.name);
+    if (const char* why = opt.set(o, optarg)) return bad(why, optarg);
   }
+  for (int k = optind; k < argc; ++k) o->inputs.push_back(argv[k]);
   return parseresult::run;
 }
 
@@ -169,23 +182,14 @@ parseresult setoption(cdroptions* o, int opt, const char* arg) {
 
 parseresult parseoptions(int argc, char** argv, cdroptions* o) {
   if (argc < 2) return bad("%s", "a command is needed");
-  std::string cmd = argv[1];
-  if (cmd == "--help" || cmd == "-h") {
-    fputs(usage_all, stdout);
+  std::string_view word = argv[1];
+  if (word == "--help" || word == "-h") {
+    fputs(usage_all().c_str(), stdout);
     return parseresult::done;
   }
-  if (cmd == "--version") {
-    printf("pktav-cdr (pktav) %s\n", PKTAV_VERSION);
-    return parseresult::done;
-  }
-  if (cmd == "query")
-    o->cmd = cdroptions::command::query;
-  else if (cmd == "report")
-    o->cmd = cdroptions::command::report;
-  else if (cmd == "audit")
-    o->cmd = cdroptions::command::audit;
-  else
-    return bad("unknown command \"%s\"", argv[1]);
+  if (word == "--version") return version();
+  o->cmd = findcommand(word);
+  if (!o->cmd) return bad("unknown command \"%s\"", argv[1]);
 
   // Words after "--" are the packer's options, not ours.
   int end = argc;
@@ -196,41 +200,11 @@ parseresult parseoptions(int argc, char** argv, cdroptions* o) {
     }
   for (int i = end + 1; i < argc; ++i) o->packeroptions.push_back(argv[i]);
 
-  optind = 0;  // 0: a full restart of GNU getopt, for a second parse in one process
-  opterr = 0;
-  int sub_argc = end - 1;
-  char** sub_argv = argv + 1;
-  int opt;
-  while ((opt = getopt_long(sub_argc, sub_argv, "", longopts, nullptr)) != -1) {
-    if (opt == '?') return bad("unknown option or missing argument: \"%s\"", sub_argv[optind - 1]);
-    if (opt == opt_help) {
-      fputs(helpof(o->cmd), stdout);
-      fputs(common_help, stdout);
-      return parseresult::done;
-    }
-    if (opt == opt_version) {
-      printf("pktav-cdr (pktav) %s\n", PKTAV_VERSION);
-      return parseresult::done;
-    }
-    if (!allowed(o->cmd, opt))
-      return bad("option \"%s\" does not go with this command", sub_argv[optind - 1]);
-    // An empty value is a mistake in a script, not a wish for the default.
-    if (optarg && !*optarg) return bad("option \"--%s\" needs a value", nameof(opt));
-    if (setoption(o, opt, optarg) != parseresult::run) return parseresult::usage;
-  }
-  for (int i = optind; i < sub_argc; ++i) o->inputs.push_back(sub_argv[i]);
+  if (parseresult r = readoptions(end - 1, argv + 1, o); r != parseresult::run) return r;
   if (o->inputs.empty()) return bad("%s", "no store or file given");
-
-  const bool query = o->cmd == cdroptions::command::query;
-  if (o->format.empty()) o->format = query ? "csv" : "text";
-  if (query && o->format != "csv" && o->format != "json")
-    return bad("--format is csv or json, not \"%s\"", o->format.c_str());
-  if (o->cmd == cdroptions::command::report && o->format != "text" && o->format != "csv")
-    return bad("--format is text or csv, not \"%s\"", o->format.c_str());
-  if (o->raws.empty() != o->packer.empty()) return bad("%s", "--raw and --packer go together");
+  if (checkformat(*o->cmd, &o->format) != parseresult::run) return parseresult::usage;
+  if (const char* why = o->cmd->check ? o->cmd->check(*o) : nullptr) return bad("%s", why);
   if (!o->packeroptions.empty() && o->packer.empty())
     return bad("%s", "options after -- are for the packer of --packer");
-  if (!o->raws.empty() && o->inputs.size() != 1)
-    return bad("%s", "reconciliation takes one store directory");
   return parseresult::run;
 }

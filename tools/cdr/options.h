@@ -1,8 +1,9 @@
 // The command line of pktav-cdr:
 //
-//   pktav-cdr query  [options] STORE|FILE...
-//   pktav-cdr report [options] STORE|FILE...
-//   pktav-cdr audit  [options] STORE|FILE... [--raw LOG --packer PROGRAM [-- OPTION...]]
+//   pktav-cdr COMMAND [options] OPERAND...
+//
+// The commands, with the options each takes, are the table in commands.cpp;
+// this unit knows every option and reads the line by that table.
 #pragma once
 
 #include <optional>
@@ -11,8 +12,26 @@
 
 #include "cdr/select.h"
 
+struct cdrcommand;
+
+// The options a command takes beyond those every one does (--from, --to,
+// --tz, --strict-dst, --help, --version), as bits of its row.
+enum cdropt : unsigned {
+  opt_format = 1u << 0,
+  opt_station = 1u << 1,
+  opt_trunk = 1u << 2,
+  opt_dialled = 1u << 3,
+  opt_flags = 1u << 4,
+  opt_html = 1u << 5,
+  opt_json = 1u << 6,
+  opt_raw = 1u << 7,
+  opt_packer = 1u << 8,
+};
+// What a selection of calls takes besides the period.
+inline constexpr unsigned opts_select = opt_station | opt_trunk | opt_dialled | opt_flags;
+
 struct cdroptions {
-  enum class command { query, report, audit } cmd = command::query;
+  const cdrcommand* cmd = nullptr;
   std::vector<std::string> inputs;  // store directories or hour files
   std::string tz;                   // empty: the machine's zone
   bool strictdst = false;
@@ -20,12 +39,12 @@ struct cdroptions {
   std::optional<numrange> station, trunk;
   std::string dialled;
   std::string flags;              // as given to --flags
-  std::string format;             // query: csv, json; report: text, csv
+  std::string format;             // one of the command's formats; the first by default
   std::string html;               // report --html
   bool json = false;              // audit --json
   std::vector<std::string> raws;  // audit --raw, in the order the packer read them
   std::string packer;
-  std::vector<std::string> packeroptions;
+  std::vector<std::string> packeroptions;  // the words after "--"
 };
 
 enum class parseresult { run, done, usage };

@@ -25,6 +25,7 @@ long callreader::secondpass(const hourfile& f, int64_t lo, int64_t hi) {
 }
 
 void callreader::readfile(const hourfile& f, callsink& sink) {
+  sink.beginfile(f);
   if (!in_.open(f.path)) return sink.unreadable(f.path, errno);
   int64_t lo = 0, hi = 0;
   long split = 0;

@@ -37,6 +37,8 @@ struct readcall {
 class callsink {
  public:
   virtual ~callsink() = default;
+  // A file begins: its lines follow.
+  virtual void beginfile(const hourfile&) {}
   virtual void call(const readcall& c) = 0;
   // A line that is not a CDR line: torn, too long, or malformed for `why`.
   virtual void bad(const hourfile& f, long line, std::string_view text, const char* why) = 0;
@@ -48,7 +50,7 @@ class callreader {
  public:
   callreader(tzone& zone, bool strictdst) : zone_(zone), strictdst_(strictdst) {}
 
-  // Passes every line of the file to the sink.
+  // Tells the sink of the file, then passes it every line.
   void readfile(const hourfile& f, callsink& sink);
 
  private:

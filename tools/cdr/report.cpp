@@ -1,27 +1,14 @@
 // pktav-cdr report: totals as text or CSV, and the page with --html.
 #include <unistd.h>
 
-#include <cstring>
-
 #include "cdr/commands.h"
 #include "cdr/diag.h"
 #include "cdr/exits.h"
 #include "cdr/inputs.h"
 #include "cdr/reportout.h"
+#include "cdr/sinks.h"
 
 namespace {
-
-class reportsink : public warnsink {
- public:
-  reportsink(const selection& s, traffic& t) : sel_(s), t_(t) {}
-  void call(const readcall& c) override {
-    if (sel_.matches(c)) t_.add(c);
-  }
-
- private:
-  const selection& sel_;
-  traffic& t_;
-};
 
 int64_t daynumber(int64_t utc, tzone& zone) {
   wall w = wallof(utc + zone.offset(utc));
@@ -34,16 +21,12 @@ int runreport(const cdroptions& o) {
   tzone zone(o.tz);
   selection sel = makeselection(o, zone);
   traffic t;
-  reportsink sink(sel, t);
-  callreader reader(zone, o.strictdst);
-  forinputs(
-      o.inputs, sel.firstfile(zone), sel.lastfile(zone),
-      [&](const hourfile& f) { reader.readfile(f, sink); },
-      [&](const std::string& path, int err) { sink.unreadable(path, err); });
+  selectsink sink(sel, [&](const readcall& c) { t.add(c); });
+  readinputs(o, zone, sel, sink);
 
   // The period asked for, else the days that have calls.
   reportinfo info;
-  info.stores = inputsname(o.inputs);
+  info.stores = joinnames(o.inputs);
   info.zone = zone.name();
   if (!t.days.empty()) {
     info.firstday = t.days.begin()->first;
@@ -58,10 +41,7 @@ int runreport(const cdroptions& o) {
     writecsv(t, out);
   else
     writetext(t, info, out);
-  if (!out.flush()) {
-    warnx("standard output: %s", strerror(out.error()));
-    return exit_trouble;
-  }
+  if (!flushed(out)) return exit_trouble;
   std::string err;
   if (!o.html.empty() && !writehtml(t, info, o.html, &err)) {
     warnx("%s", err.c_str());
