@@ -4,6 +4,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <map>
+#include <regex>
+#include <set>
+#include <sstream>
 #include <string>
 
 #include "support/cdrstore.h"
@@ -151,6 +155,46 @@ TEST(CdrUsage, HelpAndVersionGoToStandardOutput) {
     EXPECT_EQ(r.out.rfind(std::string("usage: pktav-cdr ") + cmd, 0), 0u) << r.out;
     EXPECT_NE(r.out.find("--tz ZONE"), std::string::npos);
   }
+}
+
+// The commands of the usage message, and the options each one's --help
+// names.
+std::map<std::string, std::set<std::string>> helpoptions() {
+  std::map<std::string, std::set<std::string>> named;
+  std::istringstream usage(runcdr({"--help"}).out);
+  const std::regex command(R"(^(usage: |\s+)pktav-cdr ([a-z]+) )"), option("--[a-z][a-z-]*");
+  std::smatch m;
+  for (std::string line; std::getline(usage, line);) {
+    if (!std::regex_search(line, m, command)) continue;
+    std::string help = runcdr({m[2], "--help"}).out;
+    auto& opts = named[m[2]];
+    for (std::sregex_iterator it(help.begin(), help.end(), option), end; it != end; ++it)
+      opts.insert(it->str());
+  }
+  return named;
+}
+
+// A command refuses an option of another: tried with a value and without
+// (the one form getopt takes of an option with a value or without).
+bool refuses(const std::string& command, const std::string& option, const tmpdir& dir) {
+  const std::vector<std::string> forms[] = {
+      {command, dir.file("none"), "--tz", "UTC", option + "=" + dir.file("value")},
+      {command, dir.file("none"), "--tz", "UTC", option},
+  };
+  for (const auto& args : forms)
+    if (runcdr(args).err.find("does not go with this command") != std::string::npos) return true;
+  return false;
+}
+
+TEST(CdrUsage, EachCommandTakesTheOptionsItsHelpNamesAndNoOthers) {
+  tmpdir dir;
+  auto named = helpoptions();
+  ASSERT_GE(named.size(), 3u);
+  std::set<std::string> every;
+  for (const auto& [command, opts] : named) every.insert(opts.begin(), opts.end());
+  for (const auto& [command, opts] : named)
+    for (const std::string& option : every)
+      EXPECT_EQ(refuses(command, option, dir), opts.count(option) == 0) << command << " " << option;
 }
 
 // A Berlin store over both changes of 2024 and the autumn of 2025.
