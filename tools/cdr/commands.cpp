@@ -2,19 +2,19 @@
 //
 // Adding a command, say `check`:
 //   1. Write its unit, check.cpp, with `int runcheck(const cdroptions& o)`
-//      returning an exit code of exits.h. The pieces every command shares
-//      are in sinks.h: the selection of the options, reading the inputs
-//      through a sink that warns of bad lines, the last flush of standard
-//      output.
+//      returning a code of exits.h. What every command shares is in
+//      sinks.h: the selection of the options, the inputs read into a sink
+//      that warns of bad lines, the last flush of standard output.
 //   2. Declare runcheck in commands.h and give it a row below: its name,
-//      synopsis and help, the option bits it takes (options.h), its formats
-//      and the rules of its line that no single option knows.
-//   3. Add check.cpp to CMakeLists.txt, its section to man/pktav-cdr.1 (a
-//      test holds the man page to --help; add the name to its list in
-//      tests/cdr.cmake) and its tests to tests/cdr_check_test.cpp.
-// The parser, --help, the usage message and main() need nothing more. An
-// option no command has yet is a row in options.cpp's list, a bit in
-// options.h and a member of cdroptions.
+//      run, synopsis, help, the options it takes (bits of options.h), its
+//      --format words if it has any, and a check of the rules of its line
+//      that no single option knows, if it has any.
+//   3. List check.cpp in CMakeLists.txt; describe it in man/pktav-cdr.1 and
+//      add its name to the man page test in tests/cdr.cmake (it holds the
+//      page to --help); test it in tests/cdr_check_test.cpp.
+// The parser, --help, the usage message, their tests and main() read the
+// table and need nothing more. An option no command has yet is a row in
+// options.cpp's list, a bit in options.h and a member of cdroptions.
 #include "cdr/commands.h"
 
 namespace {

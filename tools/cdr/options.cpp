@@ -55,6 +55,11 @@ const char* text(std::string* to, const char* value) {
   return nullptr;
 }
 
+const char* on(bool* to) {
+  *to = true;
+  return nullptr;
+}
+
 const char* digits(cdroptions* o, const char* value) {
   if (strspn(value, "0123456789") != strlen(value)) return "not dialled digits: \"%s\"";
   return text(&o->dialled, value);
@@ -66,16 +71,14 @@ const char* flags(cdroptions* o, const char* value) {
   return text(&o->flags, value);
 }
 
-// Every option of every command: a command given another's is told so.
+// Every option of every command, in one list for getopt: a command given
+// another's option is told that it does not go with it, and a shortened
+// name is read against all of them.
 const cdroption all[] = {
     {"from", required_argument, 0, [](cdroptions* o, const char* v) { return bound(&o->from, v); }},
     {"to", required_argument, 0, [](cdroptions* o, const char* v) { return bound(&o->to, v); }},
     {"tz", required_argument, 0, [](cdroptions* o, const char* v) { return text(&o->tz, v); }},
-    {"strict-dst", no_argument, 0,
-     [](cdroptions* o, const char*) -> const char* {
-       o->strictdst = true;
-       return nullptr;
-     }},
+    {"strict-dst", no_argument, 0, [](cdroptions* o, const char*) { return on(&o->strictdst); }},
     {"help", no_argument, 0, nullptr},
     {"version", no_argument, 0, nullptr},
     {"format", required_argument, opt_format,
@@ -88,14 +91,10 @@ const cdroption all[] = {
     {"flags", required_argument, opt_flags, flags},
     {"html", required_argument, opt_html,
      [](cdroptions* o, const char* v) { return text(&o->html, v); }},
-    {"json", no_argument, opt_json,
-     [](cdroptions* o, const char*) -> const char* {
-       o->json = true;
-       return nullptr;
-     }},
+    {"json", no_argument, opt_json, [](cdroptions* o, const char*) { return on(&o->json); }},
     {"raw", required_argument, opt_raw,
      [](cdroptions* o, const char* v) -> const char* {
-       o->raws.push_back(v);
+       o->raws.push_back(v);  // again for the next log of a rotation
        return nullptr;
      }},
     {"packer", required_argument, opt_packer,
