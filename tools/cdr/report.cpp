@@ -15,16 +15,8 @@ int64_t daynumber(int64_t utc, tzone& zone) {
   return daysfromcivil(w.year, w.month, w.day);
 }
 
-}  // namespace
-
-int runreport(const cdroptions& o) {
-  tzone zone(o.tz);
-  selection sel = makeselection(o, zone);
-  traffic t;
-  selectsink sink(sel, [&](const readcall& c) { t.add(c); });
-  readinputs(o, zone, sel, sink);
-
-  // The period asked for, else the days that have calls.
+// The report's title: the period asked for, else the days that have calls.
+reportinfo titleof(const cdroptions& o, const traffic& t, const selection& sel, tzone& zone) {
   reportinfo info;
   info.stores = joinnames(o.inputs);
   info.zone = zone.name();
@@ -35,6 +27,18 @@ int runreport(const cdroptions& o) {
   if (sel.from) info.firstday = daynumber(*sel.from, zone);
   if (sel.to) info.lastday = daynumber(*sel.to - 1, zone);
   if (t.days.empty() && (!sel.from || !sel.to)) info.lastday = info.firstday - 1;
+  return info;
+}
+
+}  // namespace
+
+int runreport(const cdroptions& o) {
+  tzone zone(o.tz);
+  selection sel = makeselection(o, zone);
+  traffic t;
+  selectsink sink(sel, [&](const readcall& c) { t.add(c); });
+  readinputs(o, zone, sel, sink);
+  reportinfo info = titleof(o, t, sel, zone);
 
   outbuf out(STDOUT_FILENO);
   if (o.format == "csv")
