@@ -13,17 +13,36 @@ int inpptr = 0;
 
 namespace {
 
-// Puts n bytes into buf from index i on, going on at 0 after index 255, as
-// the byte loop stores them; returns the index after the last.
-uint16_t putwrapped(uint8_t* buf, uint16_t i, const uint8_t* bytes, size_t n) {
-  while (n > 0) {
-    size_t part = n < 256u - i ? n : 256u - i;
-    memcpy(buf + i, bytes, part);
-    bytes += part;
-    n -= part;
-    i = static_cast<uint16_t>((i + part) & 0xff);
+// When a record's bytes would run past the end of the buffer, the newest
+// 255 bytes move down to its start and the next byte lands at index 255. A
+// record of any length the buffer holds that began in noise so survives
+// whole, and its end byte comes at an index where it is accepted; writing
+// at 0 again instead would put that end byte early and drop the record
+// with the noise. The price: an end byte among noise after the move is
+// accepted too, and its frame is counted as a rejected record rather than
+// dropped without a word.
+constexpr uint16_t kept = 255;
+
+uint16_t keepnewest(uint8_t* buf) {
+  memmove(buf, buf + 256 - kept, kept);
+  return kept;
+}
+
+// Puts n bytes into buf from index i on, keeping the newest as the byte
+// loop keeps them; returns the index of the next byte.
+uint16_t putkept(uint8_t* buf, uint16_t i, const uint8_t* bytes, size_t n) {
+  if (i + n <= kept) {
+    memcpy(buf + i, bytes, n);
+    return static_cast<uint16_t>(i + n);
   }
-  return i;
+  if (n >= kept) {
+    memcpy(buf, bytes + n - kept, kept);
+  } else {
+    size_t old = kept - n;  // of the bytes before, the newest kept
+    memmove(buf, buf + i - old, old);
+    memcpy(buf + old, bytes, n);
+  }
+  return kept;
 }
 
 // getraw_etx without byte traces: the end byte is sought a buffer at a time
@@ -36,12 +55,12 @@ int scanraw_etx(inputstream& in, uint8_t* buf, const framing& f) {
     size_t n = in.pending(&bytes);
     const void* end = memchr(bytes, f.etx, n);
     if (!end) {
-      i = putwrapped(buf, i, bytes, n);
+      i = putkept(buf, i, bytes, n);
       in.take(n);
       continue;
     }
     size_t before = static_cast<size_t>(static_cast<const uint8_t*>(end) - bytes);
-    i = putwrapped(buf, i, bytes, before);
+    i = putkept(buf, i, bytes, before);
     in.take(before + 1);
     buf[i] = f.etx;
     if (i >= f.petx) {
@@ -69,7 +88,7 @@ int getraw_etx(inputstream& in, uint8_t* buf, const framing& f) {
       i = 0;
       continue;
     }
-    if (++i > 255) i = 0;
+    if (++i > 255) i = keepnewest(buf);
   }
 }
 

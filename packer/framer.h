@@ -2,8 +2,9 @@
 //
 // ETX mode: a record is everything from index 0 of the buffer up to the
 // first end byte at index petx or later; an end byte earlier drops the
-// fragment. STX mode: a start byte, then a fixed count of bytes, optionally
-// checked by a sync byte.
+// fragment. Bytes that would run past the end of the buffer push the oldest
+// out: the newest 255 move down to its start. STX mode: a start byte, then
+// a fixed count of bytes, optionally checked by a sync byte.
 #pragma once
 
 #include <cstdint>

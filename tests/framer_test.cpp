@@ -8,6 +8,7 @@
 #include <cstring>
 #include <random>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "packer/rawin.h"
@@ -73,11 +74,84 @@ TEST_F(Framer, LineFeedFramingKeepsLinesOf134OrMore) {
   EXPECT_EQ(buffer(0, 134), rep(134, 'c'));
 }
 
-TEST_F(Framer, PositionWrapsAfter256BytesWithoutAMarker) {
+TEST_F(Framer, AFullBufferKeepsItsNewest255Bytes) {
   feed(rep(256, 'a') + rep(140, 'b') + "\x03");
-  EXPECT_EQ(getraw_etx(in, rawbuf, neax), 141);
-  EXPECT_EQ(buffer(0, 140), rep(140, 'b'));
-  EXPECT_EQ(buffer(141, 256), rep(115, 'a'));
+  EXPECT_EQ(getraw_etx(in, rawbuf, neax), 256);
+  EXPECT_EQ(inpptr, 255);
+  EXPECT_EQ(buffer(0, 115), rep(115, 'a'));
+  EXPECT_EQ(buffer(115, 255), rep(140, 'b'));
+}
+
+struct endofinput {};
+[[noreturn]] void atend() { throw endofinput{}; }
+
+// Noise of every length up to 400 bytes before a record of the length the
+// modules take and of the longest the buffer holds, both ways of framing:
+// the last frame is the record, whole; an end byte in the noise makes a
+// frame of its own only at an index where it ends a record.
+TEST_F(Framer, ARecordAfterNoiseOfAnyLengthIsFramedWhole) {
+  // Every frame of the stream, to its end.
+  auto framesof = [this](const std::string& stream, const framing& f, int traced) {
+    feed(stream);
+    in.setend(atend);
+    doXdebug = traced;
+    testing::internal::CaptureStderr();
+    std::vector<std::string> got;
+    try {
+      for (;;) {
+        getraw_etx(in, rawbuf, f);
+        got.push_back(buffer(0, inpptr + 1));
+      }
+    } catch (const endofinput&) {
+    }
+    testing::internal::GetCapturedStderr();
+    doXdebug = 0;
+    in.close();
+    return got;
+  };
+  // Each kind of noise, n bytes of it, and how many frames it and the
+  // record make: letters; an end byte, then letters; letters, then an end
+  // byte; none at all, for n = 1.
+  const int kinds = 4;
+  auto noise = [](int kind, int n, char end, int petx) -> std::pair<std::string, int> {
+    switch (kind) {
+      case 0: return {rep(n, 'x'), 1};
+      case 1: return {end + rep(n - 1, 'x'), 1};
+      case 2: return {rep(n - 1, 'x') + end, n - 1 >= petx ? 2 : 1};
+      default: return {rep(n - 1, 'x'), 1};
+    }
+  };
+  for (const framing& f : {neax, md110}) {
+    const char end = static_cast<char>(f.etx);
+    for (int length : {f.petx + 2, 256}) {
+      std::string record;
+      for (int i = 0; i < length - 1; ++i) record += static_cast<char>('0' + i % 64);
+      record += end;
+      for (int kind = 0; kind < kinds; ++kind) {
+        // Each record starts a new frame: one stream holds every length.
+        std::string stream;
+        std::vector<bool> isrecord;  // of each frame expected
+        for (int n = 1; n <= 400; ++n) {
+          auto [bytes, frames] = noise(kind, n, end, f.petx);
+          stream += bytes + record;
+          isrecord.insert(isrecord.end(), frames - 1, false);
+          isrecord.push_back(true);
+        }
+        // The byte loop traces every byte: once is enough.
+        for (int traced = 0; traced < (length == 256 ? 1 : 2); ++traced) {
+          std::vector<std::string> got = framesof(stream, f, traced);
+          SCOPED_TRACE(testing::Message() << "end " << int{f.etx} << ", record of " << length
+                                          << ", noise " << kind << ", traced " << traced);
+          ASSERT_EQ(got.size(), isrecord.size());
+          for (size_t i = 0; i < got.size(); ++i) {
+            bool whole = got[i].size() >= record.size() &&
+                         got[i].compare(got[i].size() - record.size(), record.size(), record) == 0;
+            EXPECT_EQ(whole, isrecord[i]) << "frame " << i;
+          }
+        }
+      }
+    }
+  }
 }
 
 TEST_F(Framer, ByteFFIsData) {

@@ -32,6 +32,7 @@ pktav_test_program(pktav_e2e
     busy_signals_test.cpp
     faults_test.cpp
     storm_test.cpp
+    noise_test.cpp
     termination_test.cpp
     hostile_cli_test.cpp
     deviroz7e_cli_test.cpp
