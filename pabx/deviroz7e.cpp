@@ -2,6 +2,7 @@
 // station of its partner.
 #include <cstring>
 
+#include "pabx/modules.h"
 #include "pabx/neax.h"
 
 namespace {

@@ -3,6 +3,7 @@
 // examined record's trunk as its station.
 #include <cstring>
 
+#include "pabx/modules.h"
 #include "pabx/neax.h"
 
 namespace {

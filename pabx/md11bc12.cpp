@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string_view>
 
-#include "pabx/pabx.h"
+#include "pabx/modules.h"
 #include "pabx/rawrec.h"
 #include "packer/bcd.h"
 #include "packer/ptime.h"

@@ -89,11 +89,9 @@ struct pabxmodule {
   int (*dequeue)(pkrecord* pk);
 };
 
-extern const pabxmodule deviroz7e_module;
-extern const pabxmodule diziziv7_module;
-extern const pabxmodule md11bc12_module;
-
-// The module of this build, chosen when the program is linked.
+// Each module is an object <name>_module, declared in pabx/modules.h (made
+// from the list pabx/modules.cmake). The module of this build, chosen when
+// the program is linked:
 extern const pabxmodule& pabx;
 
 // Hooks of the exchange layer, the same in every build.

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "pabx/pabx.h"
+#include "pabx/modules.h"
 #include "packer/bcd.h"
 #include "packer/listing.h"
 #include "packer/settings.h"

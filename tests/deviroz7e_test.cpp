@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "pabx/pabx.h"
+#include "pabx/modules.h"
 #include "packer/bcd.h"
 #include "packer/settings.h"
 #include "support/neaxrec.h"

@@ -12,8 +12,8 @@ function(pktav_manpage_test name program page)
   add_test(NAME manpage_${name}
     COMMAND ${NETJAIL} -g -f $<TARGET_FILE:manopts> ${PROJECT_SOURCE_DIR}/man/${page} ${program} ${ARGN})
 endfunction()
-foreach(build deviroz7e diziziv7 md11bc12)
-  pktav_manpage_test(pktav-${build} $<TARGET_FILE:pktav-${build}> pktav.8 -%)
+foreach(packer ${PKTAV_PACKERS})
+  pktav_manpage_test(${packer} $<TARGET_FILE:${packer}> pktav.8 -%)
 endforeach()
 pktav_manpage_test(tailclip $<TARGET_FILE:tailclip> tailclip.1 -%)
 pktav_manpage_test(pktav-site ${PKTAV_SITE_BIN} pktav-site.8 -%)
@@ -24,12 +24,14 @@ pktav_manpage_test(pktav-site ${PKTAV_SITE_BIN} pktav-site.8 -%)
 pktav_test_program(pktav_site_test
   SOURCES pktav_site_test.cpp
   LIBRARIES linksupport
-  RUNS pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 pktav-link pabxsim
+  RUNS ${PKTAV_PACKERS} pktav-link pabxsim
   DEFINITIONS
     PKTAV_SITE="${PKTAV_SITE_BIN}"
     PKTAV_BINDIR="${PKTAV_PROGRAMS_DIR}")
 
 # `DESTDIR=... cmake --install` installs exactly the expected tree.
+list(JOIN PKTAV_MODULES " " modulewords)
 add_test(NAME install_tree
   COMMAND ${NETJAIL} -g -f sh ${CMAKE_CURRENT_SOURCE_DIR}/install_tree.sh ${CMAKE_BINARY_DIR}
-    ${PROJECT_SOURCE_DIR} ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_SYSCONFDIR} ${PKTAV_SYSTEMD_UNITDIR})
+    ${PROJECT_SOURCE_DIR} ${CMAKE_INSTALL_PREFIX} ${CMAKE_INSTALL_FULL_SYSCONFDIR} ${PKTAV_SYSTEMD_UNITDIR}
+    "${modulewords}")

@@ -7,15 +7,14 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
 
-#include "pabx/pabx.h"
 #include "packer/cdrline.h"
 #include "packer/ptime.h"
 #include "packer/settings.h"
+#include "support/modules.h"
 
 namespace {
-
-const pabxmodule* const modules[] = {&deviroz7e_module, &diziziv7_module, &md11bc12_module};
 
 bool setup() {
   setenv("TZ", "UTC", 1);
@@ -30,7 +29,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   static bool ready = setup();
   (void)ready;
   if (size < 3) return 0;
-  const pabxmodule& mod = *modules[data[0] % 3];
+  const pabxmodule& mod = allmodules[data[0] % std::size(allmodules)].module;
   cap = data[1] & 1;
   sector0[maskparity] = data[1] & 2 ? 4 : 0;
   dtvalidate = (data[1] >> 2) & 1;

@@ -11,20 +11,19 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <iterator>
 
-#include "pabx/pabx.h"
 #include "packer/framer.h"
 #include "packer/ptime.h"
 #include "packer/rawin.h"
 #include "packer/settings.h"
 #include "packer/state.h"
 #include "packer/store.h"
+#include "support/modules.h"
 
 extern pabxmodule testmodule;  // the module `pabx` names in this program
 
 namespace {
-
-const pabxmodule* const modules[] = {&deviroz7e_module, &diziziv7_module, &md11bc12_module};
 
 struct endofinput {};
 
@@ -41,11 +40,11 @@ bool setup() {
 void configure(uint8_t flags) {
   resetpacker();
   pkrecord held;
-  for (const pabxmodule* mod : modules)  // calls a run with another module left
-    while (mod->dequeue(&held)) {
+  for (const moduleentry& m : allmodules)  // calls a run with another module left
+    while (m.module.dequeue(&held)) {
     }
   settimescale();
-  testmodule = *modules[flags % 3];
+  testmodule = allmodules[flags % std::size(allmodules)].module;
   cap = (flags >> 2) & 1;
   sector0[maskparity] = flags & 0x08 ? 4 : 0;
   dtvalidate = (flags >> 4) & 1;

@@ -8,7 +8,7 @@
 #include <random>
 #include <string>
 
-#include "pabx/pabx.h"
+#include "pabx/modules.h"
 #include "packer/cdrline.h"
 #include "packer/driver.h"
 #include "packer/settings.h"

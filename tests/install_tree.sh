@@ -1,13 +1,15 @@
 #!/bin/sh
 # Installs a build into a scratch DESTDIR and checks that exactly the
-# expected tree arrives: every program of build/bin in bindir, pktav-site in
-# sbindir, every man page of man/ compressed into its section, the units, the
-# options file, the logrotate snippet, the documentation, and nothing else.
+# expected tree arrives: every program of build/bin in bindir, a build of the
+# packer for every module, pktav-site in sbindir, every man page of man/
+# compressed into its section and an alias of pktav(8) for every build, the
+# units, the options file, the logrotate snippet, the documentation, and
+# nothing else.
 # The two units of a site differ only in how they run it.
 #
-#   install_tree.sh builddir sourcedir prefix sysconfdir unitdir
+#   install_tree.sh builddir sourcedir prefix sysconfdir unitdir "module..."
 set -eu
-build=$1 source=$2 prefix=$3 sysconf=$4 unitdir=$5
+build=$1 source=$2 prefix=$3 sysconf=$4 unitdir=$5 modules=$6
 dest=$(mktemp -d)
 trap 'rm -rf "$dest"' EXIT
 
@@ -15,6 +17,10 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 
 {
 	for program in "$build"/bin/*; do echo "$prefix/bin/${program##*/}"; done
+	for module in $modules; do
+		echo "$prefix/bin/pktav-$module"
+		echo "$prefix/share/man/man8/pktav-$module.8.gz"
+	done
 	echo "$prefix/sbin/pktav-site"
 	for page in "$source"/man/*.[1-9]; do
 		name=${page##*/}
@@ -31,7 +37,7 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 		echo "$prefix/share/doc/pktav/$doc"
 	done
 	echo "$prefix/share/lintian/overrides/pktav"
-} | sort >"$dest.want"
+} | sort -u >"$dest.want"
 (cd "$dest" && find . ! -type d | sed 's/^\.//' | sort) >"$dest.got"
 status=0
 diff -u "$dest.want" "$dest.got" || status=1
@@ -42,6 +48,12 @@ for page in "$source"/man/*.[1-9]; do
 	name=${page##*/}
 	gzip -dc "$dest$prefix/share/man/man${name##*.}/$name.gz" | cmp -s - "$page" || {
 		echo "$name: installed page differs"
+		status=1
+	}
+done
+for module in $modules; do
+	[ "$(gzip -dc "$dest$prefix/share/man/man8/pktav-$module.8.gz")" = ".so man8/pktav.8" ] || {
+		echo "pktav-$module.8: not an alias of pktav(8)"
 		status=1
 	}
 done

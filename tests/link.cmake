@@ -9,7 +9,7 @@ pktav_test_program(link_e2e
     link_test.cpp
     linkproof_test.cpp
   LIBRARIES linksupport
-  RUNS pktav-deviroz7e pktav-diziziv7 pktav-md11bc12)
+  RUNS ${PKTAV_PACKERS})
 
 pktav_test_program(link_unit SOURCES link_unit_test.cpp LIBRARIES linkkeeper)
 

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <string>
 
-#include "pabx/pabx.h"
+#include "pabx/modules.h"
 #include "packer/bcd.h"
 #include "packer/ptime.h"
 #include "packer/settings.h"

@@ -1,3 +1,18 @@
+# A module's own tests are named after it: tests/<module>_test.cpp tests its
+# unit, tests/<module>_*_test.cpp run its program end to end.
+set(moduleunits "")
+set(moduleruns "")
+set(modulelibraries "")
+foreach(module ${PKTAV_MODULES})
+  if(EXISTS ${CMAKE_CURRENT_SOURCE_DIR}/${module}_test.cpp)
+    list(APPEND moduleunits ${module}_test.cpp)
+  endif()
+  file(GLOB runs RELATIVE ${CMAKE_CURRENT_SOURCE_DIR} CONFIGURE_DEPENDS
+    ${CMAKE_CURRENT_SOURCE_DIR}/${module}_*_test.cpp)
+  list(APPEND moduleruns ${runs})
+  list(APPEND modulelibraries pabx_${module})
+endforeach()
+
 # Unit tests of the shared packer and its modules.
 pktav_test_program(pktav_unit
   SOURCES
@@ -6,18 +21,17 @@ pktav_test_program(pktav_unit
     bcd_test.cpp
     bcdword_test.cpp
     cdrline_test.cpp
-    deviroz7e_test.cpp
-    diziziv7_test.cpp
     filter_test.cpp
     framer_test.cpp
     fromjul_test.cpp
     hourcache_test.cpp
     hostile_test.cpp
-    md11bc12_test.cpp
+    modules_test.cpp
     pkcall_test.cpp
     ptime_test.cpp
     store_test.cpp
-  LIBRARIES pabx_deviroz7e pabx_diziziv7 pabx_md11bc12 pktavcore pabxdep)
+    ${moduleunits}
+  LIBRARIES ${modulelibraries} pktavcore pabxdep)
 # The same tests in one process, in a random order each time: no test may
 # depend on the process-wide state another one left behind.
 add_test(NAME pktav_unit_shuffled COMMAND pktav_unit --gtest_shuffle --gtest_repeat=3)
@@ -35,12 +49,8 @@ pktav_test_program(pktav_e2e
     noise_test.cpp
     termination_test.cpp
     hostile_cli_test.cpp
-    deviroz7e_cli_test.cpp
-    deviroz7e_input_test.cpp
-    deviroz7e_run_test.cpp
-    diziziv7_run_test.cpp
-    md11bc12_run_test.cpp
-  RUNS pktav-deviroz7e pktav-diziziv7 pktav-md11bc12 mksample netjail tailclip
+    ${moduleruns}
+  RUNS ${PKTAV_PACKERS} mksample netjail tailclip
     kelvostart_localkelvo pabxsim pktav-link pktav-cdr
   DEFINITIONS EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
 
@@ -54,7 +64,8 @@ pktav_test_program(pktav_stress NOTESTS
 if(PKTAV_FUZZ)
   foreach(target fuzz_decoders fuzz_stream fuzz_options fuzz_time)
     add_executable(${target} ${target}.cpp support/testselect.cpp)
-    target_link_libraries(${target} PRIVATE pabx_deviroz7e pabx_diziziv7 pabx_md11bc12 pktavcore pabxdep)
+    target_include_directories(${target} PRIVATE ${CMAKE_CURRENT_SOURCE_DIR} ${CMAKE_CURRENT_BINARY_DIR})
+    target_link_libraries(${target} PRIVATE ${modulelibraries} pktavcore pabxdep)
     target_compile_options(${target} PRIVATE -fsanitize=fuzzer)
     target_link_options(${target} PRIVATE -fsanitize=fuzzer)
     add_dependencies(${target} netjail)

@@ -7,6 +7,7 @@
 #include "packer/cdrline.h"
 #include "packer/settings.h"
 #include "packer/state.h"
+#include "support/modules.h"
 
 void usezone(const char* tz) {
   setenv("TZ", tz, 1);
@@ -39,8 +40,7 @@ void placerecord(const std::string& rec, int last) {
 }
 
 void drainqueues() {
-  drain(deviroz7e_module);
-  drain(diziziv7_module);
+  for (const moduleentry& m : allmodules) drain(m.module);
 }
 
 std::vector<pkrecord> drain(const pabxmodule& mod) {

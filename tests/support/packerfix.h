@@ -24,7 +24,7 @@ void setnow(int year, int month, int day, int hour, int minute, int second);
 // `last`, and sets inpptr there.
 void placerecord(const std::string& rec, int last);
 
-// Empties the queues of every NEAX module linked into the tests.
+// Empties the queues of every module.
 void drainqueues();
 
 // Every call the module still holds, oldest first.
