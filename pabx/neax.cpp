@@ -1,6 +1,5 @@
 #include "pabx/neax.h"
 
-#include <bit>
 #include <cassert>
 #include <cstring>
 
@@ -15,64 +14,21 @@ constexpr int64_t pairslack = 4;  // ticks either way
 
 void bcdfield(uint8_t* dst, const rawrec& rec, int off) { cnvbcd(dst, rec.text(off), 6); }
 
-// The five two-digit numbers of ten digit characters, in the low bytes of
-// the 16-bit lanes of *pairs (the first lowest) and the last in *last; false
-// when a character is not a digit. Read as one little-endian word: the
-// record's times are read twice per record and were most of their cost.
-bool fivepairs(const char* text, uint64_t* pairs, unsigned* last) {
-  if constexpr (std::endian::native != std::endian::little) return false;
-  uint64_t w;
-  memcpy(&w, text, 8);
-  constexpr uint64_t high = 0xf0f0f0f0f0f0f0f0u, threes = 0x3030303030303030u;
-  // Each byte 0x30 to 0x39: its high nibble is 3, and stays 3 when 6 is
-  // added to its low one.
-  if ((w & high) != threes || ((w + 0x0606060606060606u) & high) != threes) return false;
-  unsigned tens = static_cast<unsigned char>(text[8]) - '0';
-  unsigned ones = static_cast<unsigned char>(text[9]) - '0';
-  if (tens > 9 || ones > 9) return false;
-  uint64_t d = w - threes;
-  *pairs = (d * 10 + (d >> 8)) & 0x00ff00ff00ff00ffu;
-  *last = tens * 10 + ones;
-  return true;
-}
-
-// The five numbers of a time field: month, date, hour and minute in the
-// low bytes of the 16-bit lanes of pairs, the first lowest; the second.
-struct timefield {
-  uint64_t pairs;
-  unsigned second;
-};
-
-// fivepairs for fields with other characters than digits, read as rawrec
-// reads numbers. Kept out of line and returned by value: inlined, or with
-// its results through memory, it cost every call, nearly all of which take
-// fivepairs' way.
-[[gnu::noinline]] timefield slowpairs(const rawrec& rec, int off) {
-  timefield f{0, 0};
-  for (int i = 0; i < 4; ++i) f.pairs |= uint64_t{rec.number(off + 2 * i, 2)} << (16 * i);
-  f.second = rec.number(off + 8, 2);
-  return f;
-}
-
 // Builds the time record of the month, date and time at rec[off..off+9] in
 // the current year, or last year for a month still to come this year.
 // False when month or date is out of range.
 bool recordtime(const rawrec& rec, int off, mpct* rt) {
   assert(rec.has(off) && rec.has(off + 9));
-  timefield f;
-  if (!fivepairs(rec.text(off), &f.pairs, &f.second)) f = slowpairs(rec, off);
-  uint64_t pairs = f.pairs;
-  unsigned second = f.second;
-  unsigned month = pairs & 0xffff, date = (pairs >> 16) & 0xffff;
+  unsigned month = rec.number(off, 2), date = rec.number(off + 2, 2);
   if (date < 1 || date > 31 || month < 1 || month > 12) return false;
   *rt = mpct{};
   rt->year = realt->year;
   rt->month = static_cast<uint8_t>(month - 1);
   rt->date = static_cast<uint8_t>(date - 1);
   rt->day = 0;
-  rt->hour = static_cast<uint8_t>(pairs >> 32);
-  rt->minute = static_cast<uint8_t>(pairs >> 48);
-  rt->second = static_cast<uint8_t>(second);
+  rt->hour = static_cast<uint8_t>(rec.number(off + 4, 2));
+  rt->minute = static_cast<uint8_t>(rec.number(off + 6, 2));
+  rt->second = static_cast<uint8_t>(rec.number(off + 8, 2));
   if (rt->month > realt->month) --rt->year;
   return true;
 }
