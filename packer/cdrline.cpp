@@ -1,6 +1,5 @@
 #include "cdrline.h"
 
-#include <bit>
 #include <cstdio>
 #include <cstring>
 
@@ -178,69 +177,24 @@ char* puthex2(char* at, uint8_t byte) {
 
 // ljs(ctrk(pk)), ljs(cstat(pk)) and ljs(cchg(pk)) where no digit remapping
 // applies: the nibble characters of the number without its leading zeros,
-// none at all for zero. Writes 8 bytes at `at`. The characters are put
-// together in a register, first character lowest, and stored once.
+// none at all for zero.
 char* putnumber(char* at, const uint8_t* bcd) {
-  uint32_t v = static_cast<uint32_t>(bcd[0]) << 16 | static_cast<uint32_t>(bcd[1]) << 8 | bcd[2];
-  int n = (32 - std::countl_zero(v) + 3) / 4;
-  if constexpr (std::endian::native == std::endian::little) {
-    uint64_t chars = 0;
-    for (int i = 0; i < 3; ++i) {
-      uint16_t pair;
-      memcpy(&pair, nibblesof.pair[bcd[i]], 2);
-      chars |= uint64_t{pair} << (16 * i);
-    }
-    chars = n == 0 ? 0 : chars >> (8 * (6 - n));
-    memcpy(at, &chars, 8);
-  } else {
-    for (int i = n - 1; i >= 0; --i, v >>= 4) at[i] = "0123456789ABCDEF"[v & 0x0f];
-  }
-  return at + n;
+  setiostr(bcd);
+  return puttext(at, ljs(iostr + 1));
 }
 
 // As putnumber, through the field functions, which remap the digits for
 // the one exchange that needs it.
 char* putparty(char* at, const char* field) { return puttext(at, ljs(field)); }
 
-// The index of the first of the 24 bytes in words[] from `from` on that
-// differs from `byte` (wanted false) or equals it (wanted true); 24 if none.
-// Word at a time: the dialled field is mostly blanks.
-int findbyte(const uint64_t* words, int from, char byte, bool wanted) {
-  constexpr uint64_t ones = 0x0101010101010101u, highs = 0x8080808080808080u;
-  for (int k = from / 8; k < 3; ++k) {
-    uint64_t w = words[k] ^ ones * static_cast<uint8_t>(byte);  // zero where the byte is `byte`
-    // The high bit of each byte that is not zero, byte by byte: no carry
-    // crosses from one byte into the next.
-    uint64_t nonzero = (((w & ~highs) + ~highs) | w) & highs;
-    uint64_t flags = wanted ? ~nonzero & highs : nonzero;
-    if (k == from / 8) flags &= ~uint64_t{0} << (8 * (from % 8));
-    if (flags) return 8 * k + std::countr_zero(flags) / 8;
-  }
-  return 24;
-}
-
 // lj(cdial(pk)): the dialled characters from the first that is not a blank,
-// up to the NUL; at most 24. Writes 24 bytes at `at`, from registers: the
-// field is read as three little-endian words, shifted by the blanks.
+// up to the NUL; at most 24.
 char* putdialled(char* at, const char* dialled) {
-  if constexpr (std::endian::native != std::endian::little) {
-    int from = 0;
-    while (from < 24 && dialled[from] == ' ') ++from;
-    int to = from;
-    while (to < 24 && dialled[to] != '\0') ++to;
-    memcpy(at, dialled + from, static_cast<size_t>(to - from));
-    return at + (to - from);
-  }
-  uint64_t w[4] = {0, 0, 0, 0};
-  for (int k = 0; k < 3; ++k) memcpy(&w[k], dialled + 8 * k, 8);
-  int from = findbyte(w, 0, ' ', false);
-  int to = findbyte(w, from, '\0', true);
-  int q = from / 8, r = 8 * (from % 8);
-  for (int k = 0; k < 3; ++k) {
-    uint64_t lo = q + k < 3 ? w[q + k] : 0, hi = w[q + k + 1 < 4 ? q + k + 1 : 3];
-    uint64_t out = r ? lo >> r | hi << (64 - r) : lo;
-    memcpy(at + 8 * k, &out, 8);
-  }
+  int from = 0;
+  while (from < 24 && dialled[from] == ' ') ++from;
+  int to = from;
+  while (to < 24 && dialled[to] != '\0') ++to;
+  memcpy(at, dialled + from, static_cast<size_t>(to - from));
   return at + (to - from);
 }
 
