@@ -29,9 +29,6 @@ uint64_t nondigits(uint64_t w) {
   return (((x & ones * 0x7f) + ones * 0x76) | x) & ones * 0x80;
 }
 
-// 0xff in each byte of w that holds a digit, 0 in the others.
-uint64_t digitbytes(uint64_t w) { return ~((nondigits(w) >> 7) * 0xff); }
-
 // How many bytes of w are digits.
 int digitsin(uint64_t w) { return static_cast<int>((((~nondigits(w) >> 7) & ones) * ones) >> 56); }
 
@@ -56,45 +53,6 @@ uint64_t loadpart(const char* text, int len) {
   auto byte = [text](int i) { return uint64_t{static_cast<uint8_t>(text[i])} << (8 * i); };
   return byte(0) | byte(len / 2) | byte(len - 1);
 }
-
-// Places the digits of words, taken from the last, flush right in 24 bytes
-// with blanks ahead of them: each run of digits is stored as a whole word
-// ending where the digits so far begin, blanks in the bytes ahead of the run,
-// which the next run overwrites. Eight spare bytes lie ahead of the 24, as at
-// most 24 digits are placed.
-class flushright {
- public:
-  flushright() { memset(buf_, ' ', sizeof buf_); }
-
-  void place(uint64_t w) {
-    if (w == blanks) return;  // most of a dialled field
-    uint64_t d = digitbytes(w);
-    if (d == ~uint64_t{0}) {  // eight digits
-      out_ -= 8;
-      memcpy(buf_ + out_, &w, 8);
-      return;
-    }
-    while (d != 0) {
-      unsigned s = static_cast<unsigned>(std::countl_zero(d));  // the run's last byte to the top
-      unsigned r = static_cast<unsigned>(std::countl_one(d << s));  // its length in bits
-      uint64_t keep = ~uint64_t{0} << (64 - r);                     // the run, at the top
-      uint64_t run = ((w << s) & keep) | (blanks & ~keep);
-      memcpy(buf_ + out_ - 8, &run, 8);
-      out_ -= static_cast<int>(r / 8);
-      d &= ~(keep >> s);
-    }
-  }
-
-  // The 24 bytes and a NUL.
-  void copyto(char* dst) const {
-    memcpy(dst, buf_ + 8, 24);
-    dst[24] = '\0';
-  }
-
- private:
-  char buf_[32];
-  int out_ = 32;
-};
 
 // cnvbcd's digits of len characters, one at a time, the last digit in the
 // low nibble.
@@ -195,26 +153,11 @@ uint16_t cnvbin(const char* text, uint16_t len) {
 
 void ddltor(const char* field, int len) {
   int n = len > 24 ? 24 : (len < 0 ? 0 : len);
-  if (!wordwise) {
-    memset(ddigits, ' ', 24);
-    ddigits[24] = '\0';
-    char* out = ddigits + 24;
-    for (const char* p = field + len; p != field + len - n;)
-      if (char c = *--p; isdigitc(c)) *--out = c;
-    return;
-  }
-  flushright placer;
-  if (n == 24) {  // the whole field, as the exchanges send it
-    placer.place(load8(field + len - 8));
-    placer.place(load8(field + len - 16));
-    placer.place(load8(field + len - 24));
-  } else {
-    for (int end = n; end > 0; end -= 8) {
-      int k = end < 8 ? end : 8;
-      placer.place(loadpart(field + (len - n) + (end - k), k));
-    }
-  }
-  placer.copyto(ddigits);
+  memset(ddigits, ' ', 24);
+  ddigits[24] = '\0';
+  char* out = ddigits + 24;
+  for (const char* p = field + len; p != field + len - n;)
+    if (char c = *--p; isdigitc(c)) *--out = c;
 }
 
 int countdigits(const char* text, int n) {

@@ -85,27 +85,6 @@ TEST(BcdWordwise, CnvbcdAsTheCharacterLoop) {
   }
 }
 
-std::string refddltor(const char* field, int len) {
-  std::string digits;
-  for (int i = std::max(len - 24, 0); i < len; ++i)
-    if (digit(field[i])) digits += field[i];
-  return std::string(24 - digits.size(), ' ') + digits + '\0';
-}
-
-// Fields of every length up to 40 (the last 24 characters count) and
-// negative lengths; each result checked whole, NUL included.
-TEST(BcdWordwise, DdltorAsTheCharacterLoop) {
-  Texts texts(12);
-  for (int round = 0; round < 100000; ++round) {
-    int len = static_cast<int>(texts.next() % 44) - 3;
-    std::vector<char> t = texts.make(static_cast<size_t>(std::max(len, 0)));
-    memset(ddigits, 'x', sizeof ddigits);
-    ddltor(t.data(), len);
-    ASSERT_EQ(std::string(ddigits, sizeof ddigits), refddltor(t.data(), len))
-        << std::string(t.begin(), t.end()) << " len " << len;
-  }
-}
-
 TEST(BcdWordwise, CountdigitsAsTheCharacterLoop) {
   Texts texts(13);
   for (int round = 0; round < 100000; ++round) {
