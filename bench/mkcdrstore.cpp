@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "cdr/civil.h"
+#include "tools/common/civil.h"
 
 namespace {
 

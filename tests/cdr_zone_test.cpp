@@ -1,38 +1,11 @@
-// Calendar arithmetic, ISO texts, and wall times placed in a zone: the
+// Wall times placed in a zone: the
 // hour skipped in spring, the hour repeated in autumn, half-hour changes.
 #include <gtest/gtest.h>
 
-#include "cdr/civil.h"
+#include "tools/common/civil.h"
 #include "cdr/zone.h"
 
 namespace {
-
-TEST(CdrCivil, DayNumbersRoundTrip) {
-  EXPECT_EQ(daysfromcivil(1970, 1, 1), 0);
-  EXPECT_EQ(daysfromcivil(2000, 3, 1), 11017);
-  EXPECT_EQ(daysfromcivil(1969, 12, 31), -1);
-  for (int64_t d = -800000; d < 800000; d += 997) {
-    int y, m, day;
-    civilfromdays(d, &y, &m, &day);
-    ASSERT_EQ(daysfromcivil(y, m, day), d);
-  }
-  EXPECT_EQ(daysinmonth(2024, 2), 29);
-  EXPECT_EQ(daysinmonth(2100, 2), 28);
-  EXPECT_EQ(daysinmonth(2000, 2), 29);
-}
-
-TEST(CdrCivil, IsoTimesCarryTheirOffset) {
-  char buf[32];
-  wall w{2024, 10, 27, 2, 30, 5};
-  EXPECT_EQ(std::string(buf, isotime(buf, w, 7200)), "2024-10-27T02:30:05+02:00");
-  EXPECT_EQ(std::string(buf, isotime(buf, w, 3600)), "2024-10-27T02:30:05+01:00");
-  EXPECT_EQ(std::string(buf, isotime(buf, w, -(9 * 3600 + 1800))), "2024-10-27T02:30:05-09:30");
-  EXPECT_EQ(std::string(buf, isotime(buf, w, 0)), "2024-10-27T02:30:05+00:00");
-  wall back = wallof(wallsecs(w));
-  EXPECT_EQ(back.year, 2024);
-  EXPECT_EQ(back.hour, 2);
-  EXPECT_EQ(back.second, 5);
-}
 
 struct zonecase {
   wall w;

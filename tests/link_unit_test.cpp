@@ -1,6 +1,6 @@
 // The parts of the link keeper that need no link: the relay's hold-back of
-// a record cut short, the allow-list, the retry waits, the command line,
-// the time stamps and the socket and line settings.
+// a record cut short, the allow-list, the command line and the socket and
+// line settings.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -14,8 +14,6 @@
 #include <vector>
 
 #include "tools/link/allow.h"
-#include "tools/link/backoff.h"
-#include "tools/link/linklog.h"
 #include "tools/link/linkopts.h"
 #include "tools/link/relay.h"
 #include "tools/link/serial.h"
@@ -146,16 +144,6 @@ TEST(AllowList, AddressesAndNetworks) {
     EXPECT_FALSE(a.add(bad)) << bad;
 }
 
-TEST(Backoff, DoublesUpToTheLongestAndStartsOverAfterAGoodLink) {
-  backoff b(1, 30);
-  std::vector<double> waits;
-  for (int i = 0; i < 7; ++i) waits.push_back(b.next());
-  EXPECT_EQ(waits, (std::vector<double>{1, 2, 4, 8, 16, 30, 30}));
-  b.reset();
-  EXPECT_EQ(b.next(), 1);
-  EXPECT_EQ(b.next(), 2);
-}
-
 TEST(LinkOptions, Sources) {
   struct {
     std::string text;
@@ -192,8 +180,8 @@ TEST(LinkOptions, Sources) {
       continue;
     }
     EXPECT_EQ(static_cast<int>(s.kind), c.kind) << c.text;
-    EXPECT_EQ(s.host, c.host) << c.text;
-    EXPECT_EQ(s.port, c.port) << c.text;
+    EXPECT_EQ(s.net.host, c.host) << c.text;
+    EXPECT_EQ(s.net.port, c.port) << c.text;
     EXPECT_EQ(s.path, c.path) << c.text;
   }
 }
@@ -258,47 +246,6 @@ TEST(LinkOptions, LineSettings) {
   t = rawline(termios{}, c);
   EXPECT_EQ(t.c_cflag & (CSIZE | PARENB | PARODD | CSTOPB),
             static_cast<tcflag_t>(CS8 | PARENB | PARODD));
-}
-
-// Sets TZ for one test and puts it back.
-class zone {
- public:
-  explicit zone(const char* tz) {
-    const char* old = getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", tz, 1);
-    tzset();
-  }
-  ~zone() {
-    if (had_)
-      setenv("TZ", old_.c_str(), 1);
-    else
-      unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
-
-TEST(LinkLog, StampsAreLocalTimeWithTheOffset) {
-  struct {
-    const char* tz;
-    time_t t;
-    const char* text;
-  } cases[] = {
-      {"UTC", 0, "1970-01-01T00:00:00+00:00"},
-      {"Europe/Berlin", 1720000000, "2024-07-03T11:46:40+02:00"},
-      {"Europe/Berlin", 1700000000, "2023-11-14T23:13:20+01:00"},
-      {"Asia/Kolkata", 1700000000, "2023-11-15T03:43:20+05:30"},
-      {"America/St_Johns", 1700000000, "2023-11-14T18:43:20-03:30"},
-  };
-  for (const auto& c : cases) {
-    zone z(c.tz);
-    EXPECT_EQ(isotime(c.t), c.text) << c.tz;
-  }
 }
 
 TEST(Tcp, KeepaliveGivesUpASilentPeerWithinTheTimeGiven) {

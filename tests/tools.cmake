@@ -26,3 +26,6 @@ pktav_test_program(testsupport_test SOURCES support/proc_test.cpp)
 add_executable(tailclip_window stress/tailclip_window.cpp)
 target_link_libraries(tailclip_window PRIVATE testsupport)
 pktav_runs(tailclip_window tailclip)
+
+# The library the tools around the packer share.
+pktav_test_program(common_unit SOURCES common_test.cpp LIBRARIES toolscommon)

@@ -12,7 +12,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "cdr/civil.h"
+#include "tools/common/civil.h"
 
 inline constexpr uint32_t tick_seconds = 4;
 inline constexpr uint32_t mark_endbeforestart = 999998;

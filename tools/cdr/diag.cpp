@@ -1,16 +1,8 @@
 #include "diag.h"
 
-#include <cstdarg>
 #include <cstdio>
 
-void warnx(const char* fmt, ...) {
-  fprintf(stderr, "%s: ", progname);
-  va_list ap;
-  va_start(ap, fmt);
-  vfprintf(stderr, fmt, ap);
-  va_end(ap);
-  fputc('\n', stderr);
-}
+const char* const progname = "pktav-cdr";
 
 std::string printable(std::string_view text) {
   std::string out;

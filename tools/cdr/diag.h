@@ -5,10 +5,7 @@
 #include <string_view>
 
 #include "cdr/storewalk.h"
-
-inline constexpr const char* progname = "pktav-cdr";
-
-[[gnu::format(printf, 1, 2)]] void warnx(const char* fmt, ...);
+#include "tools/common/diag.h"
 
 // "FILE:LINE: WHY: TEXT" for a line that is not a CDR line; `text` is shown
 // with bytes other than printable ASCII escaped.

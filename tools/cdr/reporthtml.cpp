@@ -11,7 +11,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "cdr/civil.h"
+#include "tools/common/civil.h"
 #include "cdr/reportout.h"
 
 namespace {

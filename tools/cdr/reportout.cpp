@@ -3,7 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "cdr/civil.h"
+#include "tools/common/civil.h"
 
 namespace {
 

@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "cdr/civil.h"
+#include "tools/common/civil.h"
 
 namespace {
 

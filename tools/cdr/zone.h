@@ -11,7 +11,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cdr/civil.h"
+#include "tools/common/civil.h"
 
 class tzone {
  public:

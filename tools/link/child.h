@@ -13,6 +13,3 @@
 // its process id and sets `feed` to our end of the pipe (non-blocking), or
 // returns -1 with the error number in `err`.
 pid_t startprogram(const std::vector<std::string>& argv, const sigset_t& mask, int* feed, int* err);
-
-// "exited with status N" or "ended by signal N (name)".
-std::string describestatus(int status);

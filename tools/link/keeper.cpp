@@ -8,10 +8,14 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "tools/common/address.h"
+#include "tools/common/diag.h"
+#include "tools/common/spawn.h"
 #include "tools/link/child.h"
-#include "tools/link/linklog.h"
 #include "tools/link/linksignals.h"
 #include "tools/link/tcp.h"
+
+const char* const progname = "pktav-link";
 
 namespace {
 
@@ -36,15 +40,12 @@ int keeper::run() {
   installlinksignals(&original_);
   if (o_.source.kind == linksource::listen) {
     std::string why;
-    listener_ = openlistener(o_.source, &why);
+    listener_ = openlistener(o_.source.net, true, &why);
     if (listener_ < 0) {
-      report("%s", why.c_str());
+      stampedwarnx("%s", why.c_str());
       return linkfailed;
     }
-    sockaddr_storage self{};
-    socklen_t len = sizeof self;
-    getsockname(listener_, reinterpret_cast<sockaddr*>(&self), &len);
-    report("listening on %s", peername(reinterpret_cast<sockaddr*>(&self)).c_str());
+    stampedwarnx("listening on %s", localname(listener_).c_str());
   }
   // SIGUSR1 and SIGALRM would end a program that has not set its handlers
   // up yet; it starts with them blocked, as pktav keeps them outside its
@@ -55,10 +56,10 @@ int keeper::run() {
   int err = 0;
   child_ = startprogram(o_.program, childmask, &feed_, &err);
   if (child_ < 0) {
-    report("cannot run %s: %s", o_.program[0].c_str(), strerror(err));
+    stampedwarnx("cannot run %s: %s", o_.program[0].c_str(), strerror(err));
     return err == ENOENT ? programmissing : cannotrun;
   }
-  report("started %s, process %d", o_.program[0].c_str(), static_cast<int>(child_));
+  stampedwarnx("started %s, process %d", o_.program[0].c_str(), static_cast<int>(child_));
   due_ = clock::now();
   loop();
 }
@@ -147,7 +148,7 @@ void keeper::accept() {
   const sockaddr* sa = reinterpret_cast<const sockaddr*>(&peer);
   std::string name = peername(sa);
   if (!o_.allow.allows(sa)) {
-    report("refused peer %s: not allowed", name.c_str());
+    stampedwarnx("refused peer %s: not allowed", name.c_str());
     close(fd);
     return;
   }
@@ -155,7 +156,7 @@ void keeper::accept() {
     // The exchange calling again means its old connection is dead, even if
     // this end has not noticed yet; anyone else waits for their turn.
     if (!sameaddress(sa, reinterpret_cast<const sockaddr*>(&peeraddr_))) {
-      report("refused peer %s: busy with %s", name.c_str(), peer_.c_str());
+      stampedwarnx("refused peer %s: busy with %s", name.c_str(), peer_.c_str());
       close(fd);
       return;
     }
@@ -178,7 +179,7 @@ void keeper::up(int fd, const std::string& peer, const std::string& note) {
   peer_ = peer;
   state_ = linked;
   carried_ = 0;
-  report("link up: %s%s%s", peer.c_str(), note.empty() ? "" : ", ", note.c_str());
+  stampedwarnx("link up: %s%s%s", peer.c_str(), note.empty() ? "" : ", ", note.c_str());
 }
 
 void keeper::down(const std::string& reason) {
@@ -188,8 +189,8 @@ void keeper::down(const std::string& reason) {
   size_t cut = relay_.cutshort();
   char dropped[96] = "";
   if (cut) snprintf(dropped, sizeof dropped, "; %zu bytes of a record cut short dropped", cut);
-  report("link down: %s, %llu bytes carried%s", reason.c_str(),
-         static_cast<unsigned long long>(carried_), dropped);
+  stampedwarnx("link down: %s, %llu bytes carried%s", reason.c_str(),
+               static_cast<unsigned long long>(carried_), dropped);
   if (pending_.fd >= 0) {
     caller next = pending_;
     pending_ = caller{};
@@ -202,7 +203,8 @@ void keeper::retry(const std::string& why) {
   double wait = backoff_.next();
   due_ = clock::now() +
          std::chrono::duration_cast<clock::duration>(std::chrono::duration<double>(wait));
-  report("%s%swaiting %s to retry", why.c_str(), why.empty() ? "" : "; ", seconds(wait).c_str());
+  stampedwarnx("%s%swaiting %s to retry", why.c_str(), why.empty() ? "" : "; ",
+               seconds(wait).c_str());
 }
 
 void keeper::readlink() {
@@ -234,7 +236,7 @@ void keeper::readlink() {
 void keeper::feed() {
   if (feed_ < 0 || relay_.giveto(feed_)) return;
   // The program closed its standard input: nothing more can reach it.
-  report("the program takes no more input: %s", strerror(errno));
+  stampedwarnx("the program takes no more input: %s", strerror(errno));
   close(feed_);
   feed_ = -1;
   relay_.clear();
@@ -257,11 +259,11 @@ void keeper::signals() {
 void keeper::stop(int sig) {
   if (stopping_) return;
   stopping_ = true;
-  report("%s: passed on to the program, waiting for its end", strsignal(sig));
+  stampedwarnx("%s: passed on to the program, waiting for its end", strsignal(sig));
 }
 
 void keeper::end(int status) {
-  report("%s %s", o_.program[0].c_str(), describestatus(status).c_str());
+  stampedwarnx("%s %s", o_.program[0].c_str(), describestatus(status).c_str());
   if (WIFSIGNALED(status)) {
     int sig = WTERMSIG(status);
     signal(sig, SIG_DFL);

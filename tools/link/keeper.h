@@ -10,7 +10,7 @@
 #include <cstdint>
 #include <string>
 
-#include "tools/link/backoff.h"
+#include "tools/common/backoff.h"
 #include "tools/link/linkopts.h"
 #include "tools/link/relay.h"
 #include "tools/link/serial.h"

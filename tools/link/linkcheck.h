@@ -11,8 +11,3 @@
 // resolver does not take, a program that cannot be found or run. False
 // with `why` as the run would tell it.
 bool checklinkrun(const linkoptions& o, std::string* why);
-
-// The file posix_spawnp would run for `name`: the name itself when it
-// holds a '/', else the first executable file of that name in PATH. 0,
-// or the error number the run would get (ENOENT, EACCES).
-int findprogram(const std::string& name, std::string* path);

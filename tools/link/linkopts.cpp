@@ -69,25 +69,15 @@ bool parsesource(const std::string& text, linksource* out, std::string* why) {
     out->path = text;
     return true;
   }
-  size_t colon = rest.rfind(':');
-  if (colon == std::string::npos || colon == 0 || colon + 1 == rest.size()) {
-    *why = "SOURCE is HOST:PORT, listen:ADDRESS:PORT or a device path: " + text;
-    return false;
-  }
-  out->host = rest.substr(0, colon);
-  out->port = rest.substr(colon + 1);
-  if (out->host.size() > 2 && out->host.front() == '[' && out->host.back() == ']')
-    out->host = out->host.substr(1, out->host.size() - 2);
-  // A number is the port itself, which the resolver would take modulo
-  // 65536 (99999 as 34463); a name is looked up as a service.
-  if (out->port.find_first_not_of("0123456789") == std::string::npos) {
-    unsigned long n = out->port.size() > 5 ? 65536 : std::stoul(out->port);
-    if (n > 65535 || (n == 0 && out->kind == linksource::connect)) {
-      *why = "no such port: " + text;
+  switch (parseaddress(rest, out->kind == linksource::listen, true, &out->net)) {
+    case addressfault::none: return true;
+    case addressfault::form:
+      *why = "SOURCE is HOST:PORT, listen:ADDRESS:PORT or a device path: " + text;
       return false;
-    }
+    case addressfault::port: break;
   }
-  return true;
+  *why = "no such port: " + text;
+  return false;
 }
 
 bool parsespeed(const std::string& text, speed_t* out) {

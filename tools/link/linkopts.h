@@ -8,14 +8,15 @@
 #include <string>
 #include <vector>
 
+#include "tools/common/address.h"
 #include "tools/link/allow.h"
 
 // Where the exchange's bytes come from.
 struct linksource {
   enum { connect, listen, device } kind = connect;
-  std::string host, port;  // connect: the exchange or terminal server; listen: the local address
-  std::string path;        // device
-  std::string text;        // as given, for messages
+  netaddress net;    // connect: the exchange or terminal server; listen: the local address
+  std::string path;  // device
+  std::string text;  // as given, for messages
 };
 
 // SOURCE: HOST:PORT or [IPV6]:PORT to connect to, listen:ADDRESS:PORT to

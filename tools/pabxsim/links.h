@@ -29,9 +29,3 @@ std::unique_ptr<simlink> tcpclientlink(const std::string& where);
 // Prints the path of each pseudo-terminal on standard output; with a
 // `linkpath`, also points that symbolic link at it.
 std::unique_ptr<simlink> ptylink(const std::string& linkpath);
-
-// Splits HOST:PORT (or [HOST]:PORT); false when there is no port.
-bool splithostport(const std::string& where, std::string* host, std::string* port);
-
-// Writes all bytes to fd, waiting while it is full; false on an error.
-bool writeall(int fd, const std::string& bytes);

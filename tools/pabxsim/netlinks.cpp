@@ -14,41 +14,20 @@
 #include <cstring>
 #include <thread>
 
+#include "tools/common/address.h"
+#include "tools/common/diag.h"
+#include "tools/common/writeall.h"
 #include "tools/pabxsim/links.h"
 
 namespace {
 
-std::string describe(const sockaddr* sa) {
-  char host[NI_MAXHOST], port[NI_MAXSERV];
-  socklen_t len = sa->sa_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
-  if (getnameinfo(sa, len, host, sizeof host, port, sizeof port, NI_NUMERICHOST | NI_NUMERICSERV))
-    return "?";
-  std::string text = host;
-  if (sa->sa_family == AF_INET6) text = std::string("[").append(text).append("]");
-  return text.append(":").append(port);
-}
-
-// The first address of HOST:PORT; numeric only for a listener.
-bool lookup(const std::string& where, bool passive, addrinfo** out) {
-  std::string host, port;
-  if (!splithostport(where, &host, &port)) {
-    fprintf(stderr, "pabxsim: %s: not ADDRESS:PORT\n", where.c_str());
-    return false;
-  }
-  // The resolver takes a port modulo 65536 (99999 as 34463); a listener
-  // may ask for 0, any free port, and says which it got.
-  bool digits = !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
-  unsigned long n = digits && port.size() <= 5 ? std::stoul(port) : 65536;
-  if (n > 65535 || (n == 0 && !passive)) {
-    fprintf(stderr, "pabxsim: %s: no such port\n", where.c_str());
-    return false;
-  }
-  addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV | (passive ? AI_NUMERICHOST | AI_PASSIVE : 0);
-  if (int rc = getaddrinfo(host.c_str(), port.c_str(), &hints, out)) {
-    fprintf(stderr, "pabxsim: %s: %s\n", where.c_str(), gai_strerror(rc));
-    return false;
+// HOST:PORT read, with its message when it is not one; a listener may ask
+// for port 0 (any free port) and says which it got.
+bool address(const std::string& where, bool listener, netaddress* a) {
+  switch (parseaddress(where, listener, false, a)) {
+    case addressfault::form: warnx("%s: not ADDRESS:PORT", where.c_str()); return false;
+    case addressfault::port: warnx("%s: no such port", where.c_str()); return false;
+    case addressfault::none: break;
   }
   return true;
 }
@@ -102,10 +81,10 @@ class server : public connection {
       fd_ = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
     } while (fd_ < 0 && errno == EINTR);
     if (fd_ < 0) {
-      fprintf(stderr, "pabxsim: accept: %s\n", strerror(errno));
+      warn("accept");
       return false;
     }
-    fprintf(stderr, "pabxsim: client %s\n", describe(reinterpret_cast<sockaddr*>(&peer)).c_str());
+    warnx("client %s", peername(reinterpret_cast<sockaddr*>(&peer)).c_str());
     return true;
   }
 
@@ -122,18 +101,16 @@ class client : public connection {
     for (bool told = false; fd_ < 0; std::this_thread::sleep_for(std::chrono::milliseconds(500))) {
       fd_ = socket(ai_->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
       if (fd_ < 0) {
-        fprintf(stderr, "pabxsim: socket: %s\n", strerror(errno));
+        warn("socket");
         return false;
       }
       if (connect(fd_, ai_->ai_addr, ai_->ai_addrlen) == 0) break;
-      if (!told)
-        fprintf(stderr, "pabxsim: waiting for %s: %s\n", describe(ai_->ai_addr).c_str(),
-                strerror(errno));
+      if (!told) warn("waiting for %s", peername(ai_->ai_addr).c_str());
       told = true;
       close(fd_);
       fd_ = -1;
     }
-    fprintf(stderr, "pabxsim: connected to %s\n", describe(ai_->ai_addr).c_str());
+    warnx("connected to %s", peername(ai_->ai_addr).c_str());
     return true;
   }
 
@@ -144,28 +121,26 @@ class client : public connection {
 }  // namespace
 
 std::unique_ptr<simlink> tcpserverlink(const std::string& where) {
-  addrinfo* ai = nullptr;
-  if (!lookup(where, true, &ai)) return nullptr;
-  int fd = socket(ai->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-  int on = 1;
-  setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-  bool ok = fd >= 0 && bind(fd, ai->ai_addr, ai->ai_addrlen) == 0 && listen(fd, 4) == 0;
-  freeaddrinfo(ai);
-  if (!ok) {
-    fprintf(stderr, "pabxsim: listen on %s: %s\n", where.c_str(), strerror(errno));
-    if (fd >= 0) close(fd);
+  netaddress a;
+  if (!address(where, true, &a)) return nullptr;
+  std::string why;
+  int fd = openlistener(a, false, &why);
+  if (fd < 0) {
+    warnx("%s", why.c_str());
     return nullptr;
   }
-  sockaddr_storage self{};
-  socklen_t len = sizeof self;
-  getsockname(fd, reinterpret_cast<sockaddr*>(&self), &len);
-  fprintf(stderr, "pabxsim: listening on %s\n",
-          describe(reinterpret_cast<sockaddr*>(&self)).c_str());
+  warnx("listening on %s", localname(fd).c_str());
   return std::make_unique<server>(fd);
 }
 
 std::unique_ptr<simlink> tcpclientlink(const std::string& where) {
+  netaddress a;
   addrinfo* ai = nullptr;
-  if (!lookup(where, false, &ai)) return nullptr;
+  std::string why;
+  if (!address(where, false, &a)) return nullptr;
+  if (!resolve(a, false, &ai, &why)) {
+    warnx("%s", why.c_str());
+    return nullptr;
+  }
   return std::make_unique<client>(ai);
 }

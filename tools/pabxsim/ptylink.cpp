@@ -17,6 +17,8 @@
 #include <cstring>
 #include <thread>
 
+#include "tools/common/diag.h"
+#include "tools/common/writeall.h"
 #include "tools/pabxsim/links.h"
 
 namespace {
@@ -72,7 +74,7 @@ class ptyout : public simlink {
   bool make() {
     master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) {
-      fprintf(stderr, "pabxsim: pseudo-terminal: %s\n", strerror(errno));
+      warn("pseudo-terminal");
       return false;
     }
     slave_ = ptsname(master_);
@@ -88,7 +90,7 @@ class ptyout : public simlink {
       std::string fresh = linkpath_ + ".new";
       unlink(fresh.c_str());
       if (symlink(slave_.c_str(), fresh.c_str()) != 0 || rename(fresh.c_str(), linkpath_.c_str())) {
-        fprintf(stderr, "pabxsim: %s: %s\n", linkpath_.c_str(), strerror(errno));
+        warn("%s", linkpath_.c_str());
         return false;
       }
     }

@@ -9,10 +9,13 @@
 #include <memory>
 #include <thread>
 
+#include "tools/common/diag.h"
 #include "tools/pabxsim/callslist.h"
 #include "tools/pabxsim/expect.h"
 #include "tools/pabxsim/links.h"
 #include "tools/pabxsim/records.h"
+
+const char* const progname = "pabxsim";
 
 namespace {
 
@@ -142,14 +145,14 @@ int sender::run() {
   model_.flush();
   bool listed = list_.finish();
   link_.drop(false);
-  fprintf(stderr,
-          "pabxsim: %llu records: %llu sent whole (%llu of them damaged), %llu cut, %llu "
-          "replayed, %llu lost; %llu drops, %llu bytes\n",
-          static_cast<unsigned long long>(t_.records), static_cast<unsigned long long>(t_.whole),
-          static_cast<unsigned long long>(t_.damaged), static_cast<unsigned long long>(t_.cut),
-          static_cast<unsigned long long>(t_.replayed), static_cast<unsigned long long>(t_.lost),
-          static_cast<unsigned long long>(t_.drops), static_cast<unsigned long long>(t_.bytes));
-  if (!listed) fprintf(stderr, "pabxsim: %s: %s\n", o_.callsfile.c_str(), strerror(errno));
+  warnx(
+      "%llu records: %llu sent whole (%llu of them damaged), %llu cut, %llu "
+      "replayed, %llu lost; %llu drops, %llu bytes",
+      static_cast<unsigned long long>(t_.records), static_cast<unsigned long long>(t_.whole),
+      static_cast<unsigned long long>(t_.damaged), static_cast<unsigned long long>(t_.cut),
+      static_cast<unsigned long long>(t_.replayed), static_cast<unsigned long long>(t_.lost),
+      static_cast<unsigned long long>(t_.drops), static_cast<unsigned long long>(t_.bytes));
+  if (!listed) warn("%s", o_.callsfile.c_str());
   return listed ? simok : simfailed;
 }
 
@@ -169,7 +172,7 @@ int simulate(const simoptions& o) {
   signal(SIGPIPE, SIG_IGN);  // a peer gone away is an error of the write
   FILE* list = nullptr;
   if (!o.callsfile.empty() && !(list = fopen(o.callsfile.c_str(), "w"))) {
-    fprintf(stderr, "pabxsim: %s: %s\n", o.callsfile.c_str(), strerror(errno));
+    warn("%s", o.callsfile.c_str());
     return simfailed;
   }
   int rc = simfailed;

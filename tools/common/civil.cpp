@@ -1,4 +1,4 @@
-#include "civil.h"
+#include "tools/common/civil.h"
 
 namespace {
 
@@ -44,6 +44,15 @@ int daysinmonth(int year, int month) {
   return days[month - 1];
 }
 
+bool validdate(int year, int month, int day) {
+  return month >= 1 && month <= 12 && day >= 1 && day <= daysinmonth(year, month);
+}
+
+bool validwall(const wall& w) {
+  return validdate(w.year, w.month, w.day) && w.hour >= 0 && w.hour <= 23 && w.minute >= 0 &&
+         w.minute <= 59 && w.second >= 0 && w.second <= 59;
+}
+
 int64_t wallsecs(const wall& w) {
   return daysfromcivil(w.year, w.month, w.day) * 86400 + w.hour * 3600 + w.minute * 60 + w.second;
 }
@@ -80,4 +89,12 @@ char* isotime(char* out, const wall& w, int offset) {
   out = digits(out, offset / 3600, 2);
   *out++ = ':';
   return digits(out, offset / 60 % 60, 2);
+}
+
+std::string isotime(time_t t) {
+  std::tm tm{};
+  localtime_r(&t, &tm);
+  wall w{tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday, tm.tm_hour, tm.tm_min, tm.tm_sec};
+  char text[32];
+  return std::string(text, isotime(text, w, static_cast<int>(tm.tm_gmtoff)));
 }
