@@ -5,7 +5,9 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -20,6 +22,9 @@
 #include "tools/common/backoff.h"
 #include "tools/common/civil.h"
 #include "tools/common/diag.h"
+#include "tools/common/numbers.h"
+#include "tools/common/pathwatch.h"
+#include "tools/common/signals.h"
 #include "tools/common/spawn.h"
 #include "tools/common/writeall.h"
 
@@ -393,6 +398,113 @@ TEST(Backoff, DoublesUpToTheLongestAndStartsOverAfterAGoodLink) {
   b.reset();
   EXPECT_EQ(b.next(), 1);
   EXPECT_EQ(b.next(), 2);
+}
+
+TEST(Numbers, PlainDigitsOnly) {
+  struct {
+    const char* text;
+    bool count, decimal;
+    double value;
+  } cases[] = {
+      {"5", true, true, 5},
+      {"0", true, true, 0},
+      {"0.25", false, true, 0.25},
+      {".5", false, true, 0.5},
+      {"5.", false, true, 5},
+      {"", false, false, 0},
+      {".", false, false, 0},
+      {" 5", false, false, 0},
+      {"5 ", false, false, 0},
+      {"+5", false, false, 0},
+      {"-5", false, false, 0},
+      {"0x10", false, false, 0},
+      {"1e3", false, false, 0},
+      {"1e-9", false, false, 0},
+      {"1.2.3", false, false, 0},
+      {"inf", false, false, 0},
+      {"nan", false, false, 0},
+      {"18446744073709551615", true, true, 18446744073709551615.0},
+      {"18446744073709551616", false, true, 18446744073709551616.0},
+  };
+  for (const auto& c : cases) {
+    uint64_t n = 0;
+    double d = -1;
+    EXPECT_EQ(parsecount(c.text, &n), c.count) << c.text;
+    EXPECT_EQ(parsedecimal(c.text, &d), c.decimal) << c.text;
+    if (c.decimal) {
+      EXPECT_EQ(d, c.value) << c.text;
+    }
+  }
+  uint64_t n = 0;
+  EXPECT_FALSE(parsecount("123456", &n, 5));
+  EXPECT_TRUE(parsecount("12345", &n, 5));
+  EXPECT_EQ(n, 12345u);
+  struct {
+    const char* text;
+    bool ok;
+    uint64_t value;
+  } hex[] = {{"03", true, 3},   {"0a", true, 10},  {"FF", true, 255}, {"3", true, 3},
+             {"003", false, 0}, {"0x3", false, 0}, {" 3", false, 0},  {"3g", false, 0},
+             {"", false, 0},    {"-1", false, 0}};
+  for (const auto& c : hex) {
+    uint64_t v = 0;
+    EXPECT_EQ(parsehex(c.text, &v, 2), c.ok) << c.text;
+    if (c.ok) {
+      EXPECT_EQ(v, c.value) << c.text;
+    }
+  }
+}
+
+// A pause ends at a noted signal, even one that came before it began, and
+// the signal is there to be taken after it.
+TEST(Signals, APauseEndsAtANotedSignal) {
+  notesignals({SIGUSR2});
+  EXPECT_TRUE(pausefor(0.01));
+  raise(SIGUSR2);  // before the pause: its wake-up waits in the pipe
+  EXPECT_FALSE(pausefor(600));
+  EXPECT_TRUE(*signalnoted());
+  EXPECT_EQ(takesignal(), SIGUSR2);
+  EXPECT_EQ(takesignal(), 0);
+  EXPECT_TRUE(pausefor(0.01)) << "taken: it ends the next pause no more";
+  signal(SIGUSR2, SIG_DFL);
+}
+
+// Waits until fd is readable; false after a generous time.
+bool readable(int fd) {
+  pollfd p{fd, POLLIN, 0};
+  return poll(&p, 1, 10000) == 1;
+}
+
+// A path whose folders do not exist yet: the watch moves down as they
+// appear, and tells when the path itself is there, made directly or by a
+// rename, as udev and pabxsim make their links.
+TEST(PathWatch, TellsWhenAPathAppears) {
+  tmpdir dir;
+  std::string top = dir.file("serial"), folder = top + "/by-id", path = folder + "/pbx";
+  pathwatch w;
+  ASSERT_TRUE(w.watch(path));
+  ASSERT_GE(w.fd(), 0);
+  ASSERT_EQ(mkdir(top.c_str(), 0755), 0);
+  ASSERT_TRUE(readable(w.fd()));
+  EXPECT_FALSE(w.changed());
+  ASSERT_EQ(mkdir(folder.c_str(), 0755), 0);
+  ASSERT_TRUE(readable(w.fd()));
+  EXPECT_FALSE(w.changed());
+  writefile(folder + "/other", "");
+  ASSERT_TRUE(readable(w.fd()));
+  EXPECT_FALSE(w.changed()) << "another name in the folder";
+  writefile(folder + "/pbx.new", "");
+  ASSERT_EQ(rename((folder + "/pbx.new").c_str(), path.c_str()), 0);
+  ASSERT_TRUE(readable(w.fd()));
+  EXPECT_TRUE(w.changed());
+
+  // Gone, and made again in place.
+  unlink(path.c_str());
+  writefile(path, "");
+  ASSERT_TRUE(readable(w.fd()));
+  EXPECT_TRUE(w.changed());
+  w.stop();
+  EXPECT_EQ(w.fd(), -1);
 }
 
 }  // namespace

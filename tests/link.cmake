@@ -6,7 +6,9 @@ pktav_runs(linksupport pabxsim pktav-link)
 pktav_test_program(link_e2e
   SOURCES
     pabxsim_test.cpp
+    pabxsimfault_test.cpp
     link_test.cpp
+    linkfault_test.cpp
     linkproof_test.cpp
   LIBRARIES linksupport
   RUNS ${PKTAV_PACKERS})

@@ -140,8 +140,39 @@ TEST(AllowList, AddressesAndNetworks) {
     sockaddr_storage ss = address(c.peer);
     EXPECT_EQ(a.allows(reinterpret_cast<sockaddr*>(&ss)), c.allowed) << c.peer;
   }
-  for (const char* bad : {"", "10.1.0.0/33", "10.1.0.0/", "10.1.0.0/x", "example.org", "::/129"})
+  for (const char* bad : {"", "10.1.0.0/33", "10.1.0.0/", "10.1.0.0/x", "example.org", "::/129",
+                          "10.1.2", "10.0.0.0/ 8", "10.0.0.0/08x"})
     EXPECT_FALSE(a.add(bad)) << bad;
+}
+
+// An IPv4 address has two spellings; an entry in either matches a peer in
+// either, on an IPv4 socket or an IPv6 one.
+TEST(AllowList, IPv4MappedEntriesMatchIPv4Peers) {
+  struct {
+    const char* entry;
+    const char* peer;
+    bool allowed;
+  } cases[] = {
+      {"::ffff:127.0.0.2", "127.0.0.2", true},
+      {"::ffff:127.0.0.2", "::ffff:127.0.0.2", true},
+      {"::ffff:127.0.0.2", "127.0.0.3", false},
+      {"::ffff:127.0.0.2", "::ffff:127.0.0.3", false},
+      {"::ffff:0:0/96", "127.0.0.9", true},
+      {"::ffff:0:0/96", "::ffff:10.1.2.3", true},
+      {"::ffff:0:0/96", "::1", false},
+      {"::ffff:10.0.0.0/104", "10.200.0.1", true},
+      {"::ffff:10.0.0.0/104", "11.0.0.1", false},
+      {"127.0.0.2", "::ffff:127.0.0.2", true},
+      {"127.0.0.2", "::127.0.0.2", false},  // IPv4-compatible, not mapped
+      {"::/0", "127.0.0.1", true},
+      {"0.0.0.0/0", "::1", false},
+  };
+  for (const auto& c : cases) {
+    allowlist a;
+    ASSERT_TRUE(a.add(c.entry)) << c.entry;
+    sockaddr_storage ss = address(c.peer);
+    EXPECT_EQ(a.allows(reinterpret_cast<sockaddr*>(&ss)), c.allowed) << c.entry << " " << c.peer;
+  }
 }
 
 TEST(LinkOptions, Sources) {
@@ -222,11 +253,60 @@ TEST(LinkOptions, CommandLine) {
       {{"--line", "9N1", "/dev/ttyS0", "--", "p"}, "bad value: 9N1"},
       {{"--allow", "10.0.0.1", "pbx:2001", "--", "p"}, "--allow is for a listen: source"},
       {{"--bogus", "pbx:2001", "--", "p"}, "unknown option"},
+      // Numbers are plain digits: no blank, sign, base or exponent, and no
+      // wait too short to be one.
+      {{"--retry-min", "1e-9", "pbx:2001", "--", "p"}, "bad value: 1e-9"},
+      {{"--retry-min", "0.0001", "pbx:2001", "--", "p"}, "bad value: 0.0001"},
+      {{"--retry-min", " 5", "pbx:2001", "--", "p"}, "bad value:  5"},
+      {{"--retry-max", "0x10", "pbx:2001", "--", "p"}, "bad value: 0x10"},
+      {{"--retry-max", "1e3", "pbx:2001", "--", "p"}, "bad value: 1e3"},
+      {{"--retry-max", "+5", "pbx:2001", "--", "p"}, "bad value: +5"},
+      {{"--retry-max", "86400.5", "pbx:2001", "--", "p"}, "bad value: 86400.5"},
+      {{"--dead-after", "1.5", "pbx:2001", "--", "p"}, "bad value: 1.5"},
+      {{"--dead-after", "0", "pbx:2001", "--", "p"}, "bad value: 0"},
+      {{"--end-byte", "0x3", "pbx:2001", "--", "p"}, "bad value: 0x3"},
+      {{"--end-byte", " 3", "pbx:2001", "--", "p"}, "bad value:  3"},
+      {{"--end-byte", "003", "pbx:2001", "--", "p"}, "bad value: 003"},
+      {{"--give-way-after", "0", "listen:[::]:0", "--", "p"}, "bad value: 0"},
+      {{"--allow", "10.0.0.0/+8", "listen:[::]:0", "--", "p"}, "bad value: 10.0.0.0/+8"},
+      // Settings that contradict each other, or are given twice.
+      {{"--retry-min", "100", "--retry-max", "5", "pbx:2001", "--", "p"},
+       "--retry-max is shorter than --retry-min"},
+      {{"--end-byte", "03", "--end-byte", "0a", "pbx:2001", "--", "p"}, "--end-byte given twice"},
+      {{"--end-byte=03", "--end-byte=03", "pbx:2001", "--", "p"}, "--end-byte given twice"},
+      {{"--speed", "9600", "--speed", "9600", "/dev/ttyS0", "--", "p"}, "--speed given twice"},
+      {{"--speed", "9600", "pbx:2001", "--", "p"}, "--speed and --line are for a device"},
+      {{"--line", "7E1", "listen:[::]:0", "--", "p"}, "--speed and --line are for a device"},
+      {{"--give-way-after", "5", "pbx:2001", "--", "p"},
+       "--give-way-after is for a listen: source"},
   };
   for (const auto& c : bad) {
     linkoptions other;
     EXPECT_EQ(parse(c.args, &other, &why), linkparse::bad) << testing::PrintToString(c.args);
     EXPECT_NE(why.find(c.why), std::string::npos) << why;
+  }
+}
+
+// One of the retry waits given alone: the other makes way for it.
+TEST(LinkOptions, ARetryWaitGivenAloneMovesTheOther) {
+  struct {
+    std::vector<std::string> options;
+    double min, max;
+  } cases[] = {
+      {{}, 1, 30},
+      {{"--retry-min", "100"}, 100, 100},
+      {{"--retry-max", "0.5"}, 0.5, 0.5},
+      {{"--retry-min", "2", "--retry-max", "2"}, 2, 2},
+      {{"--retry-min", ".25", "--retry-max", "7."}, 0.25, 7},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = c.options;
+    args.insert(args.end(), {"pbx:2001", "--", "p"});
+    linkoptions o;
+    std::string why;
+    ASSERT_EQ(parse(args, &o, &why), linkparse::run) << why;
+    EXPECT_EQ(o.retrymin, c.min) << testing::PrintToString(c.options);
+    EXPECT_EQ(o.retrymax, c.max) << testing::PrintToString(c.options);
   }
 }
 

@@ -3,8 +3,9 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
-#include <cstdlib>
 #include <cstring>
+
+#include "tools/common/numbers.h"
 
 namespace {
 
@@ -32,10 +33,9 @@ bool allowlist::add(const std::string& text) {
     return false;
   }
   if (slash != std::string::npos) {
-    std::string bits = text.substr(slash + 1);
-    char* end = nullptr;
-    long n = strtol(bits.c_str(), &end, 10);
-    if (bits.empty() || *end != '\0' || n < 0 || n > e.bits) return false;
+    uint64_t n = 0;
+    if (!parsecount(text.substr(slash + 1), &n, 3) || n > static_cast<uint64_t>(e.bits))
+      return false;
     e.bits = static_cast<int>(n);
   }
   entries_.push_back(e);
@@ -44,22 +44,25 @@ bool allowlist::add(const std::string& text) {
 
 bool allowlist::allows(const sockaddr* peer) const {
   if (entries_.empty()) return true;
-  int family = peer->sa_family;
-  const unsigned char* addr = nullptr;
-  if (family == AF_INET) {
-    addr = reinterpret_cast<const unsigned char*>(
+  // An IPv4 address has two spellings, a.b.c.d and ::ffff:a.b.c.d: a peer
+  // matches the entries written either way, whichever socket it reached.
+  unsigned char v6[16] = {};
+  const unsigned char* v4 = nullptr;
+  if (peer->sa_family == AF_INET) {
+    v4 = reinterpret_cast<const unsigned char*>(
         &reinterpret_cast<const sockaddr_in*>(peer)->sin_addr);
-  } else if (family == AF_INET6) {
+    v6[10] = v6[11] = 0xff;
+    memcpy(v6 + 12, v4, 4);
+  } else if (peer->sa_family == AF_INET6) {
     const in6_addr* a6 = &reinterpret_cast<const sockaddr_in6*>(peer)->sin6_addr;
-    addr = reinterpret_cast<const unsigned char*>(a6);
-    if (IN6_IS_ADDR_V4MAPPED(a6)) {
-      family = AF_INET;
-      addr += 12;
-    }
+    memcpy(v6, a6, sizeof v6);
+    if (IN6_IS_ADDR_V4MAPPED(a6)) v4 = v6 + 12;
   } else {
     return false;
   }
-  for (const entry& e : entries_)
-    if (e.family == family && prefixmatch(e.addr, addr, e.bits)) return true;
+  for (const entry& e : entries_) {
+    if (e.family == AF_INET6 && prefixmatch(e.addr, v6, e.bits)) return true;
+    if (e.family == AF_INET && v4 && prefixmatch(e.addr, v4, e.bits)) return true;
+  }
   return false;
 }

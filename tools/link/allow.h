@@ -1,6 +1,7 @@
 // The peers a listening link keeper accepts: addresses, or networks written
-// ADDRESS/BITS, IPv4 or IPv6. An IPv4 peer reaching an IPv6 socket as
-// ::ffff:a.b.c.d matches its IPv4 entries.
+// ADDRESS/BITS, IPv4 or IPv6. An IPv4 peer matches its entries in either
+// spelling, a.b.c.d or ::ffff:a.b.c.d, whether it reached an IPv4 socket or
+// an IPv6 one.
 #pragma once
 
 #include <sys/socket.h>

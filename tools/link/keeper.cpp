@@ -1,9 +1,12 @@
 #include "tools/link/keeper.h"
 
 #include <poll.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -66,9 +69,9 @@ int keeper::run() {
 
 void keeper::loop() {
   for (;;) {
-    pollfd fds[3];
+    pollfd fds[4];
     nfds_t n = 0;
-    int feedat = -1, linkat = -1, listenat = -1;
+    int feedat = -1, linkat = -1, listenat = -1, watchat = -1;
     // Moves what the program has not taken yet to the front: a relay full to
     // its last byte, the end of it a record still held back, must make room
     // for the rest of that record once the program has taken the others.
@@ -85,15 +88,22 @@ void keeper::loop() {
       listenat = static_cast<int>(n);
       fds[n++] = {listener_, POLLIN, 0};
     }
+    if (state_ == idle && watch_.fd() >= 0) {
+      watchat = static_cast<int>(n);
+      fds[n++] = {watch_.fd(), POLLIN, 0};
+    }
     waitforevents(fds, n, timeout());
     signals();
     if (feedat >= 0 && fds[feedat].revents) feed();
+    passend();
     if (linkat >= 0 && fds[linkat].revents && fd_ == fds[linkat].fd)
       state_ == connecting ? connected() : readlink();
     // A dead link never becomes readable: read it out without waiting.
     if (pending_.fd >= 0 && relay_.room() > 0) readlink();
     if (listenat >= 0 && (fds[listenat].revents & POLLIN)) accept();
-    if (stopping_ || listener_ >= 0 || clock::now() < due_) continue;
+    // The device is back: no need to wait for the next attempt.
+    if (watchat >= 0 && fds[watchat].revents && watch_.changed()) due_ = clock::now();
+    if (stopping_ || listener_ >= 0 || state_ == ended || clock::now() < due_) continue;
     if (state_ == idle) {
       attempt();
     } else if (state_ == connecting) {
@@ -107,7 +117,7 @@ void keeper::loop() {
 
 // Milliseconds until the next attempt or the connect deadline; -1: none.
 int keeper::timeout() const {
-  if (stopping_ || listener_ >= 0 || state_ == linked) return -1;
+  if (stopping_ || listener_ >= 0 || state_ == linked || state_ == ended) return -1;
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due_ - clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left + 1);
 }
@@ -116,7 +126,12 @@ void keeper::attempt() {
   std::string why, note;
   if (o_.source.kind == linksource::device) {
     int fd = serial_.open(o_.source.path, &note, &why);
-    if (fd < 0) return retry(why);
+    if (fd < 0) {
+      watch_.watch(o_.source.path);
+      return retry(why);
+    }
+    struct stat st {};
+    file_ = fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
     return up(fd, o_.source.path, note);
   }
   fd_ = startconnect(o_.source, &peer_, &why);
@@ -154,15 +169,22 @@ void keeper::accept() {
   }
   if (state_ == linked) {
     // The exchange calling again means its old connection is dead, even if
-    // this end has not noticed yet; anyone else waits for their turn.
-    if (!sameaddress(sa, reinterpret_cast<const sockaddr*>(&peeraddr_))) {
+    // this end has not noticed yet; so does a peer silent for long, which
+    // would keep the exchange out for ever. Anyone else waits for their turn.
+    std::string why;
+    auto silent = std::chrono::duration_cast<std::chrono::seconds>(clock::now() - lastbyte_);
+    if (sameaddress(sa, reinterpret_cast<const sockaddr*>(&peeraddr_))) {
+      why = "replaced by a new connection from the same peer";
+    } else if (silent.count() >= o_.giveway) {
+      why = "silent for " + std::to_string(silent.count()) + " s, gave way to " + name;
+    } else {
       stampedwarnx("refused peer %s: busy with %s", name.c_str(), peer_.c_str());
       close(fd);
       return;
     }
     // What it sent before it hung up may still wait in the old connection,
     // behind a program slow to take it: that is read first.
-    pending_ = {fd, name, peer};
+    pending_ = {fd, name, peer, why};
     return readlink();
   }
   takeup(fd, name, peer);
@@ -179,6 +201,8 @@ void keeper::up(int fd, const std::string& peer, const std::string& note) {
   peer_ = peer;
   state_ = linked;
   carried_ = 0;
+  lastbyte_ = clock::now();
+  watch_.stop();
   stampedwarnx("link up: %s%s%s", peer.c_str(), note.empty() ? "" : ", ", note.c_str());
 }
 
@@ -187,10 +211,18 @@ void keeper::down(const std::string& reason) {
   fd_ = -1;
   state_ = idle;
   size_t cut = relay_.cutshort();
-  char dropped[96] = "";
-  if (cut) snprintf(dropped, sizeof dropped, "; %zu bytes of a record cut short dropped", cut);
-  stampedwarnx("link down: %s, %llu bytes carried%s", reason.c_str(),
-               static_cast<unsigned long long>(carried_), dropped);
+  std::string dropped;
+  if (cut) dropped = format("; %zu bytes of a record cut short dropped", cut);
+  // The program is ending: what it has not taken it may never take, and
+  // is not counted as carried.
+  uint64_t waiting = stopping_ ? std::min<uint64_t>(untaken(), carried_) : 0;
+  std::string left;
+  if (waiting)
+    left = format(" (%llu more read, which the program has not taken)",
+                  static_cast<unsigned long long>(waiting));
+  stampedwarnx("link down: %s, %llu bytes carried%s%s", reason.c_str(),
+               static_cast<unsigned long long>(carried_ - waiting), left.c_str(), dropped.c_str());
+  if (o_.source.kind == linksource::device && !stopping_) watch_.watch(o_.source.path);
   if (pending_.fd >= 0) {
     caller next = pending_;
     pending_ = caller{};
@@ -216,6 +248,7 @@ void keeper::readlink() {
     ssize_t n = read(fd_, at, relay_.room());
     if (n > 0) {
       carried_ += static_cast<uint64_t>(n);
+      lastbyte_ = clock::now();
       relay_.commit(static_cast<size_t>(n));
       backoff_.reset();  // a link that carries bytes is a good one
       feed();
@@ -224,13 +257,42 @@ void keeper::readlink() {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       // Read out: the old connection of an exchange that called again.
-      if (pending_.fd >= 0) down("replaced by a new connection from the same peer");
+      if (pending_.fd >= 0) down(pending_.why);
       return;
     }
+    if (n == 0 && file_) return endoffile();
     const char* gone =
         o_.source.kind == linksource::device ? "the device hung up" : "closed by the peer";
     return down(n == 0 ? gone : strerror(errno));
   }
+}
+
+// A file is read once: its end is passed on as the end of the program's
+// input, and the program's end is the keeper's, as if it had read the file.
+void keeper::endoffile() {
+  close(fd_);
+  fd_ = -1;
+  state_ = ended;
+  relay_.releaseheld();  // the end of the file ends its last record
+  stampedwarnx("end of %s, %llu bytes carried: the program's input ends there",
+               o_.source.path.c_str(), static_cast<unsigned long long>(carried_));
+  feed();
+  passend();
+}
+
+// Closes the program's input once everything of a file read to its end
+// has gone into it.
+void keeper::passend() {
+  if (state_ != ended || feed_ < 0 || relay_.ready()) return;
+  close(feed_);
+  feed_ = -1;
+}
+
+// Bytes read that the program has not taken: in the relay, and in the pipe.
+uint64_t keeper::untaken() const {
+  int inpipe = 0;
+  if (feed_ < 0 || ioctl(feed_, FIONREAD, &inpipe) != 0) inpipe = 0;
+  return relay_.pending() + static_cast<uint64_t>(inpipe);
 }
 
 void keeper::feed() {
@@ -263,7 +325,11 @@ void keeper::stop(int sig) {
 }
 
 void keeper::end(int status) {
-  stampedwarnx("%s %s", o_.program[0].c_str(), describestatus(status).c_str());
+  std::string lost;
+  if (uint64_t left = untaken())
+    lost =
+        format("; it never took the last %llu bytes read", static_cast<unsigned long long>(left));
+  stampedwarnx("%s %s%s", o_.program[0].c_str(), describestatus(status).c_str(), lost.c_str());
   if (WIFSIGNALED(status)) {
     int sig = WTERMSIG(status);
     signal(sig, SIG_DFL);

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "tools/common/backoff.h"
+#include "tools/common/pathwatch.h"
 #include "tools/link/linkopts.h"
 #include "tools/link/relay.h"
 #include "tools/link/serial.h"
@@ -42,6 +43,9 @@ class keeper {
   void accept();
   void takeup(int fd, const std::string& name, const sockaddr_storage& addr);
   void readlink();
+  void endoffile();
+  void passend();
+  uint64_t untaken() const;
   void feed();
   void up(int fd, const std::string& peer, const std::string& note);
   void down(const std::string& reason);
@@ -59,7 +63,8 @@ class keeper {
   int feed_ = -1;      // our end of the program's standard input
   int listener_ = -1;  // listen: the listening socket
   int fd_ = -1;        // the link, up or being connected
-  enum { idle, connecting, linked } state_ = idle;
+  // ended: a file read to its end, nothing more to link
+  enum { idle, connecting, linked, ended } state_ = idle;
   std::string peer_;
   sockaddr_storage peeraddr_{};
   // listen: the linked exchange calling again, taken up once its old
@@ -68,8 +73,12 @@ class keeper {
     int fd = -1;
     std::string name;
     sockaddr_storage addr{};
+    std::string why;  // what the old connection's end is put down to
   } pending_;
-  uint64_t carried_ = 0;   // bytes carried by the link now up
-  clock::time_point due_;  // idle: the next attempt; connecting: the deadline
+  uint64_t carried_ = 0;        // bytes carried by the link now up
+  clock::time_point lastbyte_;  // when it carried the latest, or came up
+  bool file_ = false;           // the device is a regular file, read once
+  pathwatch watch_;             // device: for its coming back
+  clock::time_point due_;       // idle: the next attempt; connecting: the deadline
   bool stopping_ = false;
 };

@@ -2,7 +2,9 @@
 
 #include <getopt.h>
 
-#include <cstdlib>
+#include <algorithm>
+
+#include "tools/common/numbers.h"
 
 const char* const linkusage =
     "Usage: pktav-link [options] SOURCE -- PROGRAM [ARGUMENTS...]\n"
@@ -21,11 +23,16 @@ const char* const linkusage =
     "      --line FRAMING          device: data bits, parity, stop bits (default 8N1)\n"
     "      --end-byte HEX          the byte ending each record (03 for NEAX, 0a for\n"
     "                              MD110): a record cut short by a drop is dropped\n"
+    "      --give-way-after SECONDS\n"
+    "                              listen: a peer silent this long gives way to a\n"
+    "                              new one (default 30)\n"
+    "      --check                 read the settings as a run would and end: 0 when\n"
+    "                              a run would start, 2 with what is wrong\n"
     "  -h, --help, -V, --version\n";
 
 namespace {
 
-enum longonly { o_allow = 256, o_rmin, o_rmax, o_dead, o_speed, o_line, o_end, o_check };
+enum longonly { o_allow = 256, o_rmin, o_rmax, o_dead, o_speed, o_line, o_end, o_giveway, o_check };
 
 const option longopts[] = {
     {"allow", required_argument, nullptr, o_allow},
@@ -35,23 +42,66 @@ const option longopts[] = {
     {"speed", required_argument, nullptr, o_speed},
     {"line", required_argument, nullptr, o_line},
     {"end-byte", required_argument, nullptr, o_end},
+    {"give-way-after", required_argument, nullptr, o_giveway},
     {"check", no_argument, nullptr, o_check},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
 
-bool seconds(const char* text, double* out) {
-  char* end = nullptr;
-  *out = strtod(text, &end);
-  return *text != '\0' && *end == '\0' && *out > 0 && *out <= 86400;
+std::string optionname(int c) {
+  for (const option& opt : longopts)
+    if (opt.name && opt.val == c) return std::string("--") + opt.name;
+  return "?";
 }
 
-bool hexbyte(const char* text, int* out) {
-  char* end = nullptr;
-  long n = strtol(text, &end, 16);
-  if (*text == '\0' || *end != '\0' || n < 0 || n > 255) return false;
+// Seconds to wait: from a millisecond, the finest wait there is, to a day.
+bool seconds(const std::string& text, double* out) {
+  return parsedecimal(text, out) && *out >= 0.001 && *out <= 86400;
+}
+
+// Whole seconds, 1 to a day.
+bool wholeseconds(const std::string& text, int* out) {
+  uint64_t n = 0;
+  if (!parsecount(text, &n, 5) || n < 1 || n > 86400) return false;
   *out = static_cast<int>(n);
+  return true;
+}
+
+bool hexbyte(const std::string& text, int* out) {
+  uint64_t n = 0;
+  if (!parsehex(text, &n, 2)) return false;
+  *out = static_cast<int>(n);
+  return true;
+}
+
+// The settings read after the options: the source, and what goes with it.
+bool takesource(const char* text, const std::vector<int>& given, linkoptions* o, std::string* why) {
+  if (!parsesource(text, &o->source, why)) return false;
+  auto has = [&](int opt) { return std::find(given.begin(), given.end(), opt) != given.end(); };
+  if (!o->allow.empty() && o->source.kind != linksource::listen) {
+    *why = "--allow is for a listen: source";
+    return false;
+  }
+  if (has(o_giveway) && o->source.kind != linksource::listen) {
+    *why = "--give-way-after is for a listen: source";
+    return false;
+  }
+  if (o->line.given && o->source.kind != linksource::device) {
+    *why = "--speed and --line are for a device";
+    return false;
+  }
+  if (o->retrymax < o->retrymin) {
+    // Only one was given: the other makes way.
+    if (has(o_rmin) && has(o_rmax)) {
+      *why = "--retry-max is shorter than --retry-min";
+      return false;
+    }
+    if (has(o_rmin))
+      o->retrymax = o->retrymin;
+    else
+      o->retrymin = o->retrymax;
+  }
   return true;
 }
 
@@ -116,20 +166,24 @@ linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* w
   optind = 1;
   opterr = 0;
   o->check = wantscheck(argc, argv);
+  std::vector<int> given;
   // '+': the options end at SOURCE, so that the program's own are left alone.
   for (int c; (c = getopt_long(argc, argv, "+hV", longopts, nullptr)) != -1;) {
     std::string arg = optarg ? optarg : "";
+    if (c >= o_rmin && c <= o_giveway) {
+      if (std::find(given.begin(), given.end(), c) != given.end()) {
+        *why = optionname(c) + " given twice";
+        return linkparse::bad;
+      }
+      given.push_back(c);
+    }
     bool ok = true;
     switch (c) {
       case o_allow: ok = o->allow.add(arg); break;
-      case o_rmin: ok = seconds(optarg, &o->retrymin); break;
-      case o_rmax: ok = seconds(optarg, &o->retrymax); break;
-      case o_dead: {
-        double d;
-        ok = seconds(optarg, &d) && d >= 1;
-        if (ok) o->deadafter = static_cast<int>(d);  // a refused value may not fit
-        break;
-      }
+      case o_rmin: ok = seconds(arg, &o->retrymin); break;
+      case o_rmax: ok = seconds(arg, &o->retrymax); break;
+      case o_dead: ok = wholeseconds(arg, &o->deadafter); break;
+      case o_giveway: ok = wholeseconds(arg, &o->giveway); break;
       case o_speed:
         ok = parsespeed(arg, &o->line.speed);
         o->line.given = true;
@@ -138,7 +192,7 @@ linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* w
         ok = parseframing(arg, &o->line);
         o->line.given = true;
         break;
-      case o_end: ok = hexbyte(optarg, &o->endbyte); break;
+      case o_end: ok = hexbyte(arg, &o->endbyte); break;
       case o_check: break;
       case 'h': return linkparse::help;
       case 'V': return linkparse::version;
@@ -155,12 +209,7 @@ linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* w
     *why = "SOURCE, -- and the program to run are needed";
     return linkparse::bad;
   }
-  if (!parsesource(argv[optind], &o->source, why)) return linkparse::bad;
-  if (!o->allow.empty() && o->source.kind != linksource::listen) {
-    *why = "--allow is for a listen: source";
-    return linkparse::bad;
-  }
-  if (o->retrymax < o->retrymin) o->retrymax = o->retrymin;
+  if (!takesource(argv[optind], given, o, why)) return linkparse::bad;
   o->program.assign(argv + optind + 2, argv + argc);
   return linkparse::run;
 }

@@ -43,6 +43,7 @@ struct linkoptions {
   allowlist allow;
   double retrymin = 1, retrymax = 30;  // seconds between attempts
   int deadafter = 120;                 // seconds until a TCP peer that answers nothing is given up
+  int giveway = 30;                    // listen: seconds a peer may be silent before a new one wins
   lineconfig line;
   int endbyte = -1;  // the byte ending the exchange's records; -1: bytes pass as they come
   std::vector<std::string> program;

@@ -2,13 +2,12 @@
 
 #include <cerrno>
 
+#include "tools/common/signals.h"
+
 namespace {
 
 constexpr int notedsignals[] = {SIGTERM, SIGINT, SIGUSR1, SIGALRM, SIGCHLD};
-volatile sig_atomic_t noted[NSIG] = {};
 sigset_t waitmask;
-
-void note(int sig) { noted[sig] = 1; }
 
 // ppoll lets a pending signal in only when it sleeps; one that came while
 // a descriptor was ready stays pending. Open the mask for a moment.
@@ -28,10 +27,9 @@ void takepending() {
 }  // namespace
 
 void installlinksignals(sigset_t* original) {
+  notesignals({SIGTERM, SIGINT, SIGUSR1, SIGALRM, SIGCHLD});
   struct sigaction sa {};
-  sa.sa_handler = note;
   sigemptyset(&sa.sa_mask);
-  for (int sig : notedsignals) sigaction(sig, &sa, nullptr);
   sa.sa_handler = SIG_IGN;
   sigaction(SIGHUP, &sa, nullptr);
   sigaction(SIGPIPE, &sa, nullptr);  // a program gone is seen as EPIPE
@@ -51,14 +49,4 @@ int waitforevents(pollfd* fds, nfds_t n, int timeout_ms) {
   takepending();
   errno = err;
   return rc;
-}
-
-int takesignal() {
-  for (int sig : notedsignals) {
-    if (noted[sig]) {
-      noted[sig] = 0;
-      return sig;
-    }
-  }
-  return 0;
 }

@@ -6,6 +6,8 @@
 #include <poll.h>
 #include <signal.h>
 
+#include "tools/common/signals.h"  // takesignal()
+
 // The signals passed on to the program.
 inline constexpr int forwardedsignals[] = {SIGTERM, SIGINT, SIGUSR1, SIGALRM};
 
@@ -16,6 +18,3 @@ void installlinksignals(sigset_t* original);
 // poll, with the noted signals let in while it waits; timeout_ms < 0 waits
 // for ever.
 int waitforevents(pollfd* fds, nfds_t n, int timeout_ms);
-
-// The next noted signal, cleared, or 0.
-int takesignal();

@@ -31,6 +31,11 @@ class relay {
   // The link went down: drops the bytes held back; returns their count.
   size_t cutshort();
 
+  // Bytes not given yet, held back or ready.
+  size_t pending() const { return tail_ - head_; }
+  // The input ended: the bytes held back are a record ended by it.
+  void releaseheld() { ready_ = tail_; }
+
   // Forgets every byte (the program is gone).
   void clear() { head_ = ready_ = tail_ = 0; }
 

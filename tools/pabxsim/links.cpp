@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include "tools/common/diag.h"
+#include "tools/common/signals.h"
 #include "tools/common/writeall.h"
 
 namespace {
@@ -14,16 +15,19 @@ class fileout : public simlink {
   ~fileout() override {
     if (fd_ > STDERR_FILENO) close(fd_);
   }
-  bool up() override { return true; }
+  // A file that failed once is not written again: the run ends.
+  bool up() override { return !failed_; }
   bool send(const std::string& bytes) override {
-    if (writeall(fd_, bytes)) return true;
-    warn("write");
+    if (writeall(fd_, bytes, signalnoted())) return true;
+    if (!*signalnoted()) warn("write");
+    failed_ = true;
     return false;
   }
   void drop(bool) override {}  // a file has no link to break
 
  private:
   int fd_;
+  bool failed_ = false;
 };
 
 }  // namespace

@@ -9,13 +9,12 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstring>
-#include <thread>
 
 #include "tools/common/address.h"
 #include "tools/common/diag.h"
+#include "tools/common/signals.h"
 #include "tools/common/writeall.h"
 #include "tools/pabxsim/links.h"
 
@@ -39,7 +38,7 @@ void waitacked(int fd) {
   for (int waited = 0; waited < 10000; waited += 5) {
     int unacked = 0;
     if (ioctl(fd, SIOCOUTQ, &unacked) != 0 || unacked == 0) return;
-    std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    if (!pausefor(0.005)) return;
   }
 }
 
@@ -59,7 +58,7 @@ class connection : public simlink {
   ~connection() override {
     if (fd_ >= 0) close(fd_);
   }
-  bool send(const std::string& bytes) override { return writeall(fd_, bytes); }
+  bool send(const std::string& bytes) override { return writeall(fd_, bytes, signalnoted()); }
   void drop(bool reset) override {
     if (fd_ >= 0) endconnection(fd_, reset);
     fd_ = -1;
@@ -79,9 +78,9 @@ class server : public connection {
     socklen_t len = sizeof peer;
     do {
       fd_ = accept4(listener_, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC);
-    } while (fd_ < 0 && errno == EINTR);
+    } while (fd_ < 0 && errno == EINTR && !*signalnoted());
     if (fd_ < 0) {
-      warn("accept");
+      if (!*signalnoted()) warn("accept");
       return false;
     }
     warnx("client %s", peername(reinterpret_cast<sockaddr*>(&peer)).c_str());
@@ -98,7 +97,7 @@ class client : public connection {
   ~client() override { freeaddrinfo(ai_); }
   // Tries again every half second until the server takes the connection.
   bool up() override {
-    for (bool told = false; fd_ < 0; std::this_thread::sleep_for(std::chrono::milliseconds(500))) {
+    for (bool told = false; fd_ < 0;) {
       fd_ = socket(ai_->ai_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
       if (fd_ < 0) {
         warn("socket");
@@ -109,6 +108,7 @@ class client : public connection {
       told = true;
       close(fd_);
       fd_ = -1;
+      if (!pausefor(0.5)) return false;
     }
     warnx("connected to %s", peername(ai_->ai_addr).c_str());
     return true;

@@ -3,7 +3,9 @@
 // adapter does; the one made next is new, with the kernel's default line
 // settings, as a re-plugged adapter comes back with its driver's. Only the
 // first is put into raw mode, as an operator's stty at boot would leave the
-// port.
+// port. Nothing is written before a reader has the terminal open and the
+// line is raw: a cooked line would take the bytes for line editing and
+// signals (ETX is the interrupt character) and lose records.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/ioctl.h>
@@ -11,19 +13,25 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <thread>
 
 #include "tools/common/diag.h"
+#include "tools/common/signals.h"
 #include "tools/common/writeall.h"
 #include "tools/pabxsim/links.h"
 
 namespace {
 
-void pause(int ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); }
+constexpr double readerlimit = 2;  // seconds a reader may leave a new line cooked
+
+// Whether bytes reach a reader unchanged: no line editing, no signal or
+// flow-control characters, no translation, no echo.
+bool israw(const termios& t) {
+  return !(t.c_lflag & (ICANON | ISIG | IEXTEN | ECHO)) &&
+         !(t.c_iflag & (ICRNL | INLCR | IGNCR | ISTRIP | IXON));
+}
 
 class ptyout : public simlink {
  public:
@@ -34,37 +42,27 @@ class ptyout : public simlink {
 
   bool up() override {
     if (master_ >= 0) return true;
-    if (!make()) return false;
-    // Nothing is sent before a reader has the line open: a slave nobody
-    // holds reports a hang-up on the master. Then a moment for the reader
-    // to set its line up, since bytes that arrive before are taken with the
-    // settings of that moment.
-    for (;;) {
-      pollfd p{master_, POLLOUT, 0};
-      poll(&p, 1, 50);
-      if (!(p.revents & POLLHUP)) break;
-      pause(20);
-    }
-    pause(200);
-    return true;
+    return make() && waitforreader();
   }
 
   bool send(const std::string& bytes) override {
+    // A terminal nobody holds keeps what is written for no one.
+    if (readergone()) return false;
     discardecho();
-    return writeall(master_, bytes);
+    return writeall(master_, bytes, signalnoted());
   }
 
   // The kernel throws away what the reader has not read yet when the master
   // closes: wait until it has read everything.
   void drop(bool) override {
     if (master_ < 0) return;
-    pause(20);
+    pausefor(0.02);
     int probe = open(slave_.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     for (int waited = 0; probe >= 0 && waited < 10000; waited += 5) {
       int unread = 0;
       if (ioctl(probe, FIONREAD, &unread) != 0 || unread == 0) break;
       discardecho();
-      pause(5);
+      if (!pausefor(0.005)) break;
     }
     if (probe >= 0) close(probe);
     unplug();
@@ -78,12 +76,12 @@ class ptyout : public simlink {
       return false;
     }
     slave_ = ptsname(master_);
-    if (made_++ == 0) {
-      termios t{};
-      tcgetattr(master_, &t);
-      cfmakeraw(&t);
-      tcsetattr(master_, TCSANOW, &t);
-    }
+    if (made_++ == 0) setraw();
+    // A terminal whose other side was open once, and is no more, reports a
+    // hang-up until a reader opens it: that is what waitforreader() waits
+    // for. A new one reports nothing either way.
+    int once = open(slave_.c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (once >= 0) close(once);
     printf("%s\n", slave_.c_str());
     fflush(stdout);
     if (!linkpath_.empty()) {
@@ -95,6 +93,36 @@ class ptyout : public simlink {
       }
     }
     return true;
+  }
+
+  bool readergone() {
+    pollfd p{master_, POLLOUT, 0};
+    return poll(&p, 1, 0) == 1 && (p.revents & POLLHUP);
+  }
+
+  void setraw() {
+    termios t{};
+    tcgetattr(master_, &t);
+    cfmakeraw(&t);
+    tcsetattr(master_, TCSANOW, &t);
+  }
+
+  // Until a reader has the terminal open and the line is raw, which the
+  // reader sets (a collector puts its settings back on a re-plugged port);
+  // one that leaves it cooked for long gets it raw. False at a signal.
+  bool waitforreader() {
+    while (readergone())
+      if (!pausefor(0.02)) return false;
+    for (double waited = 0;; waited += 0.005) {
+      termios t{};
+      if (tcgetattr(master_, &t) != 0 || israw(t)) return true;
+      if (waited >= readerlimit) {
+        warnx("%s: the reader left the line cooked: set raw", slave_.c_str());
+        setraw();
+        return true;
+      }
+      if (!pausefor(0.005)) return false;
+    }
   }
 
   // The link goes before the terminal, as a device's name goes with the

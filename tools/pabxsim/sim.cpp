@@ -10,6 +10,7 @@
 #include <thread>
 
 #include "tools/common/diag.h"
+#include "tools/common/signals.h"
 #include "tools/pabxsim/callslist.h"
 #include "tools/pabxsim/expect.h"
 #include "tools/pabxsim/links.h"
@@ -44,6 +45,7 @@ class sender {
   int run();
 
  private:
+  bool stream();
   bool sendrecord(const simcall& c, const char* status);
   bool cutrecord(const simcall& c);
   bool put(const std::string& bytes);
@@ -84,9 +86,10 @@ bool sender::sendrecord(const simcall& c, const char* status) {
 // Sends the first half of a record; what reaches the reader is noise to it.
 bool sender::cutrecord(const simcall& c) {
   std::string bytes = recordbytes(o_.gen.format, c);
-  list_.add(c.seq, "cut", kindletter(o_.gen.format, c.kind), false);
-  ++t_.cut;
-  return put(bytes.substr(0, bytes.size() / 2));
+  bool sent = put(bytes.substr(0, bytes.size() / 2));
+  list_.add(c.seq, sent ? "cut" : "lost", kindletter(o_.gen.format, c.kind), false);
+  ++(sent ? t_.cut : t_.lost);
+  return sent;
 }
 
 bool sender::put(const std::string& bytes) {
@@ -95,27 +98,31 @@ bool sender::put(const std::string& bytes) {
   return true;
 }
 
-// After the peer went away on its own: the next link.
+// After the peer went away on its own: the next link. Not after a signal,
+// which ends the run.
 bool sender::recover() {
+  if (*signalnoted()) return false;
   link_.drop(false);
+  if (!link_.up()) return false;
   ++t_.drops;
-  return link_.up();
+  return true;
 }
 
 void sender::pace() {
   if (o_.rate <= 0) return;
   auto due = began_ + std::chrono::duration_cast<clk::duration>(
                           std::chrono::duration<double>(static_cast<double>(t_.records) / o_.rate));
-  std::this_thread::sleep_until(due);
+  pausefor(std::chrono::duration<double>(due - clk::now()).count());
 }
 
-int sender::run() {
+// Sends the stream; false when the output failed for good or a signal
+// came.
+bool sender::stream() {
   callgen gen(o_.gen);
-  if (!link_.up()) return simfailed;
-  while (o_.count == 0 || t_.records < o_.count) {
+  while ((o_.count == 0 || t_.records < o_.count) && !*signalnoted()) {
     streamitem item = gen.next();
     if (item.isnoise) {
-      if (!put(item.noise) && !recover()) return simfailed;
+      if (!put(item.noise) && !recover()) return false;
       continue;
     }
     const simcall& c = item.call;
@@ -129,21 +136,29 @@ int sender::run() {
     recent_.push_back(c);
     if (recent_.size() > o_.replay) recent_.pop_front();
     if (!ok) {
-      if (!recover()) return simfailed;
+      if (!recover()) return false;
     } else if (dropnow) {
       link_.drop(o_.resetevery && t_.drops % o_.resetevery == 0);
-      if (!link_.up()) return simfailed;
+      if (!link_.up()) return false;
       for (const simcall& r : recent_) {
-        if (!sendrecord(r, "replayed") && !recover()) return simfailed;
+        if (!sendrecord(r, "replayed") && !recover()) return false;
         ++t_.replayed;
       }
     }
-    if (o_.silenceevery && t_.records % o_.silenceevery == 0 && !last)
-      std::this_thread::sleep_for(std::chrono::duration<double>(o_.silence));
+    if (o_.silenceevery && t_.records % o_.silenceevery == 0 && !last) pausefor(o_.silence);
     pace();
   }
+  return !*signalnoted();
+}
+
+int sender::run() {
+  if (!link_.up()) return simfailed;
+  bool streamed = stream();
+  // Whatever ended the stream, the list holds every record written, with
+  // the line the packer makes of it at its end.
   model_.flush();
   bool listed = list_.finish();
+  int listerr = errno;
   link_.drop(false);
   warnx(
       "%llu records: %llu sent whole (%llu of them damaged), %llu cut, %llu "
@@ -152,8 +167,11 @@ int sender::run() {
       static_cast<unsigned long long>(t_.damaged), static_cast<unsigned long long>(t_.cut),
       static_cast<unsigned long long>(t_.replayed), static_cast<unsigned long long>(t_.lost),
       static_cast<unsigned long long>(t_.drops), static_cast<unsigned long long>(t_.bytes));
-  if (!listed) warn("%s", o_.callsfile.c_str());
-  return listed ? simok : simfailed;
+  if (!listed) {
+    errno = listerr;
+    warn("%s", o_.callsfile.c_str());
+  }
+  return streamed && listed ? simok : simfailed;
 }
 
 std::unique_ptr<simlink> openlink(const simoptions& o) {
@@ -170,6 +188,8 @@ std::unique_ptr<simlink> openlink(const simoptions& o) {
 
 int simulate(const simoptions& o) {
   signal(SIGPIPE, SIG_IGN);  // a peer gone away is an error of the write
+  // These end the run, with the list of calls written to its end first.
+  notesignals({SIGTERM, SIGINT, SIGHUP});
   FILE* list = nullptr;
   if (!o.callsfile.empty() && !(list = fopen(o.callsfile.c_str(), "w"))) {
     warn("%s", o.callsfile.c_str());
@@ -177,6 +197,14 @@ int simulate(const simoptions& o) {
   }
   int rc = simfailed;
   if (std::unique_ptr<simlink> link = openlink(o)) rc = sender(o, *link, list).run();
-  if (list) fclose(list);
+  if (list && fclose(list) != 0 && rc == simok) {
+    warn("%s", o.callsfile.c_str());
+    rc = simfailed;
+  }
+  if (int sig = takesignal()) {
+    // Ended by the signal, as without a handler.
+    signal(sig, SIG_DFL);
+    raise(sig);
+  }
   return rc;
 }

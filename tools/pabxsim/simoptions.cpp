@@ -2,11 +2,11 @@
 
 #include <getopt.h>
 
-#include <cerrno>
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <ctime>
+
+#include "tools/common/civil.h"
+#include "tools/common/numbers.h"
 
 const char* const simusage =
     "Usage: pabxsim [options]\n"
@@ -38,25 +38,16 @@ const char* const simusage =
 
 namespace {
 
-constexpr double maxsilence = 1e6;               // seconds, some eleven days
-constexpr double minrate = 1e-3, maxrate = 1e9;  // records a second
+constexpr int firstyear = 1984, lastyear = 2099;  // of --start
+constexpr double maxsilence = 1e6;                // seconds, some eleven days
+constexpr double minrate = 1e-3, maxrate = 1e9;   // records a second
 
-// A count: digits only, and none too many for 64 bits (strtoull would
-// quietly give its largest value).
-bool number(const char* text, uint64_t* out) {
-  char* end = nullptr;
-  if (*text == '-' || *text == '\0') return false;
-  errno = 0;
-  *out = strtoull(text, &end, 10);
-  return *end == '\0' && errno == 0;
-}
+bool number(const char* text, uint64_t* out) { return parsecount(text, out); }
 
 // A number of seconds or a rate, from 0 to `most`: beyond that the waits
 // made of it would not fit the clock's count of nanoseconds.
 bool decimal(const char* text, double most, double* out) {
-  char* end = nullptr;
-  *out = strtod(text, &end);
-  return *text != '\0' && *end == '\0' && std::isfinite(*out) && *out >= 0 && *out <= most;
+  return parsedecimal(text, out) && *out <= most;
 }
 
 bool format(const std::string& name, recformat* out) {
@@ -114,6 +105,13 @@ const option longopts[] = {
     {nullptr, 0, nullptr, 0},
 };
 
+std::string optionname(int c) {
+  if (c == 'o') return "-o";
+  for (const option& opt : longopts)
+    if (opt.name && opt.val == c) return std::string("--") + opt.name;
+  return "?";
+}
+
 }  // namespace
 
 bool parsestart(const std::string& text, time_t* out) {
@@ -121,19 +119,25 @@ bool parsestart(const std::string& text, time_t* out) {
     *out = time(nullptr);
     return true;
   }
-  std::tm t{};
-  int n = 0;
-  if (sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d%n", &t.tm_year, &t.tm_mon, &t.tm_mday, &t.tm_hour,
-             &t.tm_min, &n) != 5)
-    return false;
-  if (text[static_cast<size_t>(n)] == ':') {
-    int m = 0;
-    if (sscanf(text.c_str() + n, ":%2d%n", &t.tm_sec, &m) != 1) return false;
-    n += m;
+  // YYYY-MM-DDThh:mm, then :ss or nothing.
+  static const char shape[] = "dddd-dd-ddTdd:dd:dd";
+  if (text.size() != 16 && text.size() != 19) return false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    bool digit = text[i] >= '0' && text[i] <= '9';
+    if (shape[i] == 'd' ? !digit : text[i] != shape[i]) return false;
   }
-  if (static_cast<size_t>(n) != text.size()) return false;
-  t.tm_year -= 1900;
-  t.tm_mon -= 1;
+  auto field = [&](size_t at, size_t len) { return std::stoi(text.substr(at, len)); };
+  wall w{field(0, 4), field(5, 2), field(8, 2), field(11, 2), field(14, 2), 0};
+  if (text.size() == 19) w.second = field(17, 2);
+  // The packed time scale begins in 1984; the exchanges print two-digit years.
+  if (!validwall(w) || w.year < firstyear || w.year > lastyear) return false;
+  std::tm t{};
+  t.tm_year = w.year - 1900;
+  t.tm_mon = w.month - 1;
+  t.tm_mday = w.day;
+  t.tm_hour = w.hour;
+  t.tm_min = w.minute;
+  t.tm_sec = w.second;
   t.tm_isdst = -1;
   *out = mktime(&t);
   return *out != -1;
@@ -141,6 +145,7 @@ bool parsestart(const std::string& text, time_t* out) {
 
 parsed parsesimoptions(int argc, char** argv, simoptions* o, std::string* why) {
   bool startgiven = false;
+  std::string destination;  // the option that named it
   uint64_t n = 0;
   optind = 1;
   opterr = 0;
@@ -168,19 +173,18 @@ parsed parsesimoptions(int argc, char** argv, simoptions* o, std::string* why) {
         ok = decimal(optarg, maxrate, &o->rate) && (o->rate == 0 || o->rate >= minrate);
         break;
       case 'o':
-        o->where = simoptions::file;
-        o->target = arg;
-        break;
       case o_listen:
-        o->where = simoptions::listen;
-        o->target = arg;
-        break;
       case o_connect:
-        o->where = simoptions::connect;
-        o->target = arg;
-        break;
       case o_pty:
-        o->where = simoptions::pty;
+        if (!destination.empty()) {
+          *why = destination + " and " + optionname(c) + ": one destination only";
+          return parsed::bad;
+        }
+        destination = optionname(c);
+        o->where = c == 'o'         ? simoptions::file
+                   : c == o_listen  ? simoptions::listen
+                   : c == o_connect ? simoptions::connect
+                                    : simoptions::pty;
         o->target = arg;
         break;
       case o_dropevery: ok = number(optarg, &o->dropevery); break;
