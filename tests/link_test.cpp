@@ -310,9 +310,10 @@ TEST(Link, CheckTellsWhetherARunWouldStart) {
        "pktav-link: cannot run " + dir.file("notrunnable") + ": Permission denied\n"},
       {{"--check", "127.0.0.1:2001", "--", dir.path()}, 2, ": Permission denied\n"},
   };
+  const std::string searchpath = "PATH=/usr/bin:/bin";
   for (const auto& c : cases) {
     procspec job = linkjob(c.args);
-    job.env.push_back("PATH=/usr/bin:/bin");
+    job.env.push_back(searchpath);
     procresult r = runproc(job);
     EXPECT_TRUE(r.exited && r.code == c.code) << describe(r);
     if (c.err.empty()) {
