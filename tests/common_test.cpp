@@ -23,6 +23,7 @@
 #include "tools/common/civil.h"
 #include "tools/common/diag.h"
 #include "tools/common/numbers.h"
+#include "tools/common/optionname.h"
 #include "tools/common/pathwatch.h"
 #include "tools/common/signals.h"
 #include "tools/common/spawn.h"
@@ -505,6 +506,18 @@ TEST(PathWatch, TellsWhenAPathAppears) {
   EXPECT_TRUE(w.changed());
   w.stop();
   EXPECT_EQ(w.fd(), -1);
+}
+
+TEST(OptionName, FromTheTable) {
+  const option table[] = {
+      {"output", required_argument, nullptr, 'o'},
+      {"end-byte", required_argument, nullptr, 300},
+      {nullptr, 0, nullptr, 0},
+  };
+  EXPECT_EQ(optionname(table, 'o'), "--output");
+  EXPECT_EQ(optionname(table, 300), "--end-byte");
+  EXPECT_EQ(optionname(table, 'x'), "-x");
+  EXPECT_EQ(optionname(table, 301), "?");
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
 #include "outbuf.h"
 
-#include <unistd.h>
 
 #include <cerrno>
+
+#include "tools/common/writeall.h"
 
 char* putdecimal(char* p, uint64_t v) {
   char tmp[24];
@@ -18,16 +19,7 @@ char* putdecimal(char* p, uint64_t v) {
 void outbuf::putnum(uint64_t v) { commit(putdecimal(room(20), v)); }
 
 void outbuf::writeall(const char* p, size_t n) {
-  while (n > 0 && !error_) {
-    ssize_t w = write(fd_, p, n);
-    if (w < 0 && errno == EINTR) continue;
-    if (w <= 0) {
-      error_ = w < 0 ? errno : EIO;
-      break;
-    }
-    p += w;
-    n -= static_cast<size_t>(w);
-  }
+  if (!error_ && !::writeall(fd_, p, n)) error_ = errno;
 }
 
 void outbuf::drain(size_t) {

@@ -14,6 +14,8 @@
 
 #include "cdr/inputs.h"
 #include "cdr/linereader.h"
+#include "tools/common/spawn.h"
+#include "tools/common/writeall.h"
 
 namespace {
 
@@ -75,29 +77,35 @@ std::vector<std::string> packerargs(const cdroptions& o, const std::string& stor
         _exit(1);
       }
       if (n == 0) break;
-      for (ssize_t done = 0; done < n;) {
-        ssize_t w = write(to, buf.data() + done, static_cast<size_t>(n - done));
-        if (w < 0 && errno == EINTR) continue;
-        if (w < 0) _exit(1);  // the packer went: its failure is the one told
-        done += w;
-      }
+      // The packer went: its failure is the one told.
+      if (!writeall(to, buf.data(), static_cast<size_t>(n))) _exit(1);
     }
   }
   _exit(0);
 }
 
-// The packer, in a child of ours, reading `in`.
-[[noreturn]] void runpacker(char** argv, int in, const std::string& scratch) {
-  // The packer's own raw log (-r) would land in the working directory.
-  int out = open("/dev/null", O_WRONLY);
-  int errfd = open((scratch + "/packer.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-  if (chdir(scratch.c_str()) != 0 || out < 0 || errfd < 0) _exit(127);
-  dup2(in, 0);
-  dup2(out, 1);
-  dup2(errfd, 2);
-  execvp(argv[0], argv);
-  dprintf(2, "cannot run %s: %s\n", argv[0], strerror(errno));
-  _exit(127);
+// Starts the packer reading `in`, in the scratch directory, where its own
+// raw log (-r) would land; its standard error goes to scratch/packer.err.
+// -1 with `err` set for a packer that cannot be run, as its failure.
+pid_t startpacker(const cdroptions& o, const std::vector<std::string>& args, int in,
+                  const std::string& scratch, std::string* err) {
+  int out = open("/dev/null", O_WRONLY | O_CLOEXEC);
+  int errfd =
+      open((scratch + "/packer.err").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+  spawnspec s;
+  s.argv = args;
+  s.fds[0] = in;
+  s.fds[1] = out;
+  s.fds[2] = errfd;
+  s.dir = scratch;
+  int why = errno;
+  pid_t pid = out < 0 || errfd < 0 ? -1 : spawn(s, &why);
+  if (pid < 0)
+    *err = "the replay through " + o.packer + " failed (exit code 127): cannot run " + args[0] +
+           ": " + strerror(why);
+  if (out >= 0) close(out);
+  if (errfd >= 0) close(errfd);
+  return pid;
 }
 
 // "exit code N" or "signal N".
@@ -163,9 +171,6 @@ bool replay(const cdroptions& o, const scratchdir& scratch, std::string* err) {
   std::vector<int> logs;
   if (!openlogs(o.raws, &logs, err)) return false;
   std::vector<std::string> args = packerargs(o, scratch.store());
-  std::vector<char*> argv;
-  for (std::string& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
 
   int pipefd[2];
   if (pipe2(pipefd, O_CLOEXEC) != 0) {
@@ -180,11 +185,10 @@ bool replay(const cdroptions& o, const scratchdir& scratch, std::string* err) {
   }
   for (int fd : logs) close(fd);
   close(pipefd[1]);
-  pid_t pid = feeder < 0 ? -1 : fork();
-  if (pid == 0) runpacker(argv.data(), pipefd[0], scratch.path());
+  if (feeder < 0) *err = std::string("fork: ") + strerror(errno);
+  pid_t pid = feeder < 0 ? -1 : startpacker(o, args, pipefd[0], scratch.path(), err);
   close(pipefd[0]);  // a packer that ends early ends the feeder too
   if (pid < 0) {
-    *err = std::string("fork: ") + strerror(errno);
     if (feeder > 0) {
       int ignored;
       waitfor(feeder, &ignored, err);

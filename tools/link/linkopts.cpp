@@ -5,6 +5,7 @@
 #include <algorithm>
 
 #include "tools/common/numbers.h"
+#include "tools/common/optionname.h"
 
 const char* const linkusage =
     "Usage: pktav-link [options] SOURCE -- PROGRAM [ARGUMENTS...]\n"
@@ -48,12 +49,6 @@ const option longopts[] = {
     {"version", no_argument, nullptr, 'V'},
     {nullptr, 0, nullptr, 0},
 };
-
-std::string optionname(int c) {
-  for (const option& opt : longopts)
-    if (opt.name && opt.val == c) return std::string("--") + opt.name;
-  return "?";
-}
 
 // Seconds to wait: from a millisecond, the finest wait there is, to a day.
 bool seconds(const std::string& text, double* out) {
@@ -172,7 +167,7 @@ linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* w
     std::string arg = optarg ? optarg : "";
     if (c >= o_rmin && c <= o_giveway) {
       if (std::find(given.begin(), given.end(), c) != given.end()) {
-        *why = optionname(c) + " given twice";
+        *why = optionname(longopts, c) + " given twice";
         return linkparse::bad;
       }
       given.push_back(c);

@@ -7,6 +7,7 @@
 
 #include "tools/common/civil.h"
 #include "tools/common/numbers.h"
+#include "tools/common/optionname.h"
 
 const char* const simusage =
     "Usage: pabxsim [options]\n"
@@ -105,13 +106,6 @@ const option longopts[] = {
     {nullptr, 0, nullptr, 0},
 };
 
-std::string optionname(int c) {
-  if (c == 'o') return "-o";
-  for (const option& opt : longopts)
-    if (opt.name && opt.val == c) return std::string("--") + opt.name;
-  return "?";
-}
-
 }  // namespace
 
 bool parsestart(const std::string& text, time_t* out) {
@@ -175,18 +169,21 @@ parsed parsesimoptions(int argc, char** argv, simoptions* o, std::string* why) {
       case 'o':
       case o_listen:
       case o_connect:
-      case o_pty:
+      case o_pty: {
+        // -o as most write it, not --output.
+        std::string name = c == 'o' ? "-o" : optionname(longopts, c);
         if (!destination.empty()) {
-          *why = destination + " and " + optionname(c) + ": one destination only";
+          *why = destination + " and " + name + ": one destination only";
           return parsed::bad;
         }
-        destination = optionname(c);
+        destination = name;
         o->where = c == 'o'         ? simoptions::file
                    : c == o_listen  ? simoptions::listen
                    : c == o_connect ? simoptions::connect
                                     : simoptions::pty;
         o->target = arg;
         break;
+      }
       case o_dropevery: ok = number(optarg, &o->dropevery); break;
       case o_cutevery: ok = number(optarg, &o->cutevery); break;
       case o_resetevery: ok = number(optarg, &o->resetevery); break;
