@@ -2,6 +2,7 @@
 // store is found; a raw log replayed through the packer is reconciled with
 // a store that lost one call and holds another twice.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -87,6 +88,40 @@ TEST_F(CdrAudit, EveryKindOfFaultIsFound) {
   EXPECT_EQ(r.out, "{\"kind\":\"torn\",\"file\":\"" + at(h15) +
                        "\",\"line\":3,\"detail\":\"torn line: no line feed at the end of the "
                        "file\",\"text\":\":4204\"}\n");
+}
+
+// What is not an hour file is named by every command, and read by none: a
+// FIFO would block the reader, a link to /dev/zero never end.
+TEST_F(CdrAudit, StraysAreNamedNeverRead) {
+  const std::string day = "03_2024/05_03_2024/";
+  addtostore(store.path(), day + "05_03_2024:14.bak", line1);
+  addtostore(store.path(), day + "5_03_2024:07", line1);
+  ASSERT_EQ(mkfifo(at(day + "05_03_2024:16").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", at(day + "05_03_2024:17"));
+  const std::string strays[] = {
+      at(day + "05_03_2024:14.bak") + ": not an hour file",
+      at(day + "05_03_2024:16") + ": a FIFO, not a regular file",
+      at(day + "05_03_2024:17") + ": a character device, not a regular file",
+      at(day + "5_03_2024:07") + ": not an hour file",
+  };
+  procresult r = audit();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  std::string found, warned;
+  for (const std::string& s : strays) {
+    found += "stray " + s + "\n";
+    warned += "pktav-cdr: " + s + "; not read\n";
+  }
+  EXPECT_EQ(r.out, found);
+  for (const char* cmd : {"query", "report"}) {
+    r = runcdr({cmd, store.path(), "--tz", "Europe/Berlin"});
+    EXPECT_EQ(r.code, 1) << describe(r);
+    EXPECT_EQ(r.err, warned);
+    EXPECT_NE(r.out.find(cmd == std::string("query") ? "4203" : "all calls"), std::string::npos);
+  }
+  // Named as an operand, such a file is a mistake on the command line.
+  r = runcdr({"query", at(day + "05_03_2024:16"), "--tz", "UTC"});
+  EXPECT_EQ(r.code, 2) << describe(r);
+  EXPECT_EQ(r.err, "pktav-cdr: " + at(day + "05_03_2024:16") + ": a FIFO, not a regular file\n");
 }
 
 TEST_F(CdrAudit, AnUnreadableFileIsAFinding) {

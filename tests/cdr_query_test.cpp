@@ -73,7 +73,8 @@ TEST_F(CdrQuery, SelectionsNarrowTheCalls) {
       {{"--from", "2024-03-05"}, row4 + row5},
       {{"--to", "2024-03-04"}, row1 + row2 + row3},
       {{"--from", "2024-03-04T09:30", "--to", "2024-03-05T14:00:10"}, row2 + row3},
-      {{"--from", "2024-03-04T08:30:00Z", "--to", "2024-03-04T09:00:00+01:00"}, ""},
+      {{"--from", "2024-03-04T07:30:00Z", "--to", "2024-03-04T09:07:36+01:00"}, ""},
+      {{"--from", "2024-03-04T07:30:00Z", "--to", "2024-03-04T09:07:37+01:00"}, row1},
       {{"--from", "2024-03-04T08:30:00Z"}, row2 + row3 + row4 + row5},
       {{"--station", "4202-4203"}, row2 + row3 + row5},
       {{"--trunk", "12-13"}, row1 + row3 + row4},
@@ -117,6 +118,8 @@ struct usagecase {
 };
 
 TEST(CdrUsage, BadCommandLinesEndWithCodeTwo) {
+  tmpdir d;
+  writefile(d.file("passwd"), "root:x:0:0:root:/root:/bin/bash\n");
   const usagecase cases[] = {
       {{}, "a command is needed"},
       {{"list", "/tmp"}, "unknown command \"list\""},
@@ -124,11 +127,26 @@ TEST(CdrUsage, BadCommandLinesEndWithCodeTwo) {
       {{"query", "/tmp", "--format", "xml"}, "--format is csv or json, not \"xml\""},
       {{"report", "/tmp", "--format", "json"}, "--format is text or csv, not \"json\""},
       {{"query", "/tmp", "--from", "2024-02-30"}, "not a date or time: \"2024-02-30\""},
-      {{"query", "/tmp", "--station", "9-1"}, "not a number or range N-M: \"9-1\""},
+      {{"query", "/tmp", "--station", "9-1"},
+       "the range \"9-1\" runs from high to low: give the lower number first"},
+      {{"report", "/tmp", "--trunk", "12-"}, "not a number or range N-M: \"12-\""},
       {{"query", "/tmp", "--flags", "1ff"}, "not flags HH or HH/MM: \"1ff\""},
       {{"query", "/tmp", "--json"}, "option \"--json\" does not go with this command"},
       {{"audit", "/tmp", "--raw", "x"}, "--raw and --packer go together"},
       {{"query", "/tmp", "--bogus"}, "unknown option or missing argument: \"--bogus\""},
+      {{"query", "/tmp", "--tz", "Nowhere/Atlantis"}, "unknown time zone \"Nowhere/Atlantis\""},
+      {{"report", "/tmp", "--tz", d.file("passwd")},
+       "unknown time zone \"" + d.file("passwd") + "\""},
+      // A period that ends before it begins, or as it begins, holds no call.
+      {{"query", "/tmp", "--tz", "UTC", "--from", "2024-03-05", "--to", "2024-03-04"},
+       "--from \"2024-03-05\" is not before --to \"2024-03-04\": the period holds no time"},
+      {{"report", "/tmp", "--tz", "UTC", "--from", "2024-03-05T10:00+01:00", "--to",
+        "2024-03-05T09:00Z"},
+       "--from \"2024-03-05T10:00+01:00\" is not before --to \"2024-03-05T09:00Z\": the period "
+       "holds no time"},
+      {{"audit", "/tmp", "--tz", "UTC", "--from", "2024-03-05T10:00", "--to", "2024-03-05T10:00"},
+       "--from \"2024-03-05T10:00\" is not before --to \"2024-03-05T10:00\": the period holds "
+       "no time"},
   };
   for (const usagecase& c : cases) {
     procresult r = runcdr(c.args);
@@ -136,13 +154,12 @@ TEST(CdrUsage, BadCommandLinesEndWithCodeTwo) {
     EXPECT_EQ(r.err.substr(0, r.err.find('\n')), "pktav-cdr: " + c.message);
     EXPECT_EQ(r.out, "");
   }
-  procresult r = runcdr({"query", "/tmp", "--tz", "Nowhere/Atlantis"});
-  EXPECT_EQ(r.code, 2);
-  EXPECT_EQ(r.err, "pktav-cdr: unknown time zone \"Nowhere/Atlantis\"\n");
-  r = runcdr({"query", "/nonexistent-store", "--tz", "UTC"});
-  EXPECT_EQ(r.code, 1);
-  EXPECT_EQ(r.out, header);
-  EXPECT_EQ(r.err, "pktav-cdr: /nonexistent-store: No such file or directory\n");
+  // A store that does not exist is no finding but a mistake.
+  for (const char* cmd : {"query", "report", "audit"}) {
+    procresult r = runcdr({cmd, "/nonexistent-store", "--tz", "UTC"});
+    EXPECT_EQ(r.code, 2) << describe(r);
+    EXPECT_EQ(r.err, "pktav-cdr: /nonexistent-store: No such file or directory\n");
+  }
 }
 
 TEST(CdrUsage, HelpAndVersionGoToStandardOutput) {

@@ -1,7 +1,10 @@
 // The walk of the store tree: names, time order, the period's bounds, and
 // hour files that lost their place.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -32,14 +35,19 @@ struct seen {
   placement where;
 };
 
-std::vector<seen> walk(const std::string& root, hourkey lo = firsthour, hourkey hi = lasthour) {
+// The files visited; the strays met, as "path: what", go to *strays.
+std::vector<seen> walk(const std::string& root, hourkey lo = firsthour, hourkey hi = lasthour,
+                       std::vector<std::string>* strays = nullptr) {
   std::vector<seen> v;
   walkstore(
       root, lo, hi,
       [&](const hourfile& f) {
         v.push_back({f.path.substr(root.size() + 1), f.where});
       },
-      [](const std::string& path, int err) { ADD_FAILURE() << path << " errno " << err; });
+      [](const std::string& path, int err) { ADD_FAILURE() << path << " errno " << err; },
+      [&](const std::string& path, const char* what) {
+        if (strays) strays->push_back(path.substr(root.size() + 1) + ": " + what);
+      });
   return v;
 }
 
@@ -72,6 +80,51 @@ TEST(CdrWalk, HoursComeInTimeOrderWithMisplacedFilesBesideTheirHour) {
   EXPECT_EQ(v[4].where, placement::bare);
   EXPECT_EQ(v[6].where, placement::wrongday);
   EXPECT_EQ(v[7].where, placement::nomonth);
+}
+
+// The packer makes month and day directories and hour files, nothing
+// else: whatever else a store holds is named, never read.
+TEST(CdrWalk, EverythingElseIsAStray) {
+  tmpdir d;
+  const std::string day = "03_2026/05_03_2026/";
+  addtostore(d.path(), day + "05_03_2026:10", ":1|2||050326100000||||01\n");
+  for (const char* near : {"31_02_1999:12", "05_03_2026:24", "05_03_2026:5", "5_03_2026:07",
+                           "05_03_2026:10.bak", "05_03_2026"})
+    addtostore(d.path(), day + near, ":1|2||050326100000||||01\n");
+  addtostore(d.path(), "03_2026/notes.txt", "");
+  addtostore(d.path(), "03_2026/5_03_2026/05_03_2026:10", "");
+  addtostore(d.path(), "lost+found/x", "");
+  addtostore(d.path(), "2026/x", "");
+  addtostore(d.path(), "03_2026:10", "");
+  std::filesystem::create_directories(d.file(day + "05_03_2026:11"));
+  ASSERT_EQ(mkfifo(d.file(day + "05_03_2026:12").c_str(), 0600), 0);
+  std::filesystem::create_symlink("/dev/zero", d.file(day + "05_03_2026:13"));
+  // A link to an hour file is read as one.
+  std::filesystem::create_symlink(d.file(day + "05_03_2026:10"), d.file(day + "05_03_2026:14"));
+  std::vector<std::string> strays;
+  std::vector<seen> v = walk(d.path(), firsthour, lasthour, &strays);
+  ASSERT_EQ(v.size(), 2u);
+  EXPECT_EQ(v[1].rel, day + "05_03_2026:14");
+  EXPECT_EQ(strays, (std::vector<std::string>{
+                        "03_2026:10: not an hour file",
+                        "2026: not a month or day directory",
+                        "lost+found: not a month or day directory",
+                        day + "05_03_2026: not an hour file",
+                        day + "05_03_2026:10.bak: not an hour file",
+                        day + "05_03_2026:11: a directory in a day directory",
+                        day + "05_03_2026:12: a FIFO, not a regular file",
+                        day + "05_03_2026:13: a character device, not a regular file",
+                        day + "05_03_2026:24: not an hour file",
+                        day + "05_03_2026:5: not an hour file",
+                        day + "31_02_1999:12: not an hour file",
+                        day + "5_03_2026:07: not an hour file",
+                        "03_2026/5_03_2026: not a day directory",
+                        "03_2026/notes.txt: not an hour file",
+                    }));
+  // Only the directories the period reaches are looked into.
+  strays.clear();
+  walk(d.path(), {2026, 4, 1, 0}, lasthour, &strays);
+  EXPECT_EQ(strays.size(), 3u);
 }
 
 TEST(CdrWalk, OnlyHoursOfThePeriodAreVisited) {

@@ -1,9 +1,13 @@
 // Wall times placed in a zone: the
 // hour skipped in spring, the hour repeated in autumn, half-hour changes.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <filesystem>
 
 #include "tools/common/civil.h"
 #include "cdr/zone.h"
+#include "support/tmpdir.h"
 
 namespace {
 
@@ -85,6 +89,25 @@ TEST(CdrZone, PosixStringsWorkAndUnknownNamesAreRefused) {
   tzone u("UTC");
   EXPECT_EQ(u.resolve({2024, 10, 27, 2, 30, 0}).what, tzone::unique);
   EXPECT_EQ(u.offset(0), 0);
+}
+
+// The C library reads any file that is not a zone file as UTC.
+TEST(CdrZone, OnlyZoneFilesAreTaken) {
+  tmpdir d;
+  writefile(d.file("passwd"), "root:x:0:0:root:/root:/bin/bash\n");
+  writefile(d.file("short"), "TZi");
+  ASSERT_EQ(mkfifo(d.file("fifo").c_str(), 0600), 0);
+  std::filesystem::create_directory(d.file("dir"));
+  for (const char* bad : {"passwd", "short", "fifo", "dir", "none"}) {
+    SCOPED_TRACE(bad);
+    EXPECT_THROW(tzone{d.file(bad)}, std::runtime_error);
+    EXPECT_THROW(tzone{":" + d.file(bad)}, std::runtime_error);
+  }
+  // zone.tab lies among the zones but is a table of them.
+  EXPECT_THROW(tzone{"zone.tab"}, std::runtime_error);
+  std::filesystem::copy_file("/usr/share/zoneinfo/Europe/Berlin", d.file("berlin"));
+  tzone z(d.file("berlin"));
+  EXPECT_EQ(z.resolve({2024, 10, 27, 2, 30, 0}).what, tzone::repeated);
 }
 
 // The C library reads a string it cannot make sense of as UTC: such a

@@ -58,6 +58,10 @@ void auditsink::unreadable(const std::string& path, int err) {
   f_.add("unreadable", path, 0, strerror(err));
 }
 
+void auditsink::stray(const std::string& path, const char* what) {
+  f_.add("stray", path, 0, what);
+}
+
 int runaudit(const cdroptions& o) {
   tzone zone(o.tz);
   selection sel = makeselection(o, zone);
@@ -72,5 +76,5 @@ int runaudit(const cdroptions& o) {
     warnx("%s", err.c_str());
     return exit_trouble;
   }
-  return found.count() ? exit_found : exit_ok;
+  return exitcode(sink, static_cast<long>(found.count()));
 }

@@ -9,8 +9,8 @@
 
 // Checks each call and each line as the reader passes them: malformed and
 // torn lines, lines filed under another hour than their end's, wall times
-// the zone never shows, and lines repeated within a file (listed, never
-// removed: two identical calls can both be real).
+// the zone never shows, lines repeated within a file (listed, never
+// removed: two identical calls can both be real), and strays.
 class auditsink : public callsink {
  public:
   explicit auditsink(findings& f) : f_(f) {}
@@ -20,6 +20,7 @@ class auditsink : public callsink {
   void call(const readcall& c) override;
   void bad(const hourfile& f, long line, std::string_view text, const char* why) override;
   void unreadable(const std::string& path, int err) override;
+  void stray(const std::string& path, const char* what) override;
 
  private:
   findings& f_;

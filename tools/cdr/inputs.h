@@ -6,14 +6,15 @@
 #include <string>
 #include <vector>
 
+#include "cdr/reader.h"
 #include "cdr/storewalk.h"
 
 // Visits the hour files of every input whose hour lies in [lo, hi] (files
-// whose names tell no hour are always visited). Inputs that cannot be
-// reached go to onerror with their errno.
+// whose names tell no hour are always visited). What the walk of a store
+// cannot read and the strays it meets go to the sink; so do inputs that
+// cannot be reached, or a store whose top cannot be read, as bad operands.
 void forinputs(const std::vector<std::string>& inputs, const hourkey& lo, const hourkey& hi,
-               const std::function<void(const hourfile&)>& visit,
-               const std::function<void(const std::string&, int)>& onerror);
+               const std::function<void(const hourfile&)>& visit, callsink& sink);
 
 // Names as one text, "a" or "a, b", for titles and messages.
 std::string joinnames(const std::vector<std::string>& names);

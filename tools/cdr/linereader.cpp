@@ -1,6 +1,7 @@
 #include "linereader.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -19,7 +20,15 @@ linereader::~linereader() {
 
 bool linereader::open(const std::string& path) {
   if (fd_ >= 0) close(fd_);
-  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Not blocking: opening a FIFO waits for a writer otherwise.
+  fd_ = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  irregular_ = 0;
+  struct stat st;
+  if (fd_ >= 0 && fstat(fd_, &st) == 0 && !S_ISREG(st.st_mode)) {
+    irregular_ = st.st_mode;
+    close(fd_);
+    fd_ = -1;
+  }
   begin_ = end_ = 0;
   eof_ = false;
   error_ = 0;

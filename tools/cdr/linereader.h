@@ -3,6 +3,8 @@
 // without one is torn (a write that never finished).
 #pragma once
 
+#include <sys/types.h>
+
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -18,8 +20,11 @@ class linereader {
   linereader(const linereader&) = delete;
   linereader& operator=(const linereader&) = delete;
 
-  // Opens a file to read; false with errno set when it cannot be opened.
+  // Opens a regular file to read; false with errno set when it cannot be
+  // opened, or with irregular() set when it is not a regular file (a FIFO
+  // would block, a device never end).
   bool open(const std::string& path);
+  mode_t irregular() const { return irregular_; }
   // Starts again at the first line.
   bool rewind();
 
@@ -42,6 +47,7 @@ class linereader {
   size_t begin_ = 0, end_ = 0;  // unread bytes
   bool eof_ = false;
   int error_ = 0;
+  mode_t irregular_ = 0;
   long number_ = 0;
   std::string head_;  // the start of a line too long to keep
 };

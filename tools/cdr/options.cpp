@@ -46,6 +46,7 @@ const char* bound(std::optional<timebound>* to, const char* value) {
 const char* range(std::optional<numrange>* to, const char* value) {
   numrange r;
   if (!parserange(value, &r)) return "not a number or range N-M: \"%s\"";
+  if (r.lo > r.hi) return "the range \"%s\" runs from high to low: give the lower number first";
   *to = r;
   return nullptr;
 }

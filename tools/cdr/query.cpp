@@ -15,5 +15,5 @@ int runquery(const cdroptions& o) {
   selectsink sink(sel, [&](const readcall& c) { ex.record(c); });
   readinputs(o, zone, sel, sink);
   if (!flushed(out)) return exit_trouble;
-  return sink.problems ? exit_found : exit_ok;
+  return exitcode(sink, sink.problems);
 }

@@ -1,12 +1,31 @@
 #include "reader.h"
 
 #include <cerrno>
+#include <cstring>
+
+#include "cdr/diag.h"
 
 namespace {
 
 int yearof(const hourfile& f) { return f.key.hour >= 0 ? f.key.year : 0; }
 
 }  // namespace
+
+void callsink::badoperand(const std::string& path, const char* why) {
+  warnx("%s: %s", path.c_str(), why);
+  ++operanderrors;
+}
+
+void callreader::cannotopen(const hourfile& f, callsink& sink) {
+  int err = errno;
+  mode_t mode = in_.irregular();
+  if (f.where == placement::given)
+    sink.badoperand(f.path, mode ? notregular(mode) : strerror(err));
+  else if (mode)
+    sink.stray(f.path, notregular(mode));
+  else
+    sink.unreadable(f.path, err);
+}
 
 long callreader::secondpass(const hourfile& f, int64_t lo, int64_t hi) {
   long steps = 0, split = 0;
@@ -26,7 +45,7 @@ long callreader::secondpass(const hourfile& f, int64_t lo, int64_t hi) {
 
 void callreader::readfile(const hourfile& f, callsink& sink) {
   sink.beginfile(f);
-  if (!in_.open(f.path)) return sink.unreadable(f.path, errno);
+  if (!in_.open(f.path)) return cannotopen(f, sink);
   int64_t lo = 0, hi = 0;
   long split = 0;
   bool repeats =

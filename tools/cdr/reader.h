@@ -42,8 +42,17 @@ class callsink {
   virtual void call(const readcall& c) = 0;
   // A line that is not a CDR line: torn, too long, or malformed for `why`.
   virtual void bad(const hourfile& f, long line, std::string_view text, const char* why) = 0;
-  // A file or directory that cannot be read, with its errno.
+  // A file or directory of a store that cannot be read, with its errno.
   virtual void unreadable(const std::string& path, int err) = 0;
+  // An entry of a store that is no part of its tree, or a file in it that
+  // is not a regular file, with what it is: not read.
+  virtual void stray(const std::string& path, const char* what) = 0;
+
+  // An operand that cannot be read at all (a store that does not exist, a
+  // FIFO named as a file), with why: said on standard error by every
+  // command, and the run ends with code 2.
+  void badoperand(const std::string& path, const char* why);
+  long operanderrors = 0;
 };
 
 class callreader {
@@ -57,6 +66,8 @@ class callreader {
   // Where the repeated hour's lines of this file step back in time: the
   // number of the first line of the second pass, or 0 if none is proven.
   long secondpass(const hourfile& f, int64_t lo, int64_t hi);
+  // Tells the sink why the file could not be opened.
+  void cannotopen(const hourfile& f, callsink& sink);
 
   tzone& zone_;
   bool strictdst_;

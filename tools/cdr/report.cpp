@@ -51,5 +51,5 @@ int runreport(const cdroptions& o) {
     warnx("%s", err.c_str());
     return exit_trouble;
   }
-  return sink.problems ? exit_found : exit_ok;
+  return exitcode(sink, sink.problems);
 }

@@ -49,6 +49,7 @@ bool parsebound(const std::string& s, timebound* out) {
   size_t pos = 10;
   if (pos == s.size()) {
     b.dateonly = true;
+    b.text = s;
     *out = b;
     return true;
   }
@@ -73,6 +74,7 @@ bool parsebound(const std::string& s, timebound* out) {
     pos += 6;
   }
   if (pos != s.size()) return false;
+  b.text = s;
   *out = b;
   return true;
 }
@@ -83,8 +85,8 @@ bool parserange(const std::string& text, numrange* out) {
   if (dash == text.npos) {
     if (!parseuint(text, &r.lo)) return false;
     r.hi = r.lo;
-  } else if (!parseuint(text.substr(0, dash), &r.lo) || !parseuint(text.substr(dash + 1), &r.hi) ||
-             r.lo > r.hi) {
+  } else if (!parseuint(text.substr(0, dash), &r.lo) ||
+             !parseuint(text.substr(dash + 1), &r.hi)) {
     return false;
   }
   *out = r;

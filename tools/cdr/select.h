@@ -16,6 +16,7 @@ struct timebound {
   wall w;
   bool dateonly = false;
   std::optional<int> offset;  // seconds east of UTC, when given
+  std::string text;           // as given
 };
 
 // Reads "YYYY-MM-DD", "YYYY-MM-DDThh:mm[:ss]" with an optional "Z" or
@@ -25,7 +26,8 @@ bool parsebound(const std::string& text, timebound* out);
 struct numrange {
   uint32_t lo = 0, hi = UINT32_MAX;
 };
-// Reads "N" or "LO-HI" of decimal numbers; false otherwise.
+// Reads "N" or "LO-HI" of decimal numbers; false otherwise. LO may be
+// greater than HI: the caller tells that mistake apart.
 bool parserange(const std::string& text, numrange* out);
 
 struct selection {

@@ -26,10 +26,21 @@ bool validdate(const hourkey& k) {
   return k.month >= 1 && k.month <= 12 && k.day >= 1 && k.day <= daysinmonth(k.year, k.month);
 }
 
+// What an entry of a directory is: a directory or a regular file (either
+// perhaps through a symbolic link), something else, or nothing that can be
+// reached (a link to nothing, errno in `err`).
+enum class entrykind { dir, file, other, broken };
+
 struct entry {
   std::string name;
-  bool dir;
+  entrykind kind;
+  mode_t mode = 0;  // for `other`
+  int err = 0;      // for `broken`
 };
+
+entrykind kindof(mode_t mode) {
+  return S_ISDIR(mode) ? entrykind::dir : S_ISREG(mode) ? entrykind::file : entrykind::other;
+}
 
 // The entries of a directory but "." and "..", sorted by name; false (with
 // errno) when it cannot be read.
@@ -38,14 +49,21 @@ bool listdir(const std::string& path, std::vector<entry>* out) {
   if (!d) return false;
   out->clear();
   while (dirent* e = readdir(d)) {
-    std::string name = e->d_name;
-    if (name == "." || name == "..") continue;
-    bool dir = e->d_type == DT_DIR;
-    if (e->d_type == DT_UNKNOWN || e->d_type == DT_LNK) {
-      struct stat st;
-      dir = stat((path + "/" + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode);
+    entry en{e->d_name, entrykind::file};
+    if (en.name == "." || en.name == "..") continue;
+    struct stat st;
+    if (e->d_type == DT_DIR) {
+      en.kind = entrykind::dir;
+    } else if (e->d_type == DT_REG) {
+      en.kind = entrykind::file;
+    } else if (stat((path + "/" + en.name).c_str(), &st) == 0) {
+      en.kind = kindof(st.st_mode);
+      en.mode = st.st_mode;
+    } else {
+      en.kind = entrykind::broken;
+      en.err = errno;
     }
-    out->push_back({std::move(name), dir});
+    out->push_back(std::move(en));
   }
   closedir(d);
   std::sort(out->begin(), out->end(),
@@ -56,10 +74,13 @@ bool listdir(const std::string& path, std::vector<entry>* out) {
 hourkey monthof(hourkey k) { return {k.year, k.month, 0, -1}; }
 hourkey dayof(hourkey k) { return {k.year, k.month, k.day, -1}; }
 
+using strayfn = std::function<void(const std::string&, const char*)>;
+
 // The hours walked: files found, sorted once a month is complete.
 struct walker {
   hourkey lo, hi;
   const std::function<void(const std::string&, int)>& onerror;
+  const strayfn& onstray;
   std::vector<hourfile> found;
 
   bool monthwanted(const hourkey& m) const { return m >= monthof(lo) && monthof(m) <= monthof(hi); }
@@ -70,6 +91,16 @@ struct walker {
     if (hourwanted(key)) found.push_back({path, key, where});
   }
 
+  // An entry that is no part of the tree, named and not read; `dirwhat`
+  // says why a directory there is not one of the store's.
+  void stray(const std::string& path, const entry& e, const char* dirwhat) {
+    if (e.kind == entrykind::broken) return onerror(path, e.err);
+    if (!onstray) return;
+    onstray(path, e.kind == entrykind::other ? notregular(e.mode)
+                  : e.kind == entrykind::dir ? dirwhat
+                                             : "not an hour file");
+  }
+
   // A day directory; `month` is the key of the month directory holding it,
   // or none (year 0) at the top.
   void walkday(const std::string& path, const hourkey& day, const hourkey* month) {
@@ -78,7 +109,10 @@ struct walker {
     if (!listdir(path, &files)) return onerror(path, errno);
     for (const entry& f : files) {
       hourkey k;
-      if (f.dir || !parsehourname(f.name, &k)) continue;
+      if (f.kind != entrykind::file || !parsehourname(f.name, &k)) {
+        stray(path + "/" + f.name, f, "a directory in a day directory");
+        continue;
+      }
       placement where = !month                   ? placement::nomonth
                         : dayof(k) != day        ? placement::wrongday
                         : monthof(day) != *month ? placement::wrongmonth
@@ -92,11 +126,13 @@ struct walker {
     if (!listdir(path, &entries)) return onerror(path, errno);
     for (const entry& e : entries) {
       hourkey k;
-      if (e.dir && parsedayname(e.name, &k))
-        walkday(path + "/" + e.name, k, &month);
-      else if (!e.dir && parsehourname(e.name, &k))
-        addfile(path + "/" + e.name, k,
-                monthof(k) == month ? placement::noday : placement::wrongmonth);
+      std::string p = path + "/" + e.name;
+      if (e.kind == entrykind::dir && parsedayname(e.name, &k))
+        walkday(p, k, &month);
+      else if (e.kind == entrykind::file && parsehourname(e.name, &k))
+        addfile(p, k, monthof(k) == month ? placement::noday : placement::wrongmonth);
+      else
+        stray(p, e, "not a day directory");
     }
   }
 };
@@ -140,6 +176,14 @@ std::string hourpath(const hourkey& k) {
   return buf;
 }
 
+const char* notregular(mode_t mode) {
+  if (S_ISFIFO(mode)) return "a FIFO, not a regular file";
+  if (S_ISSOCK(mode)) return "a socket, not a regular file";
+  if (S_ISCHR(mode)) return "a character device, not a regular file";
+  if (S_ISBLK(mode)) return "a block device, not a regular file";
+  return "not a regular file";
+}
+
 const char* placementtext(placement p) {
   switch (p) {
     case placement::noday: return "hour file outside a day directory";
@@ -153,7 +197,8 @@ const char* placementtext(placement p) {
 
 void walkstore(const std::string& root, const hourkey& lo, const hourkey& hi,
                const std::function<void(const hourfile&)>& visit,
-               const std::function<void(const std::string&, int)>& onerror) {
+               const std::function<void(const std::string&, int)>& onerror,
+               const strayfn& onstray) {
   std::vector<entry> top;
   if (!listdir(root, &top)) return onerror(root, errno);
   // The top level is small (a directory a month): sort it by time, then
@@ -163,19 +208,22 @@ void walkstore(const std::string& root, const hourkey& lo, const hourkey& hi,
     std::string name;
     int kind;  // 0 month directory, 1 day directory, 2 hour file
   };
+  walker w{lo, hi, onerror, onstray, {}};
   std::vector<item> items;
   for (const entry& e : top) {
     hourkey k;
-    if (e.dir && parsemonthname(e.name, &k))
+    bool dir = e.kind == entrykind::dir, file = e.kind == entrykind::file;
+    if (dir && parsemonthname(e.name, &k))
       items.push_back({k, e.name, 0});
-    else if (e.dir && parsedayname(e.name, &k))
+    else if (dir && parsedayname(e.name, &k))
       items.push_back({k, e.name, 1});
-    else if (!e.dir && parsehourname(e.name, &k))
+    else if (file && parsehourname(e.name, &k))
       items.push_back({k, e.name, 2});
+    else
+      w.stray(root + "/" + e.name, e, "not a month or day directory");
   }
   std::stable_sort(items.begin(), items.end(),
                    [](const item& a, const item& b) { return monthof(a.key) < monthof(b.key); });
-  walker w{lo, hi, onerror, {}};
   for (size_t i = 0; i < items.size();) {
     hourkey month = monthof(items[i].key);
     for (; i < items.size() && monthof(items[i].key) == month; ++i) {

@@ -6,6 +6,8 @@
 // audit can name them.
 #pragma once
 
+#include <sys/types.h>
+
 #include <compare>
 #include <functional>
 #include <string>
@@ -44,10 +46,17 @@ struct hourfile {
 
 // Visits every hour file under root whose hour lies in [lo, hi], in time
 // order (misplaced files beside the proper ones of their hour). A directory
-// that cannot be read is passed to onerror with its errno and skipped.
+// that cannot be read, or an entry that cannot be reached (a link to
+// nothing), is passed to onerror with its errno and skipped. A stray in the
+// directories the period reaches is passed to onstray, if given, with what
+// it is ("not an hour file").
 void walkstore(const std::string& root, const hourkey& lo, const hourkey& hi,
                const std::function<void(const hourfile&)>& visit,
-               const std::function<void(const std::string&, int)>& onerror);
+               const std::function<void(const std::string&, int)>& onerror,
+               const std::function<void(const std::string&, const char*)>& onstray = nullptr);
+
+// "a FIFO, not a regular file" and the like, for what a mode is.
+const char* notregular(mode_t mode);
 
 // The widest range of hours.
 inline constexpr hourkey firsthour{0, 0, 0, -1};

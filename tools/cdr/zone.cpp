@@ -1,9 +1,12 @@
 #include "zone.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 #include <stdexcept>
 
@@ -20,8 +23,16 @@ bool iszonefile(const std::string& name) {
     const char* dir = getenv("TZDIR");
     path = std::string(dir && *dir ? dir : "/usr/share/zoneinfo") + "/" + path;
   }
+  // A zone file begins with "TZif"; the C library reads any other file,
+  // /etc/passwd say, as UTC without a word.
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return false;
   struct stat st;
-  return stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
+  char magic[4];
+  bool zone = fstat(fd, &st) == 0 && S_ISREG(st.st_mode) &&
+              read(fd, magic, sizeof magic) == sizeof magic && memcmp(magic, "TZif", 4) == 0;
+  close(fd);
+  return zone;
 }
 
 // A POSIX TZ string: a name, the offset west of Greenwich, and for zones
