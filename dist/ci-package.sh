@@ -95,7 +95,7 @@ grep -qx 'SupplementaryGroups=pktav' /lib/systemd/system/pktav-cdr-audit@.servic
 	fail "the audit unit is not in the group pktav"
 out=$(setpriv --reuid=65534 --regid=65534 --clear-groups pktav-cdr audit /var/lib/pktav/ci 2>&1) &&
 	fail "a user outside the group pktav audited the store"
-echo "$out" | grep -q '^unreadable /var/lib/pktav/ci: Permission denied' || fail "audit as nobody: $out"
+echo "$out" | grep -qx 'pktav-cdr: /var/lib/pktav/ci: Permission denied' || fail "audit as nobody: $out"
 out=$(setpriv --reuid=65534 --regid=65534 --groups="$(getent group pktav | cut -d: -f3)" \
 	pktav-cdr audit /var/lib/pktav/ci 2>&1) || fail "the group pktav cannot audit the store: $out"
 echo "the audit unit's user can read the store; others cannot"
