@@ -28,7 +28,7 @@ TEST(CdrToolLine, WorkedExamplesReadBack) {
   EXPECT_EQ(c.charge, "");
   EXPECT_EQ(c.flags, 0x02);
   EXPECT_FALSE(c.trunkfirst());
-  EXPECT_EQ(c.callclass(), 2);
+  EXPECT_EQ(c.classbits(), 2);
 
   ASSERT_EQ(parsecall(":7|12345|81234567|311299235956|||765432|81", 0, &c), nullptr);
   EXPECT_TRUE(c.trunkfirst());
@@ -39,7 +39,34 @@ TEST(CdrToolLine, WorkedExamplesReadBack) {
   EXPECT_FALSE(c.marked());
   EXPECT_EQ(c.meter, 0u);
   EXPECT_EQ(c.charge, "765432");
-  EXPECT_EQ(c.callclass(), 1);
+  EXPECT_EQ(c.classbits(), 1);
+}
+
+struct partycase {
+  const char* flags;
+  const char *station, *trunk, *other;
+  bool trunkfirst;
+};
+
+// Which party is what, by the flags: the trunk first with 0x80, two
+// stations and no trunk with 0x08 as well (the third record kind).
+TEST(CdrToolLine, FlagsTellTheParties) {
+  const partycase cases[] = {
+      {"01", "4201", "12", "", false}, {"43", "4201", "12", "", false},
+      {"81", "12", "4201", "", true},  {"d3", "12", "4201", "", true},
+      {"89", "4201", "", "12", false}, {"8b", "4201", "", "12", false},
+      {"c9", "4201", "", "12", false},
+  };
+  for (const partycase& p : cases) {
+    cdrcall c;
+    std::string line = std::string(":4201|12||050303140736|45|3||") + p.flags;
+    ASSERT_EQ(parsecall(line, 0, &c), nullptr) << line;
+    EXPECT_EQ(c.station(), p.station) << line;
+    EXPECT_EQ(c.trunk(), p.trunk) << line;
+    EXPECT_EQ(c.otherstation(), p.other) << line;
+    EXPECT_EQ(c.trunkfirst(), p.trunkfirst) << line;
+    EXPECT_EQ(c.betweenstations(), *p.other != '\0') << line;
+  }
 }
 
 struct durationcase {

@@ -16,8 +16,8 @@
 namespace {
 
 const std::string header =
-    "end,start,duration,duration_mark,station,trunk,dialled,meter,charge,flags,trunk_first,class,"
-    "ambiguous\r\n";
+    "end,start,duration,duration_mark,station,trunk,other_station,dialled,meter,charge,flags,"
+    "trunk_first,class_bits,ambiguous\r\n";
 
 // Queries of the two days of March 2024 that addtwodaysofmarch() stores.
 class CdrQuery : public ::testing::Test {
@@ -31,16 +31,16 @@ class CdrQuery : public ::testing::Test {
 };
 
 const std::string row1 =
-    "2024-03-04T09:07:36+01:00,2024-03-04T09:04:36+01:00,180,,4201,12,5551234,3,,02,0,2,0\r\n";
+    "2024-03-04T09:07:36+01:00,2024-03-04T09:04:36+01:00,180,,4201,12,,5551234,3,,02,0,2,0\r\n";
 const std::string row2 =
-    "2024-03-04T09:30:00+01:00,2024-01-18T02:23:24+01:00,,too-long,4202,7,,0,,81,1,1,0\r\n";
+    "2024-03-04T09:30:00+01:00,2024-01-18T02:23:24+01:00,,too-long,4202,7,,,0,,81,1,1,0\r\n";
 const std::string row3 =
-    "2024-03-04T09:59:59+01:00,2024-03-04T09:59:59+01:00,0,,4203,13,0049301234,1,4711,03,0,3,0\r\n";
+    "2024-03-04T09:59:59+01:00,2024-03-04T09:59:59+01:00,0,,4203,13,,0049301234,1,4711,03,0,3,0\r\n";
 const std::string row4 =
-    "2024-03-05T14:00:10+01:00,2024-01-19T06:53:38+01:00,,end-before-start,4201,12,5559876,0,,02,"
+    "2024-03-05T14:00:10+01:00,2024-01-19T06:53:38+01:00,,end-before-start,4201,12,,5559876,0,,02,"
     "0,2,0\r\n";
 const std::string row5 =
-    "2024-03-05T14:15:00+01:00,2024-03-05T14:14:00+01:00,60,,4203,14,,0,,81,1,1,0\r\n";
+    "2024-03-05T14:15:00+01:00,2024-03-05T14:14:00+01:00,60,,4203,14,,,0,,81,1,1,0\r\n";
 
 TEST_F(CdrQuery, CsvHasAHeaderAndOneRowPerCall) {
   procresult r = query({});
@@ -55,12 +55,12 @@ TEST_F(CdrQuery, JsonLinesCarryTheSameCalls) {
   EXPECT_EQ(r.out,
             "{\"end\":\"2024-03-04T09:07:36+01:00\",\"start\":\"2024-03-04T09:04:36+01:00\","
             "\"duration\":180,\"duration_mark\":null,\"station\":\"4201\",\"trunk\":\"12\","
-            "\"dialled\":\"5551234\",\"meter\":3,\"charge\":\"\",\"flags\":\"02\","
-            "\"trunk_first\":false,\"class\":2,\"ambiguous\":false}\n"
+            "\"other_station\":\"\",\"dialled\":\"5551234\",\"meter\":3,\"charge\":\"\",\"flags\":\"02\","
+            "\"trunk_first\":false,\"class_bits\":2,\"ambiguous\":false}\n"
             "{\"end\":\"2024-03-05T14:00:10+01:00\",\"start\":\"2024-01-19T06:53:38+01:00\","
             "\"duration\":null,\"duration_mark\":\"end-before-start\",\"station\":\"4201\","
-            "\"trunk\":\"12\",\"dialled\":\"5559876\",\"meter\":0,\"charge\":\"\",\"flags\":\"02\","
-            "\"trunk_first\":false,\"class\":2,\"ambiguous\":false}\n");
+            "\"trunk\":\"12\",\"other_station\":\"\",\"dialled\":\"5559876\",\"meter\":0,"
+            "\"charge\":\"\",\"flags\":\"02\",\"trunk_first\":false,\"class_bits\":2,\"ambiguous\":false}\n");
 }
 
 struct selectcase {
@@ -83,6 +83,27 @@ TEST_F(CdrQuery, SelectionsNarrowTheCalls) {
       {{"--flags", "80/80"}, row2 + row5},
       {{"--flags", "03"}, row3},
       {{"--flags", "00/80", "--trunk", "12"}, row1 + row4},
+  };
+  for (const selectcase& c : cases) {
+    procresult r = query(c.args);
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_EQ(r.out, header + c.rows) << c.args[0] << " " << c.args[1];
+  }
+}
+
+// The third record kind: flag 0x08 with 0x80, both parties stations.
+TEST_F(CdrQuery, ACallBetweenStationsIsOnNoTrunk) {
+  addtostore(store.path(), hourfilepath(2024, 3, 4, 10),
+             ":4204|4205||040324101000|15|||89\n:4206|4207||040324102000|15|2|7|cb\n");
+  const std::string rows =
+      "2024-03-04T10:10:00+01:00,2024-03-04T10:09:00+01:00,60,,4204,,4205,,0,,89,0,1,0\r\n"
+      "2024-03-04T10:20:00+01:00,2024-03-04T10:19:00+01:00,60,,4206,,4207,,2,7,cb,0,3,0\r\n";
+  const selectcase cases[] = {
+      {{"--from", "2024-03-04T10:00", "--to", "2024-03-04T11:00"}, rows},
+      {{"--station", "4204-4206"}, rows},
+      {{"--station", "4205"}, ""},  // a call of its first station
+      {{"--trunk", "0"}, rows},     // as every call that names no trunk
+      {{"--trunk", "4204-4207"}, ""},
   };
   for (const selectcase& c : cases) {
     procresult r = query(c.args);

@@ -31,6 +31,8 @@ std::string heading(const char* title) {
 }
 
 TEST_F(CdrReport, TextTotalsPerDayHourStationAndTrunk) {
+  // A call between two stations: their first station's, on no trunk.
+  addtostore(store.path(), hourfilepath(2024, 3, 4, 10), ":4204|4205||040324101000|15|||89\n");
   procresult r = runcdr({"report", store.path(), "--tz", "Europe/Berlin"});
   EXPECT_EQ(r.code, 0) << describe(r);
   std::string hours;
@@ -38,16 +40,19 @@ TEST_F(CdrReport, TextTotalsPerDayHourStationAndTrunk) {
     char label[16];
     snprintf(label, sizeof label, "%02d:00-%02d:59", h, h);
     hours += h == 9    ? row(label, "3", "0:03:00", "4", "1")
+             : h == 10 ? row(label, "1", "0:01:00", "0", "0")
              : h == 14 ? row(label, "2", "0:01:00", "0", "0")
                        : row(label, "0", "0:00:00", "0", "0");
   }
   EXPECT_EQ(r.out, "Calls from 2024-03-04 to 2024-03-05 in " + store.path() + " (Europe/Berlin)\n" +
-                       heading("Totals") + row("all calls", "5", "0:04:00", "4", "1") +
-                       heading("Day") + row("2024-03-04 Mon", "3", "0:03:00", "4", "1") +
+                       heading("Totals") + row("all calls", "6", "0:05:00", "4", "1") +
+                       row("between stations", "1", "0:01:00", "0", "0") + heading("Day") +
+                       row("2024-03-04 Mon", "4", "0:04:00", "4", "1") +
                        row("2024-03-05 Tue", "2", "0:01:00", "0", "0") + heading("Hour of day") +
                        hours + heading("Station") + row("4201", "2", "0:03:00", "3", "0") +
                        row("4202", "1", "0:00:00", "0", "0") +
-                       row("4203", "2", "0:01:00", "1", "1") + heading("Trunk") +
+                       row("4203", "2", "0:01:00", "1", "1") +
+                       row("4204", "1", "0:01:00", "0", "0") + heading("Trunk") +
                        row("7", "1", "0:00:00", "0", "0") + row("12", "2", "0:03:00", "3", "0") +
                        row("13", "1", "0:00:00", "1", "1") + row("14", "1", "0:01:00", "0", "0"));
 }
@@ -65,6 +70,7 @@ TEST_F(CdrReport, CsvTotalsAndAPeriodWithoutCalls) {
   EXPECT_EQ(r.out,
             "section,key,calls,talk_seconds,meter,charged\r\n"
             "total,,3,180,3,0\r\n"
+            "between-stations,,0,0,0,0\r\n"
             "day,2024-03-04,2,180,3,0\r\n"
             "day,2024-03-05,1,0,0,0\r\n" +
                 hours +

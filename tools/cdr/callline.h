@@ -6,7 +6,13 @@
 // leading zeros, zero written as an empty field; the dialled digits keep
 // theirs. The duration counts 4-second ticks; 999998 and 999999 are markers
 // (the end lay before the start; too long to count), never lengths. The
-// flags are two lower-case hexadecimal digits as the packer prints them.
+// flags are two lower-case hexadecimal digits as the packer prints them:
+// 0x80 puts the trunk first; 0x08, with 0x80, marks a call between two
+// stations (the third record kind, 0x89 and 0x8b), whose first party is the
+// station in the place every record has its station and whose second is
+// the other station; the low two bits are set as the exchange's module
+// sets them (a NEAX: the record's class plus one; an MD110: 1 for one
+// trunk, 3 for two).
 #pragma once
 
 #include <cstdint>
@@ -18,7 +24,8 @@ inline constexpr uint32_t tick_seconds = 4;
 inline constexpr uint32_t mark_endbeforestart = 999998;
 inline constexpr uint32_t mark_toolong = 999999;
 inline constexpr uint8_t flag_trunkfirst = 0x80;
-inline constexpr uint8_t flag_class = 0x03;
+inline constexpr uint8_t flag_stations = 0x08;
+inline constexpr uint8_t flag_classbits = 0x03;
 
 struct cdrcall {
   // Views into the line read; valid while it is.
@@ -28,10 +35,19 @@ struct cdrcall {
   uint32_t meter = 0;
   uint8_t flags = 0;
 
-  bool trunkfirst() const { return flags & flag_trunkfirst; }
+  // A call between two stations, on no trunk.
+  bool betweenstations() const { return flags & flag_stations; }
+  // The line's first party is a trunk.
+  bool trunkfirst() const { return (flags & flag_trunkfirst) && !betweenstations(); }
   std::string_view station() const { return trunkfirst() ? second : first; }
-  std::string_view trunk() const { return trunkfirst() ? first : second; }
-  int callclass() const { return flags & flag_class; }
+  std::string_view trunk() const {
+    return betweenstations() ? std::string_view() : trunkfirst() ? first : second;
+  }
+  // The second station of a call between two; empty for any other call.
+  std::string_view otherstation() const {
+    return betweenstations() ? second : std::string_view();
+  }
+  int classbits() const { return flags & flag_classbits; }
   bool marked() const { return ticks >= mark_endbeforestart; }
   // The duration in seconds; 0 for a marked call.
   uint32_t seconds() const { return marked() ? 0 : ticks * tick_seconds; }

@@ -65,6 +65,8 @@ void exporter::csv(const readcall& c) {
   *p++ = ',';
   p = text(p, k.trunk());
   *p++ = ',';
+  p = text(p, k.otherstation());
+  *p++ = ',';
   p = text(p, k.dialled);
   *p++ = ',';
   p = putdecimal(p, k.meter);
@@ -73,7 +75,7 @@ void exporter::csv(const readcall& c) {
   *p++ = ',';
   p = hex2(p, k.flags);
   p = text(p, k.trunkfirst() ? ",1," : ",0,");
-  p = putdecimal(p, static_cast<uint64_t>(k.callclass()));
+  p = putdecimal(p, static_cast<uint64_t>(k.classbits()));
   p = text(p, c.ambiguous ? ",1\r\n" : ",0\r\n");
   out_.commit(p);
 }
@@ -91,6 +93,8 @@ void exporter::json(const readcall& c) {
   p = quoted(p, k.station());
   p = text(p, ",\"trunk\":");
   p = quoted(p, k.trunk());
+  p = text(p, ",\"other_station\":");
+  p = quoted(p, k.otherstation());
   p = text(p, ",\"dialled\":");
   p = quoted(p, k.dialled);
   p = text(p, ",\"meter\":");
@@ -100,8 +104,8 @@ void exporter::json(const readcall& c) {
   p = text(p, ",\"flags\":\"");
   p = hex2(p, k.flags);
   p = text(p, k.trunkfirst() ? "\",\"trunk_first\":true" : "\",\"trunk_first\":false");
-  p = text(p, ",\"class\":");
-  p = putdecimal(p, static_cast<uint64_t>(k.callclass()));
+  p = text(p, ",\"class_bits\":");
+  p = putdecimal(p, static_cast<uint64_t>(k.classbits()));
   p = text(p, c.ambiguous ? ",\"ambiguous\":true}\n" : ",\"ambiguous\":false}\n");
   out_.commit(p);
 }

@@ -29,5 +29,5 @@ class exporter {
 
 // The CSV header row, without its line end.
 inline constexpr const char* csvheader =
-    "end,start,duration,duration_mark,station,trunk,dialled,meter,charge,flags,trunk_first,class,"
-    "ambiguous";
+    "end,start,duration,duration_mark,station,trunk,other_station,dialled,meter,charge,flags,"
+    "trunk_first,class_bits,ambiguous";

@@ -116,6 +116,7 @@ void totals(std::ostream& o, const traffic& t) {
     << "<tr><th>Talk time</th><td>" << hms(t.total.talk) << "</td></tr>\n"
     << "<tr><th>Meter pulses</th><td>" << t.total.meter << "</td></tr>\n"
     << "<tr><th>Calls with a charge code</th><td>" << t.total.charged << "</td></tr>\n"
+    << "<tr><th>Calls between stations</th><td>" << t.betweenstations.calls << "</td></tr>\n"
     << "<tr><th>Stations / trunks</th><td>" << t.stations.size() << " / " << t.trunks.size()
     << "</td></tr>\n";
   if (busiest)

@@ -61,6 +61,7 @@ void writetext(const traffic& t, const reportinfo& info, outbuf& out) {
             info.stores + " (" + info.zone + ")\n");
   heading(out, "Totals");
   row(out, "all calls", t.total);
+  row(out, "between stations", t.betweenstations);
   heading(out, "Day");
   for (int64_t d = info.firstday; d <= info.lastday; ++d) {
     auto it = t.days.find(d);
@@ -81,6 +82,7 @@ void writetext(const traffic& t, const reportinfo& info, outbuf& out) {
 void writecsv(const traffic& t, outbuf& out) {
   out.put("section,key,calls,talk_seconds,meter,charged\r\n");
   csvrow(out, "total", "", t.total);
+  csvrow(out, "between-stations", "", t.betweenstations);
   for (const auto& [d, r] : t.days) csvrow(out, "day", daytext(d), r.total);
   for (int h = 0; h < 24; ++h) csvrow(out, "hour", std::to_string(h), t.hours[h]);
   for (const auto& [n, s] : traffic::bynumber(t.stations))

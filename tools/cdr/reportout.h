@@ -25,8 +25,9 @@ void writetext(const traffic& t, const reportinfo& info, outbuf& out);
 
 // One header row, then one row per total:
 // section,key,calls,talk_seconds,meter,charged with sections "total",
-// "day" (key YYYY-MM-DD), "hour" (0-23), "station" and "trunk" (the
-// number, empty for calls that named none).
+// "between-stations" (the calls on no trunk), "day" (key YYYY-MM-DD),
+// "hour" (0-23), "station" and "trunk" (the number, empty for calls that
+// named none).
 void writecsv(const traffic& t, outbuf& out);
 
 // The page; false with *err set when the file cannot be written.

@@ -14,7 +14,10 @@ void traffic::add(const readcall& rc) {
   total.add(c);
   hours[c.end.hour].add(c);
   stations[partynumber(c.station())].add(c);
-  trunks[partynumber(c.trunk())].add(c);
+  if (c.betweenstations())
+    betweenstations.add(c);
+  else
+    trunks[partynumber(c.trunk())].add(c);
 }
 
 std::vector<std::pair<uint32_t, tally>> traffic::bynumber(

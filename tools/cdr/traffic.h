@@ -1,5 +1,6 @@
 // The totals of a report: per station, per trunk, per day, per hour of the
-// day, and calls per hour of each day for the picture. Memory grows with
+// day, and calls per hour of each day for the picture. A call between two
+// stations counts for its first station and for no trunk. Memory grows with
 // the number of stations, trunks and days, not with the number of calls.
 #pragma once
 
@@ -37,6 +38,7 @@ class traffic {
   };
 
   tally total;
+  tally betweenstations;  // calls on no trunk, counted for their first station only
   std::map<int64_t, dayrow> days;
   std::array<tally, 24> hours;
   // Keyed by number; 0 is a call that named none.
