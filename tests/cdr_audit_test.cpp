@@ -244,9 +244,20 @@ TEST_F(CdrReconcile, APackerThatFailsEndsTheAuditWithCodeTwo) {
                        " failed (exit code 127): cannot run"),
             std::string::npos)
       << r.err;
-  // Options after -- reach the packer: a bad one fails it.
+  // Options after -- reach the packer: a bad one fails it, and the packer's
+  // own words on it are shown, not its banner, statistics or help.
   r = audit({"--", "-Z"});
   EXPECT_EQ(r.code, 2) << describe(r);
+  // (The packer names itself by the real path of the build's program.)
+  EXPECT_EQ(r.err.rfind(std::string("pktav-cdr: the replay through ") + PKTAV_DEVIROZ7E +
+                            " failed (exit code 1): /",
+                        0),
+            0u)
+      << r.err;
+  const std::string words = "pktav-deviroz7e: invalid option -- 'Z'; Usage: pktav [-i smdrfile]";
+  EXPECT_NE(r.err.find(words), std::string::npos) << r.err;
+  for (const char* noise : {"my_exit", "PC-TAV", "Rec:", "eg. pktav", "\n\n"})
+    EXPECT_EQ(r.err.find(noise), std::string::npos) << noise << " in " << r.err;
 }
 
 }  // namespace

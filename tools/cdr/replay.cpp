@@ -32,6 +32,30 @@ std::string lastline(const std::string& path) {
   return last;
 }
 
+// What the packer said on its way out, from its standard error: the lines
+// that are its messages ("ERROR: can't open cdrfile ...", getopt's word on
+// an option, the usage line), without its banner, its statistics and its
+// help (indented), blank lines and "my_exit: errcode = N", which the exit
+// code tells; the last few, joined by "; ".
+std::string packersaid(const std::string& path) {
+  constexpr size_t most = 4;
+  linereader in;
+  linereader::line l;
+  std::vector<std::string> said;
+  if (!in.open(path)) return "";
+  while (in.next(&l)) {
+    std::string_view t = l.text;
+    if (t.empty() || t[0] == ' ' || t[0] == '\t' || t.starts_with("PC-TAV PABX Packer [") ||
+        t.starts_with("my_exit: errcode = "))
+      continue;
+    said.emplace_back(t);
+  }
+  if (said.size() > most) said.erase(said.begin(), said.end() - most);
+  std::string s;
+  for (const std::string& line : said) s += (s.empty() ? "" : "; ") + line;
+  return s;
+}
+
 // Opens every log first, so that one that cannot be read is named before
 // anything runs.
 bool openlogs(const std::vector<std::string>& raws, std::vector<int>* logs, std::string* err) {
@@ -127,8 +151,9 @@ bool waitfor(pid_t pid, int* status, std::string* err) {
 bool verdict(const cdroptions& o, const std::string& scratch, int status, int fed,
              std::string* err) {
   if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-    *err = "the replay through " + o.packer + " failed (" + describe(status) +
-           "): " + lastline(scratch + "/packer.err");
+    std::string said = packersaid(scratch + "/packer.err");
+    *err = "the replay through " + o.packer + " failed (" + describe(status) + ")" +
+           (said.empty() ? "" : ": " + said);
     return false;
   }
   if (!WIFEXITED(fed) || WEXITSTATUS(fed) != 0) {
