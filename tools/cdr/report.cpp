@@ -1,6 +1,11 @@
 // pktav-cdr report: totals as text or CSV, and the page with --html.
 #include <unistd.h>
 
+#include <cerrno>
+#include <cstring>
+#include <fstream>
+#include <optional>
+
 #include "cdr/commands.h"
 #include "cdr/diag.h"
 #include "cdr/exits.h"
@@ -30,11 +35,24 @@ reportinfo titleof(const cdroptions& o, const traffic& t, const selection& sel, 
   return info;
 }
 
+// The page's file, opened before the work, so that a path that cannot be
+// written ends the run before it. False, with the reason said, if not.
+// (Made only when asked for: a stream sets up the C++ locale.)
+bool openpage(const std::string& path, std::optional<std::ofstream>* page) {
+  errno = 0;
+  page->emplace(path, std::ios::binary | std::ios::trunc);
+  if (**page) return true;
+  warnx("%s: %s", path.c_str(), strerror(errno ? errno : EIO));
+  return false;
+}
+
 }  // namespace
 
 int runreport(const cdroptions& o) {
   tzone zone(o.tz);
   selection sel = makeselection(o, zone);
+  std::optional<std::ofstream> page;
+  if (!o.html.empty() && !openpage(o.html, &page)) return exit_trouble;
   traffic t;
   selectsink sink(sel, [&](const readcall& c) { t.add(c); });
   readinputs(o, zone, sel, sink);
@@ -46,10 +64,14 @@ int runreport(const cdroptions& o) {
   else
     writetext(t, info, out);
   if (!flushed(out)) return exit_trouble;
-  std::string err;
-  if (!o.html.empty() && !writehtml(t, info, o.html, &err)) {
-    warnx("%s", err.c_str());
-    return exit_trouble;
+  if (page) {
+    errno = 0;
+    writehtml(t, info, *page);
+    page->close();
+    if (!*page) {
+      warnx("%s: %s", o.html.c_str(), strerror(errno ? errno : EIO));
+      return exit_trouble;
+    }
   }
   return exitcode(sink, sink.problems);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ostream>
 #include <string>
 
 #include "cdr/outbuf.h"
@@ -30,5 +31,5 @@ void writetext(const traffic& t, const reportinfo& info, outbuf& out);
 // named none).
 void writecsv(const traffic& t, outbuf& out);
 
-// The page; false with *err set when the file cannot be written.
-bool writehtml(const traffic& t, const reportinfo& info, const std::string& path, std::string* err);
+// The page, written to `page` as it is made.
+void writehtml(const traffic& t, const reportinfo& info, std::ostream& page);
