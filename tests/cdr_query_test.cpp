@@ -35,7 +35,8 @@ const std::string row1 =
 const std::string row2 =
     "2024-03-04T09:30:00+01:00,2024-01-18T02:23:24+01:00,,too-long,4202,7,,,0,,81,1,1,0\r\n";
 const std::string row3 =
-    "2024-03-04T09:59:59+01:00,2024-03-04T09:59:59+01:00,0,,4203,13,,0049301234,1,4711,03,0,3,0\r\n";
+    "2024-03-04T09:59:59+01:00,2024-03-04T09:59:59+01:00,0,,4203,13,,0049301234,1,4711,03,0,3,"
+    "0\r\n";
 const std::string row4 =
     "2024-03-05T14:00:10+01:00,2024-01-19T06:53:38+01:00,,end-before-start,4201,12,,5559876,0,,02,"
     "0,2,0\r\n";
@@ -52,15 +53,17 @@ TEST_F(CdrQuery, CsvHasAHeaderAndOneRowPerCall) {
 TEST_F(CdrQuery, JsonLinesCarryTheSameCalls) {
   procresult r = query({"--format", "json", "--station", "4201"});
   EXPECT_EQ(r.code, 0) << describe(r);
-  EXPECT_EQ(r.out,
-            "{\"end\":\"2024-03-04T09:07:36+01:00\",\"start\":\"2024-03-04T09:04:36+01:00\","
-            "\"duration\":180,\"duration_mark\":null,\"station\":\"4201\",\"trunk\":\"12\","
-            "\"other_station\":\"\",\"dialled\":\"5551234\",\"meter\":3,\"charge\":\"\",\"flags\":\"02\","
-            "\"trunk_first\":false,\"class_bits\":2,\"ambiguous\":false}\n"
-            "{\"end\":\"2024-03-05T14:00:10+01:00\",\"start\":\"2024-01-19T06:53:38+01:00\","
-            "\"duration\":null,\"duration_mark\":\"end-before-start\",\"station\":\"4201\","
-            "\"trunk\":\"12\",\"other_station\":\"\",\"dialled\":\"5559876\",\"meter\":0,"
-            "\"charge\":\"\",\"flags\":\"02\",\"trunk_first\":false,\"class_bits\":2,\"ambiguous\":false}\n");
+  EXPECT_EQ(
+      r.out,
+      "{\"end\":\"2024-03-04T09:07:36+01:00\",\"start\":\"2024-03-04T09:04:36+01:00\","
+      "\"duration\":180,\"duration_mark\":null,\"station\":\"4201\",\"trunk\":\"12\","
+      "\"other_station\":\"\",\"dialled\":\"5551234\",\"meter\":3,\"charge\":\"\",\"flags\":\"02\","
+      "\"trunk_first\":false,\"class_bits\":2,\"ambiguous\":false}\n"
+      "{\"end\":\"2024-03-05T14:00:10+01:00\",\"start\":\"2024-01-19T06:53:38+01:00\","
+      "\"duration\":null,\"duration_mark\":\"end-before-start\",\"station\":\"4201\","
+      "\"trunk\":\"12\",\"other_station\":\"\",\"dialled\":\"5559876\",\"meter\":0,"
+      "\"charge\":\"\",\"flags\":\"02\",\"trunk_first\":false,\"class_bits\":2,\"ambiguous\":false}"
+      "\n");
 }
 
 struct selectcase {

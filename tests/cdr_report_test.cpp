@@ -124,8 +124,8 @@ TEST_F(CdrReport, APageThatCannotBeWrittenEndsTheRunBeforeTheWork) {
       {"report", store.path(), "--tz", "UTC", "--html", store.file("no/such/dir/page.html")});
   EXPECT_EQ(r.code, 2) << describe(r);
   // Found before the work: no report is written.
-  EXPECT_EQ(r.err, "pktav-cdr: " + store.file("no/such/dir/page.html") +
-                       ": No such file or directory\n");
+  EXPECT_EQ(r.err,
+            "pktav-cdr: " + store.file("no/such/dir/page.html") + ": No such file or directory\n");
   EXPECT_EQ(r.out, "");
 }
 

@@ -58,9 +58,7 @@ void auditsink::unreadable(const std::string& path, int err) {
   f_.add("unreadable", path, 0, strerror(err));
 }
 
-void auditsink::stray(const std::string& path, const char* what) {
-  f_.add("stray", path, 0, what);
-}
+void auditsink::stray(const std::string& path, const char* what) { f_.add("stray", path, 0, what); }
 
 int runaudit(const cdroptions& o) {
   tzone zone(o.tz);

@@ -44,9 +44,7 @@ struct cdrcall {
     return betweenstations() ? std::string_view() : trunkfirst() ? first : second;
   }
   // The second station of a call between two; empty for any other call.
-  std::string_view otherstation() const {
-    return betweenstations() ? second : std::string_view();
-  }
+  std::string_view otherstation() const { return betweenstations() ? second : std::string_view(); }
   int classbits() const { return flags & flag_classbits; }
   bool marked() const { return ticks >= mark_endbeforestart; }
   // The duration in seconds; 0 for a marked call.

@@ -10,7 +10,7 @@
 namespace {
 constexpr size_t bufsize = 1 << 18;
 constexpr size_t headlen = 80;  // what is shown of a line too long to keep
-}
+}  // namespace
 
 linereader::linereader() : buf_(bufsize) {}
 

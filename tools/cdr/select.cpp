@@ -85,8 +85,7 @@ bool parserange(const std::string& text, numrange* out) {
   if (dash == text.npos) {
     if (!parseuint(text, &r.lo)) return false;
     r.hi = r.lo;
-  } else if (!parseuint(text.substr(0, dash), &r.lo) ||
-             !parseuint(text.substr(dash + 1), &r.hi)) {
+  } else if (!parseuint(text.substr(0, dash), &r.lo) || !parseuint(text.substr(dash + 1), &r.hi)) {
     return false;
   }
   *out = r;

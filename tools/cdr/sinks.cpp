@@ -12,8 +12,8 @@ selection makeselection(const cdroptions& o, tzone& zone) {
   if (o.from) s.setfrom(*o.from, zone);
   if (o.to) s.setto(*o.to, zone);
   if (s.from && s.to && *s.from >= *s.to)
-    throw std::runtime_error("--from \"" + o.from->text + "\" is not before --to \"" +
-                             o.to->text + "\": the period holds no time");
+    throw std::runtime_error("--from \"" + o.from->text + "\" is not before --to \"" + o.to->text +
+                             "\": the period holds no time");
   s.station = o.station;
   s.trunk = o.trunk;
   s.dialled = o.dialled;
@@ -24,8 +24,9 @@ selection makeselection(const cdroptions& o, tzone& zone) {
 void readinputs(const cdroptions& o, tzone& zone, const selection& sel, callsink& sink,
                 int64_t margin) {
   callreader reader(zone, o.strictdst);
-  forinputs(o.inputs, sel.firstfile(zone, margin), sel.lastfile(zone, margin),
-            [&](const hourfile& f) { reader.readfile(f, sink); }, sink);
+  forinputs(
+      o.inputs, sel.firstfile(zone, margin), sel.lastfile(zone, margin),
+      [&](const hourfile& f) { reader.readfile(f, sink); }, sink);
 }
 
 void warnsink::bad(const hourfile& f, long line, std::string_view text, const char* why) {
