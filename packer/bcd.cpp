@@ -13,9 +13,10 @@ char substrbuf[256];
 bool isdigitc(char c) { return c >= '0' && c <= '9'; }
 bool isblankc(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
 
-// Eight characters at a time: a 64-bit word holds them with the first in its
-// low byte, which a plain copy gives only on a little-endian machine; others
-// take the character loops, which give the same results.
+// Digits are counted eight characters at a time: a 64-bit word holds them
+// with the first in its low byte, which a plain copy gives only on a
+// little-endian machine; others take the character loop, which gives the
+// same count.
 constexpr bool wordwise = std::endian::native == std::endian::little;
 constexpr uint64_t ones = 0x0101010101010101;
 constexpr uint64_t blanks = ones * ' ';  // a charge or dialled field is mostly these
@@ -52,36 +53,6 @@ uint64_t loadpart(const char* text, int len) {
   if (len == 0) return 0;
   auto byte = [text](int i) { return uint64_t{static_cast<uint8_t>(text[i])} << (8 * i); };
   return byte(0) | byte(len / 2) | byte(len - 1);
-}
-
-// cnvbcd's digits of len characters, one at a time, the last digit in the
-// low nibble.
-uint32_t packloop(const char* text, int len) {
-  uint32_t packed = 0;
-  int shift = 0;
-  for (int i = len - 1; i >= 0; --i) {
-    if (!isdigitc(text[i])) continue;
-    packed |= static_cast<uint32_t>(text[i] - '0') << shift;
-    shift += 4;
-  }
-  return packed;
-}
-
-// The digit nibbles of six characters at the low end of a word, moved flush
-// right as cnvbcd places them, for numbers of digits alone or of one run of
-// digits with blanks or a sign around it; false for other shapes.
-bool sixnibbles(const char* text, uint64_t* v) {
-  uint64_t w = loadpart(text, 6);
-  uint64_t bad = nondigits(w) & 0x808080808080;
-  if (bad == 0) {  // six digits, the common case
-    *v = w & ones * 0x0f;
-    return true;
-  }
-  uint64_t d = ~((bad >> 7) * 0xff) & 0xffffffffffff;
-  if ((d & (d + (d & (0 - d)))) != 0) return false;  // more than one run
-  // The run's last character goes to byte 5, the number's last digit.
-  *v = d == 0 ? 0 : (w & d & ones * 0x0f) << (std::countl_zero(d) - 16);
-  return true;
 }
 
 // atoi's reading of at most len characters of text; a NUL ends it earlier,
@@ -121,17 +92,10 @@ const char* bcd2asc(const uint8_t* bcd) {
 }
 
 void cnvbcd(uint8_t* dst, const char* text, int len) {
-  uint64_t v;
-  if (wordwise && len >= 6 && sixnibbles(text, &v)) {
-    // Byte 2k of t pairs the nibbles of bytes 2k and 2k+1 of v.
-    uint64_t t = (v << 4) | (v >> 8);
-    dst[0] = static_cast<uint8_t>(t);
-    dst[1] = static_cast<uint8_t>(t >> 16);
-    dst[2] = static_cast<uint8_t>(t >> 32);
-    return;
-  }
-  // The digits found, the last one in the low nibble.
-  uint32_t packed = packloop(text, len > 6 ? 6 : len);
+  // Each digit found moves those before it one nibble up.
+  uint32_t packed = 0;
+  for (int i = 0; i < len && i < 6; ++i)
+    if (isdigitc(text[i])) packed = packed << 4 | static_cast<uint32_t>(text[i] - '0');
   dst[0] = static_cast<uint8_t>(packed >> 16);
   dst[1] = static_cast<uint8_t>(packed >> 8);
   dst[2] = static_cast<uint8_t>(packed);

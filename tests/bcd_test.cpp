@@ -44,6 +44,8 @@ TEST(Bcd, CnvbcdTakesTheDigitsOfTheFirstSixCharactersRightAligned) {
       {"123", -3, "000000"},       {"000199", 6, "000199"},  {" 4 2 0", 6, "000420"},
       {"12345678", 8, "123456"},   {"ab", 2, "000000"},      {"a1b2c3", 6, "000123"},
       {"98765\x004", 6, "098765"}, {"9876543", 6, "987654"},
+      // Neighbours of the digits and bytes above 127 are skipped too.
+      {"/0:9/", 5, "000009"},      {"\xb5\xff" "12\x80" "3", 6, "000123"},
   };
   for (const auto& c : cases) {
     uint8_t out[3] = {0xff, 0xff, 0xff};

@@ -1,5 +1,5 @@
-// The digit conversions read eight characters at a time; each must give
-// what the plain character loop below gives, for any bytes and any length.
+// The digits are counted eight characters at a time; the count must be
+// the plain character loop's, for any bytes and any length.
 // The texts live in buffers of exactly the length that may be read, so a
 // sanitizer build also catches a read past them.
 #include <gtest/gtest.h>
@@ -50,40 +50,6 @@ class Texts {
  private:
   std::mt19937 gen_;
 };
-
-uint32_t refcnvbcd(const char* text, int len) {
-  std::string digits;
-  for (int i = 0; i < std::min(len, 6); ++i)
-    if (digit(text[i])) digits += text[i];
-  uint32_t packed = 0;
-  for (char c : digits) packed = packed << 4 | static_cast<uint32_t>(c - '0');
-  return packed;
-}
-
-uint32_t cnvbcdof(const char* text, int len) {
-  uint8_t out[3];
-  cnvbcd(out, text, len);
-  return static_cast<uint32_t>(out[0] << 16 | out[1] << 8 | out[2]);
-}
-
-// Every six-character text over the troublesome bytes, and random ones of
-// every length with every byte value.
-TEST(BcdWordwise, CnvbcdAsTheCharacterLoop) {
-  const char alphabet[] = {'0', '9', ' ', '/', ':', '\0', '\xb5'};
-  constexpr int k = sizeof alphabet;
-  char text[6];
-  for (int code = 0; code < k * k * k * k * k * k; ++code) {
-    for (int i = 0, c = code; i < 6; ++i, c /= k) text[i] = alphabet[c % k];
-    ASSERT_EQ(cnvbcdof(text, 6), refcnvbcd(text, 6)) << std::string(text, 6);
-  }
-  Texts texts(11);
-  for (int round = 0; round < 100000; ++round) {
-    int len = static_cast<int>(texts.next() % 12) - 3;
-    std::vector<char> t = texts.make(static_cast<size_t>(std::max(len, 0)));
-    ASSERT_EQ(cnvbcdof(t.data(), len), refcnvbcd(t.data(), len))
-        << std::string(t.begin(), t.end()) << " len " << len;
-  }
-}
 
 TEST(BcdWordwise, CountdigitsAsTheCharacterLoop) {
   Texts texts(13);
