@@ -33,10 +33,6 @@ uint16_t cnvbin(const char* text, uint16_t len);
 // (if given) tells whether the number read differs from zero.
 uint32_t atoimod(const char* text, bool* nonzero = nullptr);
 
-// How many of the first n characters of text are '0' to '9'; none for
-// n <= 0.
-int countdigits(const char* text, int n);
-
 // Dialled digits of the packed call: 24 characters and a NUL.
 extern char ddigits[25];
 

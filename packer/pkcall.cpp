@@ -1,6 +1,4 @@
 // Operations on the packed call record that every module shares.
-#include <cstring>
-
 #include "pabx/pabx.h"
 #include "packer/bcd.h"
 #include "packer/ptime.h"
@@ -39,13 +37,9 @@ void settime(pkrecord* pk, uint32_t start) {
 
 void dochg(pkrecord* pk, const char* text, int n) {
   if (!cap && n > 6) n = 6;
-  int digits = countdigits(text, n);  // a code has at most 12 digits
-  if (digits > 12) digits = 12;
-  if (digits == 0) {  // most calls carry no charge code: what cnvbcd gives for none
-    memset(pk->pk_chghi, 0, sizeof pk->pk_chghi);
-    memset(pk->pk_chglo, 0, sizeof pk->pk_chglo);
-    return;
-  }
+  int digits = 0;
+  for (int i = 0; i < n; ++i) digits += text[i] >= '0' && text[i] <= '9';
+  if (digits > 12) digits = 12;  // a code has at most 12
   int high = digits > 6 ? digits - 6 : 0;
   cnvbcd(pk->pk_chghi, text, high);
   cnvbcd(pk->pk_chglo, text + high, digits < 6 ? digits : 6);

@@ -19,7 +19,6 @@ pktav_test_program(pktav_unit
     support/packerfix.cpp
     support/testselect.cpp
     bcd_test.cpp
-    bcdword_test.cpp
     cdrline_test.cpp
     filter_test.cpp
     framer_test.cpp
