@@ -37,17 +37,10 @@ struct memory {
 };
 memory library;  // what the C library holds
 memory program;  // what it would hold had every request reached it
-hour primer;     // an hour whose conversion brings library to program
+time_t primer = 0;  // the first second of an hour whose conversion brings
+                    // library to program
 unsigned long misses = 0;
 unsigned long resets = 0;
-unsigned long changes = 1;  // counts the changes of program and of the zone
-
-// Every change of program goes through here, so that mktimestamp() moves
-// with it; setting the state it already holds keeps the stamp.
-void setprogram(const memory& m) {
-  if (m.known != program.known || m.value != program.value) ++changes;
-  program = m;
-}
 
 bool samezone(const std::tm& a, const std::tm& b) {
   if (a.tm_gmtoff != b.tm_gmtoff || a.tm_isdst != b.tm_isdst) return false;
@@ -157,15 +150,17 @@ memory after(const std::tm& req, time_t answer) {
 // whose answer set the program's memory last, which the library answers
 // from its own memory in two steps (it lies within reach of it).
 void bringlibrary() {
-  std::tm t = primer.tm;
+  std::tm asked;
+  localtime_r(&primer, &asked);
+  std::tm t = asked;
   t.tm_isdst = -1;
   time_t answer = mktime(&t);
-  library = after(primer.tm, answer);
+  library = after(asked, answer);
   // Cannot differ while zones keep to what the header takes on trust; if
   // one did, nothing more is answered from the cache.
   if (!library.known || library.value != program.value) {
     library.known = false;
-    setprogram({false, program.value});
+    program.known = false;
   }
 }
 
@@ -175,12 +170,28 @@ time_t askmktime(const std::tm& req) {
   std::tm t = req;
   time_t answer = mktime(&t);
   library = after(req, answer);
-  setprogram(library);
+  program = library;
   if (answer != -1) learn(answer, t);
   return answer;
 }
 
 time_t within(const hour& h, const std::tm& req) { return h.first + req.tm_min * 60 + req.tm_sec; }
+
+// mktime's memory after an answer in h.
+long long memoryin(const hour& h) { return -static_cast<long long>(h.tm.tm_gmtoff); }
+
+// True when mktime, with the program's memory and the library's as they
+// are, finds a time of a wide hour leaving `memory` in two steps.
+bool reaches(long long memory) {
+  long long gap = program.value - memory, libgap = library.value - memory;
+  return library.known && gap <= reach && -gap <= reach && libgap <= reach && -libgap <= reach;
+}
+
+// The program's memory after such an answer, in the wide hour from first.
+void reached(time_t first, long long memory) {
+  program = {true, memory};
+  primer = first;
+}
 
 }  // namespace
 
@@ -209,8 +220,7 @@ time_t cachedmktime(const std::tm& req) {
   // The hours of the last two answers first: most requests fall in them.
   for (int slot : {latest, before}) {
     const hour& h = hours[slot];
-    if (slot < used && samehour(h.tm, req) &&
-        program.value == -static_cast<long long>(h.tm.tm_gmtoff)) {
+    if (slot < used && samehour(h.tm, req) && program.value == memoryin(h)) {
       answeredfrom(slot);
       return within(h, req);
     }
@@ -219,32 +229,39 @@ time_t cachedmktime(const std::tm& req) {
   for (int i = 0; i < used; ++i) {
     const hour& h = hours[i];
     if (!samehour(h.tm, req)) continue;
-    long long offset = -static_cast<long long>(h.tm.tm_gmtoff);
-    if (program.value == offset) {
+    if (program.value == memoryin(h)) {
       answeredfrom(i);
       return within(h, req);
     }
-    long long gap = program.value - offset, libgap = library.value - offset;
-    if (h.wide && library.known && gap <= reach && -gap <= reach && libgap <= reach &&
-        -libgap <= reach)
-      wide = &h;
+    if (h.wide && reaches(memoryin(h))) wide = &h;
   }
   if (!wide) return askmktime(req);
-  setprogram({true, -static_cast<long long>(wide->tm.tm_gmtoff)});
-  primer = *wide;
+  reached(wide->first, memoryin(*wide));
   answeredfrom(static_cast<int>(wide - hours));
   return within(*wide, req);
+}
+
+bool answeredin(const std::tm& req, time_t answer, knownhour* out) {
+  const hour* h = answer == -1 ? nullptr : holding(answer);
+  if (!h || !samehour(h->tm, req) || within(*h, req) != answer) return false;
+  *out = {{resets, memoryin(*h), true}, h->first, h->wide};
+  return true;
+}
+
+// As cachedmktime decides for a wide hour. (Its local times occur once
+// within reach: no other cached hour holds them with the memory's offset.)
+bool reacheswide(const knownhour& h) {
+  if (h.after.resets != resets || !program.known || !reaches(h.after.memory)) return false;
+  reached(h.first, h.after.memory);
+  return true;
 }
 
 unsigned long hourcachemisses() { return misses; }
 
 mktimestate mktimenow() { return {resets, program.value, program.known}; }
 
-unsigned long mktimestamp() { return program.known ? changes : 0; }
-
 void resethourcache() {
   ++resets;
-  ++changes;
   used = oldest = latest = before = 0;
   misses = 0;
   library = program = memory{};

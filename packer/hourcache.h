@@ -32,10 +32,7 @@ std::tm* cachedlocaltime(time_t t, std::tm* out);
 time_t cachedmktime(const std::tm& req);
 
 // What the answers of cachedmktime hang on besides the request: the zone
-// (one per reset) and mktime's memory. A request answered leaves the memory
-// as its answer set it; asked again while the state is still that one, it
-// gets the same answer and leaves the state as it is: mktime's first guess
-// is then its answer. Unknown states are never equal.
+// (one per reset) and mktime's memory. Unknown states are never equal.
 struct mktimestate {
   unsigned long resets = 0;
   long long memory = 0;
@@ -46,11 +43,28 @@ struct mktimestate {
 };
 mktimestate mktimenow();
 
-// mktimenow() in one number, for memos asked once per record: 0 while the
-// state is unknown, otherwise a number that stays as long as the state does
-// and is never given again once it changes (a state left and come back to
-// gets a new one). Equal nonzero stamps at two points mean equal states.
-unsigned long mktimestamp();
+// An hour of the cache as a memo keeps it, to answer cachedmktime for its
+// times again without the search.
+struct knownhour {
+  mktimestate after;  // the state an answer in it leaves
+  time_t first = 0;   // its first second
+  bool wide = false;  // answers reach it from nearby states too
+};
+
+// True, with the hour in *out, when `answer` (of cachedmktime(req) just
+// now) lies in a cached hour that is the one req names, req's minutes and
+// seconds after its start.
+bool answeredin(const std::tm& req, time_t answer, knownhour* out);
+
+// True when cachedmktime would now answer every time of the hour h names
+// from h, its first second plus the time's minutes and seconds, leaving
+// the state h.after. False changes nothing. In its own state an hour
+// answers at once; a wide one also answers from a memory within reach
+// (reacheswide), which moves to its own.
+bool reacheswide(const knownhour& h);
+inline bool answersfrom(const knownhour& h) {
+  return mktimenow() == h.after || (h.wide && reacheswide(h));
+}
 
 // How many requests since the last reset the library answered, for tests
 // and measurements.

@@ -65,44 +65,6 @@ uint32_t packsecs(time_t secs) {
   return static_cast<uint32_t>(retval);
 }
 
-// The clock's packed time, asked for by every call's validation, while the
-// clock's local time changes once a second. Its conversion is kept with
-// the state of mktime it left (hourcache.h): asked again in that state, a
-// local time that exists gets the same answer and changes nothing.
-struct {
-  mpct rec;
-  uint32_t packed;
-  unsigned long after;  // mktimestamp() after it
-  bool reusable = false;
-} clockmemo;
-
-// The seven bytes at once: a record has no padding (the static_assert in
-// ptime.h), so equal bytes are equal fields.
-bool samempct(const mpct& a, const mpct& b) { return memcmp(&a, &b, sizeof a) == 0; }
-
-// True when the local time of secs is the one asked for in req.
-bool readsas(time_t secs, const std::tm& req) {
-  std::tm back;
-  return cachedlocaltime(secs, &back) && back.tm_sec == req.tm_sec && back.tm_min == req.tm_min &&
-         back.tm_hour == req.tm_hour && back.tm_mday == req.tm_mday && back.tm_mon == req.tm_mon &&
-         back.tm_year == req.tm_year;
-}
-
-// from_jul(real_time_rec).
-uint32_t clockticks() {
-  if (!dodumpt && clockmemo.reusable && samempct(clockmemo.rec, real_time_rec) &&
-      clockmemo.after != 0 && mktimestamp() == clockmemo.after)
-    return clockmemo.packed;
-  std::tm t;
-  mpctotime(real_time_rec, &t);
-  time_t secs = cachedmktime(t);
-  clockmemo.rec = real_time_rec;
-  clockmemo.packed = packsecs(secs);
-  clockmemo.after = mktimestamp();
-  clockmemo.reusable = secs != -1 && readsas(secs, t);
-  return clockmemo.packed;
-}
-
 }  // namespace
 
 void resettime() {
@@ -185,23 +147,25 @@ void getcurtime(mpct* rec) {
 
 // Most records fall in the hour of the one before, and inside a cached
 // hour (hourcache.h) conversions are that hour plus minutes and seconds.
-// So each direction keeps the last hour it converted through the cache,
-// with what its answers hang on, and answers within it without asking.
+// So each direction keeps the last hours it converted through the cache,
+// with what its answers hang on, and answers within them without asking.
 namespace {
 
-// A record's start and end often lie in different hours: two of them.
+// One hour of from_jul's answers.
 struct fromhour {
   uint64_t hour = ~uint64_t{0};  // hourkey of the hour asked for; no key is all ones
-  unsigned long stamp = 0;       // mktimestamp() before and after that conversion
-  time_t first = 0;              // its first second
+  knownhour at;                  // the cached hour that answers it
   // packsecs(first + s) is ticks + s / 4 for every s of the hour when
   // `first` lies a whole number of ticks after the scale's base: one sum
   // per record in place of packsecs' range checks and division.
   bool whole = false;
   int64_t ticks = 0;
 };
+// A record's start and end often lie in different hours: two of them. The
+// clock, asked by every call's validation, has one of its own.
 fromhour frommemo[2];
 int fromlast = 0;  // the entry used last
+fromhour clockmemo;
 
 struct {
   unsigned long resets = ~0ul;  // the zone it holds for
@@ -223,15 +187,14 @@ mpct hourof(mpct rec) {
   return rec;
 }
 
-// The memo of the hour starting at calendar time first. packsecs subtracts
-// and divides exactly while the differences stay far below 2^53, and with
-// all of it at or after the base its truncation is the integer division's.
-fromhour fromentry(uint64_t hour, unsigned long stamp, time_t first) {
+// The memo of an hour. packsecs subtracts and divides exactly while the
+// differences stay far below 2^53, and with all of it at or after the base
+// its truncation is the integer division's.
+fromhour fromentry(uint64_t hour, const knownhour& at) {
   fromhour m;
   m.hour = hour;
-  m.stamp = stamp;
-  m.first = first;
-  int64_t since = static_cast<int64_t>(first) - basesecs;
+  m.at = at;
+  int64_t since = static_cast<int64_t>(at.first) - basesecs;
   int64_t span = since - tm_trec_basediff;
   constexpr int64_t exact = int64_t{1} << 50;
   m.whole = since > -exact && since < exact && span >= 0 && span < exact && span % 4 == 0;
@@ -239,41 +202,51 @@ fromhour fromentry(uint64_t hour, unsigned long stamp, time_t first) {
   return m;
 }
 
-// from_jul through the cache, keeping the hour in the memo when it may; out
-// of line, so that the hits need not save the registers it uses.
-[[gnu::noinline]] uint32_t convertfrom(const mpct& rec, bool plain) {
+// Whether m answers a record of this hour now; if so, mktime's memory is
+// as its conversion would leave it.
+bool answers(const fromhour& m, uint64_t hour) { return m.hour == hour && answersfrom(m.at); }
+
+uint32_t ticksin(const fromhour& m, const mpct& rec) {
+  if (m.whole) return static_cast<uint32_t>(m.ticks + rec.minute * 15 + rec.second / 4);
+  return packsecs(m.at.first + rec.minute * 60 + rec.second);
+}
+
+// from_jul through the cache; with `keep`, a cached hour that answers goes
+// into *keep. Out of line, so that the hits need not save the registers it
+// uses.
+[[gnu::noinline]] uint32_t convertfrom(const mpct& rec, fromhour* keep) {
   std::tm t;
   mpctotime(rec, &t);
-  unsigned long before = mktimestamp();
-  unsigned long missed = hourcachemisses();
   time_t secs = cachedmktime(t);
-  // Answered from a cached hour, leaving mktime's memory as it was: every
-  // time of that hour gets the same answer in that state.
-  if (plain && before != 0 && hourcachemisses() == missed && mktimestamp() == before) {
-    fromlast = 1 - fromlast;
-    frommemo[fromlast] = fromentry(hourkey(rec), before, secs - rec.minute * 60 - rec.second);
-  }
+  knownhour at;
+  if (keep && answeredin(t, secs, &at)) *keep = fromentry(hourkey(rec), at);
   return packsecs(secs);
+}
+
+// Memos only where each conversion is not traced and minutes and seconds
+// stay in their hour.
+bool memoable(const mpct& rec) { return !dodumpt && rec.minute < 60 && rec.second < 60; }
+
+// from_jul(real_time_rec).
+uint32_t clockticks() {
+  if (!memoable(real_time_rec)) return convertfrom(real_time_rec, nullptr);
+  if (answers(clockmemo, hourkey(real_time_rec))) return ticksin(clockmemo, real_time_rec);
+  return convertfrom(real_time_rec, &clockmemo);
 }
 
 }  // namespace
 
 uint32_t from_jul(const mpct& rec) {
-  bool plain = !dodumpt && rec.minute < 60 && rec.second < 60;
-  if (plain) {
-    uint64_t hour = hourkey(rec);
-    unsigned long now = mktimestamp();
-    for (int i : {fromlast, 1 - fromlast}) {
-      const fromhour& m = frommemo[i];
-      // Entries are kept with a nonzero stamp only: no unknown state passes.
-      if (m.hour == hour && m.stamp == now) {
-        fromlast = i;
-        if (m.whole) return static_cast<uint32_t>(m.ticks + rec.minute * 15 + rec.second / 4);
-        return packsecs(m.first + rec.minute * 60 + rec.second);
-      }
+  if (!memoable(rec)) return convertfrom(rec, nullptr);
+  uint64_t hour = hourkey(rec);
+  for (int i : {fromlast, 1 - fromlast}) {
+    if (answers(frommemo[i], hour)) {
+      fromlast = i;
+      return ticksin(frommemo[i], rec);
     }
   }
-  return convertfrom(rec, plain);
+  fromlast = 1 - fromlast;
+  return convertfrom(rec, &frommemo[fromlast]);
 }
 
 namespace {
