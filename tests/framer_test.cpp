@@ -193,7 +193,8 @@ std::vector<frame> frames(inputstream& in, const framing& f, std::string* log) {
   do {
     int length = getraw_etx(in, rawbuf, f);
     in.flushlog();
-    got.push_back({length, inpptr, std::string(reinterpret_cast<char*>(rawbuf), 256)});
+    got.push_back({length, inpptr, {}});
+    got.back().buffer.assign(reinterpret_cast<char*>(rawbuf), 256);
   } while (rawbuf[inpptr - 1] != 'z');
   closerawlog();
   *log = readfile(rawfile);
