@@ -1,17 +1,17 @@
 // The table of pktav-cdr's commands.
 //
-// Adding a command, say `check`:
-//   1. Write its unit, check.cpp, with `int runcheck(const cdroptions& o)`
+// Adding a command, say `watch`:
+//   1. Write its unit, watch.cpp, with `int runwatch(const cdroptions& o)`
 //      returning a code of exits.h. What every command shares is in
 //      sinks.h: the selection of the options, the inputs read into a sink
 //      that warns of bad lines, the last flush of standard output.
-//   2. Declare runcheck in commands.h and give it a row below: its name,
+//   2. Declare runwatch in commands.h and give it a row below: its name,
 //      run, synopsis, help, the options it takes (bits of options.h), its
 //      --format words if it has any, and a check of the rules of its line
 //      that no single option knows, if it has any.
-//   3. List check.cpp in CMakeLists.txt; describe it in man/pktav-cdr.1 and
+//   3. List watch.cpp in CMakeLists.txt; describe it in man/pktav-cdr.1 and
 //      add its name to the man page test in tests/cdr.cmake (it holds the
-//      page to --help); test it in tests/cdr_check_test.cpp.
+//      page to --help); test it in tests/cdr_watch_test.cpp.
 // The parser, --help, the usage message, their tests and main() read the
 // table and need nothing more. An option no command has yet is a row in
 // options.cpp's list, a bit in options.h and a member of cdroptions.
@@ -25,6 +25,19 @@ const char* auditrules(const cdroptions& o) {
   return nullptr;
 }
 
+const char* billrules(const cdroptions& o) {
+  if (o.tariff.empty()) return "a bill needs --tariff";
+  if (!o.department.empty() + o.station.has_value() + o.eachdepartment != 1)
+    return "a bill is of one of --department, --station or --each-department";
+  if (o.directory.empty() && !o.station) return "--department and --each-department need --directory";
+  return nullptr;
+}
+
+const char* checkrules(const cdroptions& o) {
+  if (o.tariff.empty() && o.directory.empty()) return "check needs --tariff, --directory or both";
+  return nullptr;
+}
+
 // name, run, synopsis, help, options, formats, check
 const cdrcommand table[] = {
     {"query", runquery, "[options] STORE|FILE...",
@@ -33,15 +46,19 @@ const cdrcommand table[] = {
      "  --station N[-M]     calls of these stations\n"
      "  --trunk N[-M]       calls on these trunks\n"
      "  --dialled DIGITS    calls whose dialled digits start so\n"
-     "  --flags HH[/MM]     calls whose flags, masked with MM (default ff), are HH (hexadecimal)\n",
-     opt_format | opts_select, "csv|json"},
+     "  --flags HH[/MM]     calls whose flags, masked with MM (default ff), are HH (hexadecimal)\n"
+     "  --tariff FILE       add each call's destination, billed seconds and cost\n"
+     "  --directory FILE    add the name and department of each call's station\n",
+     opt_format | opts_select | opts_price, "csv|json"},
     {"report", runreport, "[options] STORE|FILE...",
      "Totals per station, trunk, day and hour of day: calls, talk time, meter pulses,\n"
      "calls with a charge code.\n"
      "  --format text|csv   output format (default text)\n"
      "  --html FILE         also write a page with pictures of the traffic to FILE\n"
-     "  --station, --trunk, --dialled, --flags as for query\n",
-     opt_format | opts_select | opt_html, "text|csv"},
+     "  --station, --trunk, --dialled, --flags as for query\n"
+     "  --tariff FILE       add the cost to every total, and totals per destination\n"
+     "  --directory FILE    add totals per department\n",
+     opt_format | opts_select | opt_html | opts_price, "text|csv"},
     {"audit", runaudit, "[options] STORE|FILE... [--raw LOG --packer PROGRAM [-- OPTION...]]",
      "Checks the store; exit 0 when sound, 1 with one finding per line.\n"
      "  --json              findings as JSON Lines\n"
@@ -50,6 +67,27 @@ const cdrcommand table[] = {
      "  --packer PROGRAM    ... replayed through this packer build (path or name on PATH)\n"
      "                      with the OPTIONs after --, validation off, into a scratch store\n",
      opt_json | opt_raw | opt_packer, nullptr, auditrules},
+    {"bill", runbill,
+     "(--department NAME | --station N[-M] | --each-department) --tariff FILE [options] "
+     "STORE|FILE...",
+     "Bills the calls of a department or of stations: each call, subtotals per station\n"
+     "and per destination, the total.\n"
+     "  --tariff FILE       the rates the calls are priced by\n"
+     "  --directory FILE    the stations' names and departments\n"
+     "  --department NAME   the calls of this department and of those within it\n"
+     "  --station N[-M]     the calls of these stations\n"
+     "  --each-department   one bill for each department of the directory\n"
+     "  --format text|csv   output format (default text)\n"
+     "  --html FILE         also write the bills as a page to print, one a sheet\n",
+     opt_format | opt_html | opt_station | opts_price | opt_department | opt_eachdepartment,
+     "text|csv", billrules},
+    {"check", runcheck, "[--tariff FILE] [--directory FILE]",
+     "Checks a tariff and a station directory: every error and every rate that can\n"
+     "never be chosen, with its line; exit 0 when sound, 1 with warnings only,\n"
+     "2 with errors.\n"
+     "  --tariff FILE       the tariff to check\n"
+     "  --directory FILE    the station directory to check\n",
+     opts_price, nullptr, checkrules, true},
 };
 
 }  // namespace

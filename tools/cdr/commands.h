@@ -17,6 +17,7 @@ struct cdrcommand {
   // The rules of its line that no single option knows: the message of the
   // first one broken, or nullptr.
   const char* (*check)(const cdroptions& o) = nullptr;
+  bool nostore = false;  // takes no STORE or FILE operand
 };
 
 // The table, in the order of the usage message.
@@ -27,3 +28,5 @@ const cdrcommand* findcommand(std::string_view name);
 int runquery(const cdroptions& o);
 int runreport(const cdroptions& o);
 int runaudit(const cdroptions& o);
+int runbill(const cdroptions& o);
+int runcheck(const cdroptions& o);

@@ -2,6 +2,8 @@
 
 #include <cstring>
 
+#include "cdr/pricecolumns.h"
+
 namespace {
 
 char* text(char* p, std::string_view s) {
@@ -28,6 +30,7 @@ char* hex2(char* p, uint8_t v) {
 void exporter::header() {
   if (format_ != exportformat::csv) return;
   out_.put(csvheader);
+  if (prices_) out_.put(pricecsvheader(*prices_));
   out_.put("\r\n");
 }
 
@@ -54,7 +57,7 @@ char* exporter::times(char* p, const readcall& c, bool inquotes) {
 // Every field is digits, an ISO time or a fixed word, so none needs quotes.
 void exporter::csv(const readcall& c) {
   const cdrcall& k = c.call;
-  char* p = out_.room(512);
+  char* p = out_.room(prices_ ? 2560 : 512);
   p = times(p, c, false);
   *p++ = ',';
   if (!k.marked()) p = putdecimal(p, k.seconds());
@@ -76,13 +79,15 @@ void exporter::csv(const readcall& c) {
   p = hex2(p, k.flags);
   p = text(p, k.trunkfirst() ? ",1," : ",0,");
   p = putdecimal(p, static_cast<uint64_t>(k.classbits()));
-  p = text(p, c.ambiguous ? ",1\r\n" : ",0\r\n");
+  p = text(p, c.ambiguous ? ",1" : ",0");
+  if (prices_) p = putpricecsv(p, *prices_, c, zone_);
+  p = text(p, "\r\n");
   out_.commit(p);
 }
 
 void exporter::json(const readcall& c) {
   const cdrcall& k = c.call;
-  char* p = out_.room(512);
+  char* p = out_.room(prices_ ? 2560 : 512);
   p = text(p, "{\"end\":");
   p = times(p, c, true);
   p = text(p, ",\"duration\":");
@@ -106,6 +111,8 @@ void exporter::json(const readcall& c) {
   p = text(p, k.trunkfirst() ? "\",\"trunk_first\":true" : "\",\"trunk_first\":false");
   p = text(p, ",\"class_bits\":");
   p = putdecimal(p, static_cast<uint64_t>(k.classbits()));
-  p = text(p, c.ambiguous ? ",\"ambiguous\":true}\n" : ",\"ambiguous\":false}\n");
+  p = text(p, c.ambiguous ? ",\"ambiguous\":true" : ",\"ambiguous\":false");
+  if (prices_) p = putpricejson(p, *prices_, c, zone_);
+  p = text(p, "}\n");
   out_.commit(p);
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "cdr/outbuf.h"
+#include "cdr/pricing.h"
 #include "cdr/reader.h"
 #include "cdr/zone.h"
 
@@ -12,8 +13,9 @@ enum class exportformat { csv, json };
 
 class exporter {
  public:
-  exporter(outbuf& out, tzone& zone, exportformat format)
-      : out_(out), zone_(zone), format_(format) {}
+  // With `prices`, the columns of pricecolumns.h follow the call's.
+  exporter(outbuf& out, tzone& zone, exportformat format, const pricing* prices = nullptr)
+      : out_(out), zone_(zone), format_(format), prices_(prices) {}
   void header();  // the CSV header row; nothing for JSON
   void record(const readcall& c);
 
@@ -25,6 +27,7 @@ class exporter {
   outbuf& out_;
   tzone& zone_;
   exportformat format_;
+  const pricing* prices_;
 };
 
 // The CSV header row, without its line end.

@@ -100,6 +100,14 @@ const cdroption all[] = {
      }},
     {"packer", required_argument, opt_packer,
      [](cdroptions* o, const char* v) { return text(&o->packer, v); }},
+    {"tariff", required_argument, opt_tariff,
+     [](cdroptions* o, const char* v) { return text(&o->tariff, v); }},
+    {"directory", required_argument, opt_directory,
+     [](cdroptions* o, const char* v) { return text(&o->directory, v); }},
+    {"department", required_argument, opt_department,
+     [](cdroptions* o, const char* v) { return text(&o->department, v); }},
+    {"each-department", no_argument, opt_eachdepartment,
+     [](cdroptions* o, const char*) { return on(&o->eachdepartment); }},
 };
 constexpr int nopts = sizeof all / sizeof all[0];
 
@@ -201,7 +209,9 @@ parseresult parseoptions(int argc, char** argv, cdroptions* o) {
   for (int i = end + 1; i < argc; ++i) o->packeroptions.push_back(argv[i]);
 
   if (parseresult r = readoptions(end - 1, argv + 1, o); r != parseresult::run) return r;
-  if (o->inputs.empty()) return bad("%s", "no store or file given");
+  if (o->inputs.empty() && !o->cmd->nostore) return bad("%s", "no store or file given");
+  if (!o->inputs.empty() && o->cmd->nostore)
+    return bad("this command reads no store: \"%s\"", o->inputs.front().c_str());
   if (checkformat(*o->cmd, &o->format) != parseresult::run) return parseresult::usage;
   if (const char* why = o->cmd->check ? o->cmd->check(*o) : nullptr) return bad("%s", why);
   if (!o->packeroptions.empty() && o->packer.empty())

@@ -26,9 +26,15 @@ enum cdropt : unsigned {
   opt_json = 1u << 6,
   opt_raw = 1u << 7,
   opt_packer = 1u << 8,
+  opt_tariff = 1u << 9,
+  opt_directory = 1u << 10,
+  opt_department = 1u << 11,
+  opt_eachdepartment = 1u << 12,
 };
 // What a selection of calls takes besides the period.
 inline constexpr unsigned opts_select = opt_station | opt_trunk | opt_dialled | opt_flags;
+// The files calls are priced and placed by.
+inline constexpr unsigned opts_price = opt_tariff | opt_directory;
 
 struct cdroptions {
   const cdrcommand* cmd = nullptr;
@@ -45,6 +51,9 @@ struct cdroptions {
   std::vector<std::string> raws;  // audit --raw, in the order the packer read them
   std::string packer;
   std::vector<std::string> packeroptions;  // the words after "--"
+  std::string tariff, directory;           // --tariff, --directory
+  std::string department;                  // bill --department
+  bool eachdepartment = false;             // bill --each-department
 };
 
 enum class parseresult { run, done, usage };

@@ -9,8 +9,11 @@
 int runquery(const cdroptions& o) {
   tzone zone(o.tz);
   selection sel = makeselection(o, zone);
+  pricing prices;
+  if (!prices.load(o)) return exit_trouble;
   outbuf out(STDOUT_FILENO);
-  exporter ex(out, zone, o.format == "json" ? exportformat::json : exportformat::csv);
+  exporter ex(out, zone, o.format == "json" ? exportformat::json : exportformat::csv,
+              prices.priced() || prices.listed() ? &prices : nullptr);
   ex.header();
   selectsink sink(sel, [&](const readcall& c) { ex.record(c); });
   readinputs(o, zone, sel, sink);

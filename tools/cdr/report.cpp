@@ -20,20 +20,25 @@ int64_t daynumber(int64_t utc, tzone& zone) {
   return daysfromcivil(w.year, w.month, w.day);
 }
 
-// The report's title: the period asked for, else the days that have calls.
-reportinfo titleof(const cdroptions& o, const traffic& t, const selection& sel, tzone& zone) {
+}  // namespace
+
+reportinfo titleof(const cdroptions& o, int64_t firstday, int64_t lastday, const selection& sel,
+                   tzone& zone) {
   reportinfo info;
   info.stores = joinnames(o.inputs);
   info.zone = zone.name();
-  if (!t.days.empty()) {
-    info.firstday = t.days.begin()->first;
-    info.lastday = t.days.rbegin()->first;
+  bool calls = firstday <= lastday;
+  if (calls) {
+    info.firstday = firstday;
+    info.lastday = lastday;
   }
   if (sel.from) info.firstday = daynumber(*sel.from, zone);
   if (sel.to) info.lastday = daynumber(*sel.to - 1, zone);
-  if (t.days.empty() && (!sel.from || !sel.to)) info.lastday = info.firstday - 1;
+  if (!calls && (!sel.from || !sel.to)) info.lastday = info.firstday - 1;
   return info;
 }
+
+namespace {
 
 // The page's file, opened before the work, so that a path that cannot be
 // written ends the run before it. False, with the reason said, if not.
@@ -51,16 +56,25 @@ bool openpage(const std::string& path, std::optional<std::ofstream>* page) {
 int runreport(const cdroptions& o) {
   tzone zone(o.tz);
   selection sel = makeselection(o, zone);
+  pricing prices;
+  if (!prices.load(o)) return exit_trouble;
   std::optional<std::ofstream> page;
   if (!o.html.empty() && !openpage(o.html, &page)) return exit_trouble;
   traffic t;
-  selectsink sink(sel, [&](const readcall& c) { t.add(c); });
+  auto take = [&](const readcall& c) {
+    if (!prices.priced()) return t.add(c);
+    pricedcall p = prices.price(c, zone);
+    t.add(c, p.destination, p.cost);
+  };
+  selectsink sink(sel, take);
   readinputs(o, zone, sel, sink);
-  reportinfo info = titleof(o, t, sel, zone);
+  reportinfo info = t.days.empty() ? titleof(o, 0, -1, sel, zone)
+                                   : titleof(o, t.days.begin()->first, t.days.rbegin()->first, sel, zone);
+  info.prices = &prices;
 
   outbuf out(STDOUT_FILENO);
   if (o.format == "csv")
-    writecsv(t, out);
+    writecsv(t, info, out);
   else
     writetext(t, info, out);
   if (!flushed(out)) return exit_trouble;

@@ -17,7 +17,9 @@ namespace {
 constexpr size_t topcount = 15;
 constexpr int cellw = 22, cellh = 16, gridleft = 110, gridtop = 28;
 
-std::string esc(const std::string& s) {
+}  // namespace
+
+std::string htmlescape(const std::string& s) {
   std::string out;
   for (char c : s) {
     switch (c) {
@@ -30,6 +32,10 @@ std::string esc(const std::string& s) {
   }
   return out;
 }
+
+namespace {
+
+std::string esc(const std::string& s) { return htmlescape(s); }
 
 // Shades from pale to dark blue for 0 and for the busiest hour.
 const char* shade(uint32_t calls, uint32_t most) {
@@ -81,30 +87,70 @@ void heatmap(std::ostream& o, const traffic& t, const reportinfo& info) {
   o << "</svg>\n";
 }
 
-void bars(std::ostream& o, const char* what, const std::vector<std::pair<uint32_t, tally>>& rows) {
-  constexpr int barleft = 90, barmax = 360, rowh = 20;
-  uint64_t most = rows.empty() ? 1 : std::max<uint64_t>(rows.front().second.calls, 1);
+// One bar of a chart: its label, its length's measure, the figure at its
+// end and the tooltip.
+struct bar {
+  std::string label;
+  uint64_t value = 0;
+  std::string figure, title;
+};
+
+void bars(std::ostream& o, const std::string& what, const std::vector<bar>& rows) {
+  constexpr int rowh = 20, barmax = 360;
+  size_t longest = 4;
+  for (const bar& b : rows) longest = std::max(longest, b.label.size());
+  int barleft = std::max(90, static_cast<int>(std::min<size_t>(longest, 40)) * 7 + 20);
+  uint64_t most = 1;
+  for (const bar& b : rows) most = std::max(most, b.value);
   int height = static_cast<int>(rows.size()) * rowh + 10, width = barleft + barmax + 90;
   o << "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"" << width << "\" height=\"" << height
-    << "\" viewBox=\"0 0 " << width << ' ' << height << "\" role=\"img\" aria-label=\"Busiest "
-    << what << "\">\n";
+    << "\" viewBox=\"0 0 " << width << ' ' << height << "\" role=\"img\" aria-label=\""
+    << esc(what) << "\">\n";
   int y = 5;
-  for (const auto& [n, s] : rows) {
-    int len = static_cast<int>(s.calls * barmax / most);
-    std::string name = n ? std::to_string(n) : "none";
+  for (const bar& b : rows) {
+    int len = static_cast<int>(b.value * barmax / most);
     o << "<text x=\"" << barleft - 8 << "\" y=\"" << y + 14
-      << "\" class=\"axis\" text-anchor=\"end\">" << name << "</text>\n"
+      << "\" class=\"axis\" text-anchor=\"end\">" << esc(b.label) << "</text>\n"
       << "<rect x=\"" << barleft << "\" y=\"" << y + 2 << "\" width=\"" << std::max(len, 1)
-      << "\" height=\"" << rowh - 6 << "\" fill=\"#2171b5\"><title>" << what << ' ' << name << ": "
-      << s.calls << " calls, " << hms(s.talk) << " talk time</title></rect>\n"
+      << "\" height=\"" << rowh - 6 << "\" fill=\"#2171b5\"><title>" << esc(b.title)
+      << "</title></rect>\n"
       << "<text x=\"" << barleft + len + 6 << "\" y=\"" << y + 14 << "\" class=\"value\">"
-      << s.calls << "</text>\n";
+      << esc(b.figure) << "</text>\n";
     y += rowh;
   }
   o << "</svg>\n";
 }
 
-void totals(std::ostream& o, const traffic& t) {
+// The busiest stations or trunks, by calls.
+std::vector<bar> busiest(const char* what, const std::vector<std::pair<uint32_t, tally>>& rows) {
+  std::vector<bar> v;
+  for (const auto& [n, s] : rows) {
+    std::string name = n ? std::to_string(n) : "none";
+    v.push_back({name, s.calls, std::to_string(s.calls),
+                 std::string(what) + ' ' + name + ": " + std::to_string(s.calls) + " calls, " +
+                     hms(s.talk) + " talk time"});
+  }
+  return v;
+}
+
+// Departments or destinations by cost (by calls when not priced); those
+// without a cost (unrated, unpriced) show their calls in the tooltip only.
+std::vector<bar> bycost(const std::vector<namedtotal>& rows, bool priced) {
+  std::vector<bar> v;
+  for (const namedtotal& r : rows) {
+    std::string calls = std::to_string(r.total.calls) + (r.total.calls == 1 ? " call" : " calls");
+    if (!priced) {
+      v.push_back({r.name, r.total.calls, std::to_string(r.total.calls), r.name + ": " + calls});
+      continue;
+    }
+    std::string cost = r.costed ? moneytext(r.total.cost, 2) : "no cost";
+    v.push_back({r.name, r.costed ? static_cast<uint64_t>(r.total.cost) : 0, cost,
+                 r.name + ": " + cost + ", " + calls});
+  }
+  return v;
+}
+
+void totals(std::ostream& o, const traffic& t, bool priced) {
   uint64_t busiest = 0;
   int64_t busiestday = 0;
   for (const auto& [d, r] : t.days)
@@ -114,7 +160,9 @@ void totals(std::ostream& o, const traffic& t) {
     << "<tr><th>Talk time</th><td>" << hms(t.total.talk) << "</td></tr>\n"
     << "<tr><th>Meter pulses</th><td>" << t.total.meter << "</td></tr>\n"
     << "<tr><th>Calls with a charge code</th><td>" << t.total.charged << "</td></tr>\n"
-    << "<tr><th>Calls between stations</th><td>" << t.betweenstations.calls << "</td></tr>\n"
+    << "<tr><th>Calls between stations</th><td>" << t.betweenstations.calls << "</td></tr>\n";
+  if (priced) o << "<tr><th>Cost</th><td>" << moneytext(t.total.cost, 2) << "</td></tr>\n";
+  o
     << "<tr><th>Stations / trunks</th><td>" << t.stations.size() << " / " << t.trunks.size()
     << "</td></tr>\n";
   if (busiest)
@@ -141,14 +189,26 @@ void writehtml(const traffic& t, const reportinfo& info, std::ostream& o) {
     << "<title>Calls, " << esc(period) << "</title>\n<style>" << style << "</style>\n"
     << "</head>\n<body>\n<h1>Calls, " << esc(period) << "</h1>\n<p>" << esc(info.stores)
     << ", times in " << esc(info.zone) << ".</p>\n";
-  totals(o, t);
+  totals(o, t, info.priced());
   if (info.lastday >= info.firstday) {
     o << "<h2>Calls per hour of the day</h2>\n";
     heatmap(o, t, info);
   }
+  if (info.listed()) {
+    const char* title = info.priced() ? "Cost per department" : "Calls per department";
+    o << "<div class=\"side\">\n<h2>" << title << "</h2>\n";
+    bars(o, title, bycost(bydepartment(t, info.prices->stations()), info.priced()));
+    o << "</div>\n";
+  }
+  if (info.priced()) {
+    o << "<div class=\"side\">\n<h2>Cost per destination</h2>\n";
+    bars(o, "Cost per destination", bycost(bydestination(t, info.prices->rates()), true));
+    o << "</div>\n";
+  }
+  if (info.listed() || info.priced()) o << "<br/>\n";
   o << "<div class=\"side\">\n<h2>Busiest stations</h2>\n";
-  bars(o, "station", traffic::busiest(t.stations, topcount));
+  bars(o, "Busiest stations", busiest("station", traffic::busiest(t.stations, topcount)));
   o << "</div>\n<div class=\"side\">\n<h2>Busiest trunks</h2>\n";
-  bars(o, "trunk", traffic::busiest(t.trunks, topcount));
+  bars(o, "Busiest trunks", busiest("trunk", traffic::busiest(t.trunks, topcount)));
   o << "</div>\n</body>\n</html>\n";
 }

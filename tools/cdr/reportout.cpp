@@ -1,5 +1,6 @@
 #include "reportout.h"
 
+#include <algorithm>
 #include <cinttypes>
 #include <cstdio>
 
@@ -9,28 +10,89 @@ namespace {
 
 std::string partytext(uint32_t n) { return n ? std::to_string(n) : "-"; }
 
-void row(outbuf& out, const std::string& label, const tally& t) {
-  char buf[160];
-  snprintf(buf, sizeof buf, "%-16s %9" PRIu64 " %12s %9" PRIu64 " %9" PRIu64 "\n", label.c_str(),
-           t.calls, hms(t.talk).c_str(), t.meter, t.charged);
-  out.put(buf);
+// The rows of the text: a label as wide as the section's widest, the
+// figures, and the cost when priced ("-" for calls that have none).
+class textrows {
+ public:
+  textrows(outbuf& out, const reportinfo& info) : out_(out), priced_(info.priced()) {}
+
+  void heading(const char* title, size_t width = 16) {
+    width_ = width;
+    out_.put("\n");
+    line(title, "calls", "talk time", "meter", "charged", "cost");
+  }
+  void row(const std::string& label, const tally& t, bool costed = true) {
+    line(label, std::to_string(t.calls), hms(t.talk), std::to_string(t.meter),
+         std::to_string(t.charged), costed ? moneytext(t.cost, 2) : "-");
+  }
+
+ private:
+  void line(const std::string& label, const std::string& calls, const std::string& talk,
+            const std::string& meter, const std::string& charged, const std::string& cost) {
+    char buf[128];
+    snprintf(buf, sizeof buf, " %9s %12s %9s %9s", calls.c_str(), talk.c_str(), meter.c_str(),
+             charged.c_str());
+    out_.put(label);
+    out_.put(std::string(label.size() < width_ ? width_ - label.size() : 0, ' '));
+    out_.put(buf);
+    if (priced_) {
+      snprintf(buf, sizeof buf, " %12s", cost.c_str());
+      out_.put(buf);
+    }
+    out_.put('\n');
+  }
+
+  outbuf& out_;
+  bool priced_;
+  size_t width_ = 16;
+};
+
+size_t widest(const std::vector<namedtotal>& rows) {
+  size_t w = 16;
+  for (const namedtotal& r : rows) w = std::max(w, r.name.size());
+  return w;
 }
 
-void heading(outbuf& out, const char* title) {
+void csvrow(outbuf& out, bool priced, const char* section, const std::string& key, const tally& t,
+            bool costed = true) {
   char buf[160];
-  snprintf(buf, sizeof buf, "\n%-16s %9s %12s %9s %9s\n", title, "calls", "talk time", "meter",
-           "charged");
-  out.put(buf);
-}
-
-void csvrow(outbuf& out, const char* section, const std::string& key, const tally& t) {
-  char buf[160];
-  snprintf(buf, sizeof buf, "%s,%s,%" PRIu64 ",%" PRIu64 ",%" PRIu64 ",%" PRIu64 "\r\n", section,
+  snprintf(buf, sizeof buf, "%s,%s,%" PRIu64 ",%" PRIu64 ",%" PRIu64 ",%" PRIu64, section,
            key.c_str(), t.calls, t.talk, t.meter, t.charged);
   out.put(buf);
+  if (priced) {
+    out.put(',');
+    if (costed) out.put(moneytext(t.cost, 2));
+  }
+  out.put("\r\n");
+}
+
+// A key for CSV: in quotes when it holds a comma, a quote or a line end.
+std::string csvkey(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == s.npos) return s;
+  std::string q = "\"";
+  for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
 }
 
 }  // namespace
+
+std::vector<namedtotal> bydestination(const traffic& t, const tariff& rates) {
+  const std::vector<std::string>& names = rates.destinations();
+  auto totalof = [&](size_t i) { return i < t.destinations.size() ? t.destinations[i] : tally{}; };
+  std::vector<namedtotal> v;
+  for (size_t i = tariff::firstnamed; i < names.size(); ++i) v.push_back({names[i], totalof(i)});
+  for (uint32_t i : {tariff::incoming, tariff::unrated, tariff::unpriced})
+    v.push_back({names[i], totalof(i), i == tariff::incoming});
+  return v;
+}
+
+std::vector<namedtotal> bydepartment(const traffic& t, const directory& d) {
+  std::vector<tally> totals = t.departments(d);
+  std::vector<namedtotal> v;
+  for (size_t i = 1; i < totals.size(); ++i) v.push_back({d.departments()[i], totals[i]});
+  v.push_back({d.departments()[directory::nodepartment], totals[directory::nodepartment]});
+  return v;
+}
 
 std::string daytext(int64_t day) {
   int y, m, d;
@@ -59,34 +121,54 @@ void writetext(const traffic& t, const reportinfo& info, outbuf& out) {
   else
     out.put("Calls from " + daytext(info.firstday) + " to " + daytext(info.lastday) + " in " +
             info.stores + " (" + info.zone + ")\n");
-  heading(out, "Totals");
-  row(out, "all calls", t.total);
-  row(out, "between stations", t.betweenstations);
-  heading(out, "Day");
+  if (info.priced()) out.put("Priced by " + info.prices->rates().path() + "\n");
+  textrows rows(out, info);
+  rows.heading("Totals");
+  rows.row("all calls", t.total);
+  rows.row("between stations", t.betweenstations);
+  rows.heading("Day");
   for (int64_t d = info.firstday; d <= info.lastday; ++d) {
     auto it = t.days.find(d);
-    row(out, daytext(d) + " " + weekday(d), it == t.days.end() ? tally{} : it->second.total);
+    rows.row(daytext(d) + " " + weekday(d), it == t.days.end() ? tally{} : it->second.total);
   }
-  heading(out, "Hour of day");
+  rows.heading("Hour of day");
   for (int h = 0; h < 24; ++h) {
     char label[16];
     snprintf(label, sizeof label, "%02d:00-%02d:59", h, h);
-    row(out, label, t.hours[h]);
+    rows.row(label, t.hours[h]);
   }
-  heading(out, "Station");
-  for (const auto& [n, s] : traffic::bynumber(t.stations)) row(out, partytext(n), s);
-  heading(out, "Trunk");
-  for (const auto& [n, s] : traffic::bynumber(t.trunks)) row(out, partytext(n), s);
+  rows.heading("Station");
+  for (const auto& [n, s] : traffic::bynumber(t.stations)) rows.row(partytext(n), s);
+  rows.heading("Trunk");
+  for (const auto& [n, s] : traffic::bynumber(t.trunks)) rows.row(partytext(n), s);
+  if (info.listed()) {
+    std::vector<namedtotal> v = bydepartment(t, info.prices->stations());
+    rows.heading("Department", widest(v));
+    for (const namedtotal& d : v) rows.row(d.name, d.total);
+  }
+  if (info.priced()) {
+    std::vector<namedtotal> v = bydestination(t, info.prices->rates());
+    rows.heading("Destination", widest(v));
+    for (const namedtotal& d : v) rows.row(d.name, d.total, d.costed);
+  }
 }
 
-void writecsv(const traffic& t, outbuf& out) {
-  out.put("section,key,calls,talk_seconds,meter,charged\r\n");
-  csvrow(out, "total", "", t.total);
-  csvrow(out, "between-stations", "", t.betweenstations);
-  for (const auto& [d, r] : t.days) csvrow(out, "day", daytext(d), r.total);
-  for (int h = 0; h < 24; ++h) csvrow(out, "hour", std::to_string(h), t.hours[h]);
+void writecsv(const traffic& t, const reportinfo& info, outbuf& out) {
+  bool priced = info.priced();
+  out.put(priced ? "section,key,calls,talk_seconds,meter,charged,cost\r\n"
+                 : "section,key,calls,talk_seconds,meter,charged\r\n");
+  csvrow(out, priced, "total", "", t.total);
+  csvrow(out, priced, "between-stations", "", t.betweenstations);
+  for (const auto& [d, r] : t.days) csvrow(out, priced, "day", daytext(d), r.total);
+  for (int h = 0; h < 24; ++h) csvrow(out, priced, "hour", std::to_string(h), t.hours[h]);
   for (const auto& [n, s] : traffic::bynumber(t.stations))
-    csvrow(out, "station", n ? std::to_string(n) : "", s);
+    csvrow(out, priced, "station", n ? std::to_string(n) : "", s);
   for (const auto& [n, s] : traffic::bynumber(t.trunks))
-    csvrow(out, "trunk", n ? std::to_string(n) : "", s);
+    csvrow(out, priced, "trunk", n ? std::to_string(n) : "", s);
+  if (info.listed())
+    for (const namedtotal& d : bydepartment(t, info.prices->stations()))
+      csvrow(out, priced, "department", d.name == "(none)" ? "" : csvkey(d.name), d.total);
+  if (priced)
+    for (const namedtotal& d : bydestination(t, info.prices->rates()))
+      csvrow(out, priced, "destination", csvkey(d.name), d.total, d.costed);
 }

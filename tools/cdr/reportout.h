@@ -7,6 +7,7 @@
 #include <string>
 
 #include "cdr/outbuf.h"
+#include "cdr/pricing.h"
 #include "cdr/traffic.h"
 
 struct reportinfo {
@@ -14,7 +15,29 @@ struct reportinfo {
   std::string zone;      // the zone's name
   int64_t firstday = 0;  // the period, as day numbers, both included
   int64_t lastday = -1;  // before firstday: no period (no calls)
+  // The tariff (a cost with every total, totals per destination) and the
+  // directory (totals per department), as far as they were given.
+  const pricing* prices = nullptr;
+  bool priced() const { return prices && prices->priced(); }
+  bool listed() const { return prices && prices->listed(); }
 };
+
+// The title of a report or a bill: the stores, the zone and the period
+// asked for, else the days that have calls (firstday to lastday; none when
+// lastday is before firstday).
+reportinfo titleof(const cdroptions& o, int64_t firstday, int64_t lastday, const selection& sel,
+                   tzone& zone);
+
+// The rows of the sections per destination and per department: the
+// tariff's destinations in the order of the file, then incoming, unrated
+// and unpriced; the departments by path, then (none).
+struct namedtotal {
+  std::string name;
+  tally total;
+  bool costed = true;  // false: unrated or unpriced calls, which have no cost
+};
+std::vector<namedtotal> bydestination(const traffic& t, const tariff& rates);
+std::vector<namedtotal> bydepartment(const traffic& t, const directory& d);
 
 // "h:mm:ss" of a number of seconds.
 std::string hms(uint64_t seconds);
@@ -28,8 +51,12 @@ void writetext(const traffic& t, const reportinfo& info, outbuf& out);
 // section,key,calls,talk_seconds,meter,charged with sections "total",
 // "between-stations" (the calls on no trunk), "day" (key YYYY-MM-DD),
 // "hour" (0-23), "station" and "trunk" (the number, empty for calls that
-// named none).
-void writecsv(const traffic& t, outbuf& out);
+// named none); priced, a column cost and the section "destination"; with a
+// directory the section "department" (the path, empty for none).
+void writecsv(const traffic& t, const reportinfo& info, outbuf& out);
+
+// Text with &, <, >, " written as entities, for HTML and XML.
+std::string htmlescape(const std::string& s);
 
 // The page, written to `page` as it is made.
 void writehtml(const traffic& t, const reportinfo& info, std::ostream& page);

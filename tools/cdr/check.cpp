@@ -1,0 +1,24 @@
+// pktav-cdr check: a tariff and a station directory checked as query,
+// report, bill and load read them, every problem with its line.
+#include <cstdio>
+
+#include "cdr/commands.h"
+#include "cdr/exits.h"
+#include "cdr/pricing.h"
+
+int runcheck(const cdroptions& o) {
+  pricing p;
+  std::vector<fileproblem> problems;
+  bool good = p.load(o.tariff.empty() ? nullptr : &o.tariff,
+                     o.directory.empty() ? nullptr : &o.directory, &problems);
+  showproblems(problems);
+  if (!good) return exit_trouble;
+  if (p.priced())
+    printf("%s: %zu rates, %zu destinations\n", o.tariff.c_str(), p.rates().rates().size(),
+           p.rates().destinations().size() - tariff::firstnamed);
+  if (p.listed())
+    printf("%s: %zu stations, %zu departments\n", o.directory.c_str(),
+           p.stations().stations().size(), p.stations().departments().size() - 1);
+  if (fflush(stdout) != 0) return exit_trouble;
+  return problems.empty() ? exit_ok : exit_found;
+}

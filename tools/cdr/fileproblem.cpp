@@ -1,0 +1,91 @@
+#include "fileproblem.h"
+
+#include "cdr/csvfile.h"
+#include "cdr/diag.h"
+
+namespace {
+
+// The largest tariff or directory read: many times any real one.
+constexpr size_t table_limit = 64u << 20;
+
+std::vector<std::string> split(const std::string& s) {
+  std::vector<std::string> v;
+  for (size_t at = 0;;) {
+    size_t comma = s.find(',', at);
+    v.push_back(s.substr(at, comma == s.npos ? s.npos : comma - at));
+    if (comma == s.npos) return v;
+    at = comma + 1;
+  }
+}
+
+}  // namespace
+
+const char* texttrouble(const std::string& s) {
+  if (s.size() > 200) return "longer than 200 bytes";
+  for (char c : s)
+    if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) return "a control character";
+  if (!s.empty() && (s.front() == ' ' || s.back() == ' ')) return "a blank at its start or end";
+  return nullptr;
+}
+
+std::string problemtext(const fileproblem& p) {
+  std::string s = p.file + ":";
+  if (p.line) s += std::to_string(p.line) + ":";
+  return s + (p.warning ? " warning: " : " ") + p.what;
+}
+
+bool showproblems(const std::vector<fileproblem>& problems) {
+  bool clean = true;
+  for (const fileproblem& p : problems) {
+    warnx("%s", problemtext(p).c_str());
+    clean = clean && p.warning;
+  }
+  return clean;
+}
+
+bool readtable(const std::string& path, const char* columns, fileproblems& p,
+               std::vector<csvrecord>* rows) {
+  std::string text, err;
+  if (!readsmallfile(path, table_limit, &text, &err)) {
+    p.error(0, err);
+    return false;
+  }
+  std::vector<csvrecord> records;
+  long badline = 0;
+  if (const char* why = parsecsv(text, &records, &badline)) {
+    p.error(badline, why);
+    return false;
+  }
+  std::vector<std::string> want = split(columns);
+  std::string need = std::string("the first row names the columns ") + columns;
+  if (records.empty()) {
+    p.error(0, "no header row: " + need);
+    return false;
+  }
+  // Where each wanted column is in the file.
+  const csvrecord& head = records.front();
+  std::vector<size_t> at(want.size(), head.fields.size());
+  bool good = head.fields.size() == want.size();
+  for (size_t i = 0; i < head.fields.size() && good; ++i) {
+    size_t k = 0;
+    while (k < want.size() && want[k] != head.fields[i]) ++k;
+    good = k < want.size() && at[k] == head.fields.size();
+    if (good) at[k] = i;
+  }
+  if (!good) {
+    p.error(head.line, need);
+    return false;
+  }
+  for (size_t r = 1; r < records.size(); ++r) {
+    csvrecord& rec = records[r];
+    if (rec.fields.size() != want.size()) {
+      p.error(rec.line, std::to_string(rec.fields.size()) + " fields, not " +
+                            std::to_string(want.size()));
+      continue;
+    }
+    csvrecord ordered{rec.line, {}};
+    for (size_t k = 0; k < want.size(); ++k) ordered.fields.push_back(std::move(rec.fields[at[k]]));
+    rows->push_back(std::move(ordered));
+  }
+  return true;
+}

@@ -1,0 +1,50 @@
+// What is wrong in a file a user wrote (a tariff, a station directory),
+// each thing with its line, so that it can be found and mended; warnings
+// are things that are allowed but cannot be meant.
+#pragma once
+
+#include <string>
+#include <vector>
+
+struct fileproblem {
+  std::string file;
+  long line = 0;  // 0: the file as a whole
+  std::string what;
+  bool warning = false;
+};
+
+class fileproblems {
+ public:
+  explicit fileproblems(std::vector<fileproblem>* to, std::string file)
+      : to_(to), file_(std::move(file)) {}
+  void error(long line, std::string what) { add(line, std::move(what), false); }
+  void warning(long line, std::string what) { add(line, std::move(what), true); }
+  bool errors() const { return errors_ > 0; }
+
+ private:
+  void add(long line, std::string what, bool warning) {
+    to_->push_back({file_, line, std::move(what), warning});
+    errors_ += !warning;
+  }
+  std::vector<fileproblem>* to_;
+  std::string file_;
+  long errors_ = 0;
+};
+
+// "FILE:LINE: WHAT", "FILE:LINE: warning: WHAT", "FILE: WHAT" for line 0.
+std::string problemtext(const fileproblem& p);
+
+// Writes each on standard error; true when none is an error.
+bool showproblems(const std::vector<fileproblem>& problems);
+
+// Why a name in such a file cannot be one: longer than 200 bytes, a
+// control character, a blank at its start or end; nullptr when it can.
+const char* texttrouble(const std::string& s);
+
+// Reads the CSV file at `path` and checks its header row against
+// `columns` (names joined by commas, each needed once, in any order).
+// Returns the records after the header with their fields in the order of
+// `columns`, or nothing with the errors told to `p`.
+struct csvrecord;
+bool readtable(const std::string& path, const char* columns, fileproblems& p,
+               std::vector<csvrecord>* rows);

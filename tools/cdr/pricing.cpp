@@ -1,0 +1,44 @@
+#include "pricing.h"
+
+bool pricing::load(const std::string* tariffpath, const std::string* directorypath,
+                   std::vector<fileproblem>* problems) {
+  bool good = true;
+  if (tariffpath) {
+    tariff_.emplace();
+    good = tariff_->load(*tariffpath, problems) && good;
+  }
+  if (directorypath) {
+    directory_.emplace();
+    good = directory_->load(*directorypath, problems) && good;
+  }
+  return good;
+}
+
+bool pricing::load(const cdroptions& o) {
+  std::vector<fileproblem> problems;
+  bool good = load(o.tariff.empty() ? nullptr : &o.tariff,
+                   o.directory.empty() ? nullptr : &o.directory, &problems);
+  showproblems(problems);
+  return good;
+}
+
+pricedcall pricing::price(const readcall& c, tzone& zone) const {
+  const cdrcall& k = c.call;
+  pricedcall p;
+  if (incomingcall(k)) {
+    p.destination = tariff::incoming;
+    return p;
+  }
+  if (k.marked()) {
+    p.destination = tariff::unpriced;
+    return p;
+  }
+  int64_t start = c.start();
+  const rate* r = tariff_->find(k.dialled, momentof(start + zone.offset(start)));
+  if (!r) return p;  // unrated
+  uint32_t seconds = k.seconds();
+  p.destination = r->destination;
+  p.billed = billedseconds(seconds, r->first, r->step);
+  p.cost = callcost(*r, seconds, p.billed, k.meter);
+  return p;
+}
