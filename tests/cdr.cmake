@@ -7,6 +7,7 @@ pktav_runs(cdrsupport pktav-cdr)
 pktav_test_program(cdr_unit
   SOURCES
     cdr_line_test.cpp
+    cdr_price_test.cpp
     cdr_walk_test.cpp
     cdr_zone_test.cpp
   LIBRARIES cdrtool cdrsupport)

@@ -1,5 +1,7 @@
 #include "fileproblem.h"
 
+#include <algorithm>
+
 #include "cdr/csvfile.h"
 #include "cdr/diag.h"
 
@@ -19,6 +21,11 @@ std::vector<std::string> split(const std::string& s) {
 }
 
 }  // namespace
+
+fileproblems::~fileproblems() {
+  std::stable_sort(to_->begin() + static_cast<std::ptrdiff_t>(first_), to_->end(),
+                   [](const fileproblem& a, const fileproblem& b) { return a.line < b.line; });
+}
 
 const char* texttrouble(const std::string& s) {
   if (s.size() > 200) return "longer than 200 bytes";

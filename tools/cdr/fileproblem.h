@@ -3,6 +3,7 @@
 // are things that are allowed but cannot be meant.
 #pragma once
 
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -15,8 +16,13 @@ struct fileproblem {
 
 class fileproblems {
  public:
-  explicit fileproblems(std::vector<fileproblem>* to, std::string file)
-      : to_(to), file_(std::move(file)) {}
+  // Problems of the file go to *to, in the order of their lines once it
+  // is read (the destructor sorts them).
+  fileproblems(std::vector<fileproblem>* to, std::string file)
+      : to_(to), file_(std::move(file)), first_(to->size()) {}
+  ~fileproblems();
+  fileproblems(const fileproblems&) = delete;
+  fileproblems& operator=(const fileproblems&) = delete;
   void error(long line, std::string what) { add(line, std::move(what), false); }
   void warning(long line, std::string what) { add(line, std::move(what), true); }
   bool errors() const { return errors_ > 0; }
@@ -28,6 +34,7 @@ class fileproblems {
   }
   std::vector<fileproblem>* to_;
   std::string file_;
+  size_t first_;
   long errors_ = 0;
 };
 
