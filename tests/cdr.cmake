@@ -15,18 +15,20 @@ pktav_test_program(cdr_unit
 pktav_test_program(cdr_e2e
   SOURCES
     cdr_audit_test.cpp
+    cdr_bill_test.cpp
     cdr_query_test.cpp
     cdr_report_test.cpp
-  LIBRARIES cdrsupport
-  RUNS pktav-cdr pktav-deviroz7e)
+  LIBRARIES cdrsupport cdrtool
+  RUNS pktav-cdr pktav-deviroz7e pabxsim)
 
 # The man page describes every option of each command's help.
-foreach(command query report audit)
+foreach(command query report audit bill check)
   pktav_manpage_test(pktav-cdr-${command} $<TARGET_FILE:pktav-cdr> pktav-cdr.1 ${command} --help)
 endforeach()
 
-# The export loaded into SQLite and the page read as XML, and drawn by
-# Chromium where it is installed; skipped where sqlite3 or xmllint is not.
+# The export loaded into SQLite and the report's and bills' pages read as
+# XML, and drawn and printed by Chromium where it is installed; skipped
+# where sqlite3 or xmllint is not.
 add_test(NAME cdr_export_and_page
   COMMAND ${NETJAIL} -g -f sh ${CMAKE_CURRENT_SOURCE_DIR}/cdr_export.sh $<TARGET_FILE:pktav-cdr>
     $<TARGET_FILE:mkcdrstore>)

@@ -20,7 +20,7 @@ const char* style =
     "tr.total td{border-top:1px solid #8c959f;font-weight:bold}"
     ".about th{border:none;color:#57606a;font-weight:normal}"
     "section.bill{margin-bottom:3em}"
-    "@media print{body{margin:0}section.bill{break-after:page;margin:0}"
+    "@media print{body{margin:0}section.bill{margin:0}section.bill+section.bill{break-before:page}"
     "thead{display:table-header-group}tr{break-inside:avoid}}";
 
 std::string esc(const std::string& s) { return htmlescape(s); }
