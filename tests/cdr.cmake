@@ -19,7 +19,8 @@ pktav_test_program(cdr_e2e
     cdr_query_test.cpp
     cdr_report_test.cpp
   LIBRARIES cdrsupport cdrtool
-  RUNS pktav-cdr pktav-deviroz7e pabxsim)
+  RUNS pktav-cdr pktav-deviroz7e pabxsim
+  DEFINITIONS EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
 
 # The man page describes every option of each command's help.
 foreach(command query report audit bill check)

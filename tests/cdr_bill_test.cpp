@@ -194,18 +194,18 @@ TEST_F(CdrPriced, AStationsBill) {
             "Tariff: " + tariffpath + "\n"
             "Calls from: " + store.path() + "\n"
             "\n"
-            "Start                 Station  Number dialled           Destination          Duration    Billed          Cost\n"
-            "2024-01-19 06:53:38      4201  5559876                  unpriced     end-before-start         -      unpriced\n"
-            "2024-03-04 09:04:36      4201  5551234                  Local                 0:03:00   0:03:00          0.26\n"
+            "Start                Station  Number dialled  Destination          Duration   Billed      Cost\n"
+            "2024-01-19 06:53:38     4201  5559876         unpriced     end-before-start        -  unpriced\n"
+            "2024-03-04 09:04:36     4201  5551234         Local                 0:03:00  0:03:00      0.26\n"
             "\n"
-            "Station  Name       Calls    Duration      Billed          Cost\n"
-            "4201     Doe, Jane      2     0:03:00     0:03:00          0.26\n"
+            "Station  Name       Calls  Duration   Billed  Cost\n"
+            "   4201  Doe, Jane      2   0:03:00  0:03:00  0.26\n"
             "\n"
-            "Destination    Calls    Duration      Billed          Cost\n"
-            "Local              1     0:03:00     0:03:00          0.26\n"
-            "unpriced           1     0:00:00     0:00:00             -\n"
+            "Destination  Calls  Duration   Billed  Cost\n"
+            "Local            1   0:03:00  0:03:00  0.26\n"
+            "unpriced         1   0:00:00  0:00:00     -\n"
             "\n"
-            "Total              2     0:03:00     0:03:00          0.26\n");
+            "Total            2   0:03:00  0:03:00  0.26\n");
 }
 
 TEST_F(CdrPriced, EveryCommandRefusesABadFileInCheckWords) {
@@ -228,6 +228,9 @@ TEST_F(CdrPriced, EveryCommandRefusesABadFileInCheckWords) {
   EXPECT_EQ(check.out, tariffpath + ": 3 rates, 3 destinations\n" + directorypath +
                            ": 2 stations, 2 departments\n");
   EXPECT_NE(check.err.find(":4: warning: never chosen"), std::string::npos) << check.err;
+  check = runcdr({"check", "--tariff", EXAMPLES_DIR "/tariff.csv", "--directory",
+                  EXAMPLES_DIR "/stations.csv"});
+  EXPECT_EQ(check.code, 0) << describe(check);
 }
 
 }  // namespace

@@ -33,7 +33,8 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 	done
 	echo "$sysconf/pktav/example.conf"
 	echo "$sysconf/logrotate.d/pktav"
-	for doc in README.md copyright changelog.gz examples/neax.smdr examples/md110.smdr examples/kelvo; do
+	for doc in README.md copyright changelog.gz examples/neax.smdr examples/md110.smdr examples/kelvo \
+		examples/tariff.csv examples/stations.csv; do
 		echo "$prefix/share/doc/pktav/$doc"
 	done
 	echo "$prefix/share/lintian/overrides/pktav"

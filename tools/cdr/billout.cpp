@@ -17,36 +17,49 @@ std::vector<std::pair<uint32_t, billsum>> sums(const billbook& book, const bill&
   return {m.begin(), m.end()};
 }
 
-// Text padded to a width, on the left or the right.
-std::string left(const std::string& s, size_t w) {
-  return s.size() < w ? s + std::string(w - s.size(), ' ') : s;
-}
-std::string right(const std::string& s, size_t w) {
-  return s.size() < w ? std::string(w - s.size(), ' ') + s : s;
-}
+// Rows of text in columns as wide as their widest cell, two blanks apart;
+// figures aligned on the right. An empty row is a blank line.
+class texttable {
+ public:
+  explicit texttable(std::vector<std::pair<std::string, bool>> columns) : columns_(std::move(columns)) {
+    std::vector<std::string> head;
+    for (const auto& [title, right] : columns_) head.push_back(title);
+    add(std::move(head));
+  }
+  void add(std::vector<std::string> row) { rows_.push_back(std::move(row)); }
+  void blank() { rows_.emplace_back(); }
+  void put(outbuf& out) const {
+    std::vector<size_t> w(columns_.size());
+    for (const auto& row : rows_)
+      for (size_t i = 0; i < row.size(); ++i) w[i] = std::max(w[i], row[i].size());
+    for (const auto& row : rows_) {
+      std::string line;
+      for (size_t i = 0; i < row.size(); ++i) {
+        std::string pad(w[i] - row[i].size(), ' ');
+        if (i) line += "  ";
+        line += columns_[i].second ? pad + row[i] : row[i] + (i + 1 < row.size() ? pad : "");
+      }
+      out.put(line + "\n");
+    }
+  }
 
-struct widths {
-  size_t name = 4, destination = 11;
+ private:
+  std::vector<std::pair<std::string, bool>> columns_;
+  std::vector<std::vector<std::string>> rows_;
 };
 
-widths widthsof(const billbook& book, const bill& b) {
-  widths w;
-  for (uint32_t i : b.calls) {
-    w.name = std::max(w.name, book.nameof(book.calls[i].station).size());
-    w.destination = std::max(w.destination, book.destinationof(book.calls[i].destination).size());
-  }
-  return w;
+std::vector<std::string> sumcells(std::vector<std::string> first, const billsum& s, bool costed) {
+  first.insert(first.end(), {std::to_string(s.calls), hms(s.seconds), hms(s.billed),
+                             costed ? moneytext(s.cost, 2) : "-"});
+  return first;
 }
 
-void sumline(outbuf& out, const std::string& label, size_t width, const billsum& s,
-             bool costed) {
-  out.put(left(label, width) + right(std::to_string(s.calls), 7) + right(hms(s.seconds), 12) +
-          right(hms(s.billed), 12) + right(costed ? moneytext(s.cost, 2) : "-", 14) + "\n");
+bool costed(uint32_t destination) {
+  return destination != tariff::unrated && destination != tariff::unpriced;
 }
 
 void textbill(const billbook& book, const bill& b, outbuf& out) {
   const reportinfo& info = book.info;
-  widths w = widthsof(book, b);
   out.put("Bill of " + b.who + "\n");
   out.put(info.lastday < info.firstday
               ? std::string("Period: no calls\n")
@@ -54,30 +67,30 @@ void textbill(const billbook& book, const bill& b, outbuf& out) {
                     info.zone + ")\n");
   out.put("Tariff: " + info.prices->rates().path() + "\n");
   out.put("Calls from: " + info.stores + "\n\n");
-  out.put(left("Start", 21) + right("Station", 8) + "  " + left("Number dialled", 25) +
-          left("Destination", w.destination + 2) + right("Duration", 16) + right("Billed", 10) +
-          right("Cost", 14) + "\n");
+  texttable calls({{"Start", false}, {"Station", true}, {"Number dialled", false},
+                   {"Destination", false}, {"Duration", true}, {"Billed", true}, {"Cost", true}});
   for (uint32_t i : b.calls) {
     const billcall& c = book.calls[i];
-    out.put(left(starttext(c), 21) + right(std::to_string(c.station), 8) + "  " +
-            left(std::string(c.number()), 25) +
-            left(book.destinationof(c.destination), w.destination + 2) +
-            right(durationtext(c), 16) + right(billedtext(c), 10) +
-            right(costtext(c.destination, c.cost), 14) + "\n");
+    calls.add({starttext(c), std::to_string(c.station), std::string(c.number()),
+               book.destinationof(c.destination), durationtext(c), billedtext(c),
+               costtext(c.destination, c.cost)});
   }
-  size_t sw = std::max<size_t>(16, 9 + w.name);
-  out.put("\n" + left("Station  Name", sw) + right("Calls", 7) + right("Duration", 12) +
-          right("Billed", 12) + right("Cost", 14) + "\n");
+  calls.put(out);
+  texttable stations({{"Station", true}, {"Name", false}, {"Calls", true}, {"Duration", true},
+                      {"Billed", true}, {"Cost", true}});
   for (const auto& [n, s] : book.perstation(b))
-    sumline(out, left(std::to_string(n), 7) + "  " + book.nameof(n), sw, s, true);
-  out.put("\n" + left("Destination", w.destination + 2) + right("Calls", 7) +
-          right("Duration", 12) + right("Billed", 12) + right("Cost", 14) + "\n");
-  for (const auto& [d, s] : book.perdestination(b))
-    sumline(out, book.destinationof(d), w.destination + 2, s, d != tariff::unrated && d != tariff::unpriced);
+    stations.add(sumcells({std::to_string(n), book.nameof(n)}, s, true));
   out.put("\n");
-  sumline(out, "Total", w.destination + 2, book.total(b), true);
-  if (b.incoming)
-    out.put("Incoming calls, not billed: " + std::to_string(b.incoming) + "\n");
+  stations.put(out);
+  texttable destinations({{"Destination", false}, {"Calls", true}, {"Duration", true},
+                          {"Billed", true}, {"Cost", true}});
+  for (const auto& [d, s] : book.perdestination(b))
+    destinations.add(sumcells({book.destinationof(d)}, s, costed(d)));
+  destinations.blank();
+  destinations.add(sumcells({"Total"}, book.total(b), true));
+  out.put("\n");
+  destinations.put(out);
+  if (b.incoming) out.put("Incoming calls, not billed: " + std::to_string(b.incoming) + "\n");
 }
 
 std::string csvtext(const std::string& s) {
@@ -170,7 +183,7 @@ void writebillcsv(const billbook& book, outbuf& out) {
       csvsum(out, who, "station", "," + std::to_string(n) + "," + csvtext(book.nameof(n)) + ",,", s, true);
     for (const auto& [d, s] : book.perdestination(b))
       csvsum(out, who, "destination", ",,,," + csvtext(book.destinationof(d)), s,
-             d != tariff::unrated && d != tariff::unpriced);
+             costed(d));
     csvsum(out, who, "total", ",,,,", book.total(b), true);
   }
 }
