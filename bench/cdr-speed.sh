@@ -6,7 +6,9 @@
 #
 # Lines per second are reckoned on CPU time (user + system), which is what
 # one core gives when the machine is busy with other work; the wall-clock
-# time and the peak memory are shown beside.
+# time and the peak memory are shown beside. Query and report run once
+# more priced, with a tariff of 10,000 prefixes (11,002 rates) and a
+# directory of 5,000 stations in 50 departments, made afresh each time.
 set -euo pipefail
 build=${1:-build}
 dir=${2:-/tmp/cdr-bench}
@@ -31,3 +33,26 @@ run "query, Europe/Berlin" query "$dir" --tz Europe/Berlin
 run "query, one station" query "$dir" --tz UTC --station 4210
 run "report" report "$dir" --tz UTC
 run "audit" audit "$dir" --tz UTC
+
+prices=$(mktemp -d)
+trap 'rm -rf "$prices"' EXIT
+# The store dials 0 and seven digits: prefixes of three to five digits
+# nested in one another ("01", "010", "0100"), every tenth with a rate of
+# its own by day on weekdays, and a default.
+awk 'BEGIN {
+  print "prefix,destination,days,from,to,setup,per_minute,first,step,pulse"
+  print ",Local,Mon-Fri,08:00,18:00,0.05,0.06,60,60,0"
+  print ",Local,*,00:00,24:00,0.05,0.03,60,60,0"
+  for (i = 0; i < 10000; i++) {
+    p = i < 100 ? sprintf("0%02d", i) : i < 1000 ? sprintf("0%03d", i) : sprintf("0%04d", i)
+    if (i % 10 == 0) printf "%s,Zone %d,Mon-Fri,08:00,18:00,0.10,0.%04d,30,6,0.01\n", p, i % 97, i
+    printf "%s,Zone %d,*,00:00,24:00,0.10,0.%04d,30,6,0\n", p, i % 97, (i * 7) % 10000
+  }
+}' >"$prices/tariff.csv"
+awk 'BEGIN {
+  print "station,name,department"
+  for (n = 4000; n < 9000; n++) printf "%d,Person %d,Division %d/Team %d\n", n, n, n % 5, n % 50
+}' >"$prices/stations.csv"
+priced=(--tariff "$prices/tariff.csv" --directory "$prices/stations.csv")
+run "query, priced" query "$dir" --tz UTC "${priced[@]}"
+run "report, priced" report "$dir" --tz UTC "${priced[@]}"

@@ -34,3 +34,15 @@ add_test(NAME cdr_export_and_page
   COMMAND ${NETJAIL} -g -f sh ${CMAKE_CURRENT_SOURCE_DIR}/cdr_export.sh $<TARGET_FILE:pktav-cdr>
     $<TARGET_FILE:mkcdrstore>)
 set_tests_properties(cdr_export_and_page PROPERTIES SKIP_RETURN_CODE 77)
+
+# The tariff's and the directory's parsers under libFuzzer (clang only, as
+# the packer's fuzzers in packer.cmake).
+if(PKTAV_FUZZ)
+  add_executable(fuzz_pricefiles fuzz_pricefiles.cpp)
+  target_link_libraries(fuzz_pricefiles PRIVATE cdrtool)
+  target_compile_options(fuzz_pricefiles PRIVATE -fsanitize=fuzzer)
+  target_link_options(fuzz_pricefiles PRIVATE -fsanitize=fuzzer)
+  add_dependencies(fuzz_pricefiles netjail)
+  add_test(NAME fuzz_pricefiles COMMAND ${NETJAIL} -g -f $<TARGET_FILE:fuzz_pricefiles>
+    -max_total_time=15 -max_len=4096 -seed=1 -close_fd_mask=2)
+endif()

@@ -40,10 +40,20 @@ struct pathorder {
 }  // namespace
 
 bool directory::load(const std::string& path, std::vector<fileproblem>* problems) {
+  std::string text;
+  {
+    fileproblems p(problems, path);
+    if (!readtablefile(path, p, &text)) return false;
+  }
+  return parse(text, path, problems);
+}
+
+bool directory::parse(std::string_view text, const std::string& path,
+                      std::vector<fileproblem>* problems) {
   path_ = path;
   fileproblems p(problems, path);
   std::vector<csvrecord> rows;
-  if (!readtable(path, "station,name,department", p, &rows)) return false;
+  if (!parsetable(text, "station,name,department", p, &rows)) return false;
   std::map<uint32_t, std::pair<entry, std::string>> read;
   for (csvrecord& row : rows) {
     const std::string& station = row.fields[0];

@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <unordered_map>
 #include <vector>
 
@@ -29,6 +30,8 @@ class directory {
 
   // Reads the file; its errors go to *problems. False when it has errors.
   bool load(const std::string& path, std::vector<fileproblem>* problems);
+  // The same of a file's text; `path` names it in the problems.
+  bool parse(std::string_view text, const std::string& path, std::vector<fileproblem>* problems);
 
   // The entry of a station, or nullptr.
   const entry* find(uint32_t station) const {

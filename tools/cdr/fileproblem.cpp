@@ -50,13 +50,15 @@ bool showproblems(const std::vector<fileproblem>& problems) {
   return clean;
 }
 
-bool readtable(const std::string& path, const char* columns, fileproblems& p,
-               std::vector<csvrecord>* rows) {
-  std::string text, err;
-  if (!readsmallfile(path, table_limit, &text, &err)) {
-    p.error(0, err);
-    return false;
-  }
+bool readtablefile(const std::string& path, fileproblems& p, std::string* text) {
+  std::string err;
+  if (readsmallfile(path, table_limit, text, &err)) return true;
+  p.error(0, err);
+  return false;
+}
+
+bool parsetable(std::string_view text, const char* columns, fileproblems& p,
+                std::vector<csvrecord>* rows) {
   std::vector<csvrecord> records;
   long badline = 0;
   if (const char* why = parsecsv(text, &records, &badline)) {

@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <string>
+#include <string_view>
 #include <vector>
 
 struct fileproblem {
@@ -48,10 +49,15 @@ bool showproblems(const std::vector<fileproblem>& problems);
 // control character, a blank at its start or end; nullptr when it can.
 const char* texttrouble(const std::string& s);
 
-// Reads the CSV file at `path` and checks its header row against
-// `columns` (names joined by commas, each needed once, in any order).
-// Returns the records after the header with their fields in the order of
-// `columns`, or nothing with the errors told to `p`.
+// The contents of the file at `path` (a regular file of a sane size), or
+// false with the reason told to `p`.
+bool readtablefile(const std::string& path, fileproblems& p, std::string* text);
+
+// Reads CSV text and checks its header row against `columns` (names
+// joined by commas, each needed once, in any order). Returns the records
+// after the header with their fields in the order of `columns`; rows of
+// another count of fields are told to `p` and left out; false, with the
+// reason told to `p`, when the text is not CSV or has no such header.
 struct csvrecord;
-bool readtable(const std::string& path, const char* columns, fileproblems& p,
-               std::vector<csvrecord>* rows);
+bool parsetable(std::string_view text, const char* columns, fileproblems& p,
+                std::vector<csvrecord>* rows);

@@ -82,23 +82,26 @@ void tariff::warnunreachable(fileproblems& p) const {
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
                    [&](size_t a, size_t b) { return rates_[a].prefix < rates_[b].prefix; });
+  std::vector<weekminutes> group;  // the minutes of the rates of one prefix, in file order
   weekminutes covered;
-  for (size_t i = 0; i < order.size(); ++i) {
+  for (size_t i = 0, first = 0; i < order.size(); ++i) {
     const rate& r = rates_[order[i]];
-    bool sameprefix = i > 0 && rates_[order[i - 1]].prefix == r.prefix;
-    if (!sameprefix) {
+    if (i == 0 || rates_[order[i - 1]].prefix != r.prefix) {
+      first = i;
+      group.clear();
       covered.reset();
       if (i + 1 == order.size() || rates_[order[i + 1]].prefix != r.prefix) continue;  // alone
     }
-    weekminutes mine = r.when.minutes();
-    if (sameprefix && (mine & ~covered).none()) {
-      std::vector<long> lines;
-      for (size_t k = i; k-- > 0 && rates_[order[k]].prefix == r.prefix;)
-        if ((rates_[order[k]].when.minutes() & mine).any()) lines.push_back(rates_[order[k]].line);
-      std::sort(lines.begin(), lines.end());
-      std::string on = lines.size() == 1 ? "line " : "lines ";
-      for (size_t k = 0; k < lines.size(); ++k) on += (k ? ", " : "") + std::to_string(lines[k]);
-      p.warning(r.line, "never chosen: the rates of its prefix (\"" + r.prefix + "\") on " + on +
+    group.push_back(r.when.minutes());
+    const weekminutes& mine = group.back();
+    if (i > first && (mine & ~covered).none()) {
+      std::string on;
+      size_t count = 0;
+      for (size_t k = 0; k + 1 < group.size(); ++k)
+        if ((group[k] & mine).any())
+          on += (count++ ? ", " : "") + std::to_string(rates_[order[first + k]].line);
+      p.warning(r.line, "never chosen: the rates of its prefix (\"" + r.prefix + "\") on " +
+                            (count == 1 ? "line " : "lines ") + on +
                             " hold whenever it does, and come first");
     }
     covered |= mine;
@@ -106,10 +109,20 @@ void tariff::warnunreachable(fileproblems& p) const {
 }
 
 bool tariff::load(const std::string& path, std::vector<fileproblem>* problems) {
+  std::string text;
+  {
+    fileproblems p(problems, path);
+    if (!readtablefile(path, p, &text)) return false;
+  }
+  return parse(text, path, problems);
+}
+
+bool tariff::parse(std::string_view text, const std::string& path,
+                   std::vector<fileproblem>* problems) {
   path_ = path;
   fileproblems p(problems, path);
   std::vector<csvrecord> rows;
-  if (!readtable(path, columns, p, &rows)) return false;
+  if (!parsetable(text, columns, p, &rows)) return false;
   for (const csvrecord& row : rows) readrate(row.fields, row.line, p);
   if (p.errors()) return false;
   if (rates_.empty()) {

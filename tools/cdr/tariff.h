@@ -56,6 +56,8 @@ class tariff {
   // Reads the file; its errors and warnings go to *problems. False when it
   // has errors (the tariff is then not to be used).
   bool load(const std::string& path, std::vector<fileproblem>* problems);
+  // The same of a file's text; `path` names it in the problems.
+  bool parse(std::string_view text, const std::string& path, std::vector<fileproblem>* problems);
 
   // The rate of a number dialled at a moment of the week, or nullptr.
   const rate* find(std::string_view dialled, weekmoment m) const {

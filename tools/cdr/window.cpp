@@ -33,18 +33,15 @@ weekmoment momentof(int64_t wallseconds) {
 }
 
 weekminutes window::minutes() const {
-  weekminutes m;
-  for (int d = 0; d < 7; ++d) {
-    if (!(days >> d & 1)) continue;
-    int base = d * day_minutes;
-    if (from < to) {
-      for (int i = from; i < to; ++i) m.set(static_cast<size_t>(base + i));
-      continue;
-    }
-    for (int i = from; i < day_minutes; ++i) m.set(static_cast<size_t>(base + i));
-    int next = (d + 1) % 7 * day_minutes;
-    for (int i = 0; i < to; ++i) m.set(static_cast<size_t>(next + i));
-  }
+  // The day's span from Monday 00:00 (running into Tuesday past midnight),
+  // moved to each day of the set; Sunday's night runs into Monday.
+  weekminutes span, m;
+  int end = from < to ? to : day_minutes + to;
+  for (int i = from; i < end; ++i) span.set(static_cast<size_t>(i));
+  for (int d = 0; d < 7; ++d)
+    if (days >> d & 1) m |= span << static_cast<size_t>(d * day_minutes);
+  if ((days >> 6 & 1) && from >= to)
+    for (int i = 0; i < to; ++i) m.set(static_cast<size_t>(i));
   return m;
 }
 
