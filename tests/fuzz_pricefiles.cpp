@@ -21,7 +21,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (data[0] & 1) {
     directory d;
     if (!d.parse(text, "stations.csv", &problems)) return 0;
-    for (const auto& [n, e] : d.stations())
+    for (const directory::entry& e : d.entries())
       for (uint32_t k = e.department; k != directory::nodepartment; k = d.parent(k))
         if (!d.within(e.department, k) || d.departmentof(d.departments()[k]) != k) __builtin_trap();
     return 0;

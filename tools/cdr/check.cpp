@@ -14,11 +14,11 @@ int runcheck(const cdroptions& o) {
   showproblems(problems);
   if (!good) return exit_trouble;
   if (p.priced())
-    printf("%s: %zu rates, %zu destinations\n", o.tariff.c_str(), p.rates().rates().size(),
+    printf("%s: %zu rates, %zu destinations\n", o.tariff.c_str(), p.rates().rows().size(),
            p.rates().destinations().size() - tariff::firstnamed);
   if (p.listed())
     printf("%s: %zu stations, %zu departments\n", o.directory.c_str(),
-           p.stations().stations().size(), p.stations().departments().size() - 1);
+           p.stations().numbers().size(), p.stations().departments().size() - 1);
   if (fflush(stdout) != 0) return exit_trouble;
   return problems.empty() ? exit_ok : exit_found;
 }

@@ -15,7 +15,7 @@ class csvparser {
     if (s_.substr(0, 3) == "\xef\xbb\xbf") at_ = 3;
   }
 
-  const char* run(std::vector<csvrecord>* out, long* badline) {
+  const char* run(const std::function<void(csvrecord&)>& each, long* badline) {
     while (at_ < s_.size()) {
       if (s_[at_] == '#' || lineend()) {
         skipline();
@@ -27,7 +27,7 @@ class csvparser {
         *badline = whyline_;
         return why;
       }
-      out->push_back(std::move(r));
+      each(r);
     }
     return nullptr;
   }
@@ -107,8 +107,9 @@ class csvparser {
 
 }  // namespace
 
-const char* parsecsv(std::string_view text, std::vector<csvrecord>* out, long* badline) {
-  return csvparser(text).run(out, badline);
+const char* parsecsv(std::string_view text, const std::function<void(csvrecord&)>& each,
+                     long* badline) {
+  return csvparser(text).run(each, badline);
 }
 
 bool readsmallfile(const std::string& path, size_t limit, std::string* out, std::string* err) {

@@ -6,6 +6,7 @@
 // skipped; a UTF-8 byte order mark at the start is passed over.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -15,10 +16,16 @@ struct csvrecord {
   std::vector<std::string> fields;
 };
 
-// Splits `text` into records. Returns nullptr, or why it cannot (a quote
-// that does not close, a quote within a field not quoted, something after
-// a closing quote), with *badline set to the line where that is.
-const char* parsecsv(std::string_view text, std::vector<csvrecord>* out, long* badline);
+// Splits `text` into records, handing each to `each` as it is read.
+// Returns nullptr, or why it cannot go on (a quote that does not close, a
+// quote within a field not quoted, something after a closing quote), with
+// *badline set to the line where that is.
+const char* parsecsv(std::string_view text, const std::function<void(csvrecord&)>& each,
+                     long* badline);
+// The same into a list.
+inline const char* parsecsv(std::string_view text, std::vector<csvrecord>* out, long* badline) {
+  return parsecsv(text, [&](csvrecord& r) { out->push_back(std::move(r)); }, badline);
+}
 
 // The contents of a regular file of at most `limit` bytes; false with *err
 // set ("not a regular file", "larger than N bytes" or the system's reason).

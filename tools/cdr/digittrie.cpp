@@ -1,29 +1,44 @@
 #include "digittrie.h"
 
-#include <algorithm>
-
 void digittrie::add(std::string_view prefix, uint32_t id) {
   uint32_t n = 0;
   for (char c : prefix.substr(0, maxdepth)) {
-    uint32_t& next = nodes_[n].child[static_cast<unsigned>(c - '0')];
-    if (!next) {
-      next = static_cast<uint32_t>(nodes_.size());
-      nodes_.emplace_back();  // `next` may dangle from here: not used again
+    auto digit = static_cast<unsigned>(c - '0');
+    if (!nodes_[n].child[digit]) {
+      nodes_[n].child[digit] = static_cast<uint32_t>(nodes_.size());
+      nodes_.emplace_back();
     }
-    n = nodes_[n].child[static_cast<unsigned>(c - '0')];
+    n = nodes_[n].child[digit];
   }
-  added_.emplace_back(n, id);
+  nodes_[n].ids.push_back(id);
+}
+
+// Lays out node n and those below it; returns the slot that names it.
+uint32_t digittrie::place(uint32_t n) {
+  run own{static_cast<uint32_t>(order_.size()), static_cast<uint32_t>(nodes_[n].ids.size())};
+  order_.insert(order_.end(), nodes_[n].ids.begin(), nodes_[n].ids.end());
+  bool children = false;
+  for (uint32_t c : nodes_[n].child) children = children || c;
+  if (!children && n != 0) {
+    if (own.count < 64 && own.first < (1u << 24)) return own.first << 8 | own.count << 2 | inlined | leaf;
+    leaves_.push_back(own);
+    return static_cast<uint32_t>(leaves_.size() - 1) << 2 | leaf;
+  }
+  auto b = static_cast<uint32_t>(blocks_.size());
+  blocks_.emplace_back();
+  blocks_[b].own = own;
+  for (unsigned d = 0; d < 10; ++d)
+    if (uint32_t c = nodes_[n].child[d]) {
+      uint32_t slot = place(c);
+      blocks_[b].child[d] = slot;
+    }
+  return b << 1;
 }
 
 void digittrie::seal() {
-  std::stable_sort(added_.begin(), added_.end(),
-                   [](const auto& a, const auto& b) { return a.first < b.first; });
-  ids_.clear();
-  for (node& k : nodes_) k.count = 0;
-  for (const auto& [n, id] : added_) {
-    node& k = nodes_[n];
-    if (!k.count) k.first = static_cast<uint32_t>(ids_.size());
-    ++k.count;
-    ids_.push_back(id);
-  }
+  blocks_.clear();
+  leaves_.clear();
+  order_.clear();
+  place(0);
+  nodes_ = {node{}};  // no longer needed
 }

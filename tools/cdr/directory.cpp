@@ -52,17 +52,15 @@ bool directory::parse(std::string_view text, const std::string& path,
                       std::vector<fileproblem>* problems) {
   path_ = path;
   fileproblems p(problems, path);
-  std::vector<csvrecord> rows;
-  if (!parsetable(text, "station,name,department", p, &rows)) return false;
   std::map<uint32_t, std::pair<entry, std::string>> read;
-  for (csvrecord& row : rows) {
+  auto each = [&](csvrecord& row) {
     const std::string& station = row.fields[0];
     std::string& name = row.fields[1];
     std::string& dept = row.fields[2];
     uint32_t n = 0;
     if (station.empty() || !stationnumber(station, &n)) {
       p.error(row.line, "station \"" + printable(station) + "\": not a station number (digits, no leading zero)");
-      continue;
+      return;
     }
     if (const char* why = texttrouble(name)) p.error(row.line, "name \"" + printable(name) + "\": " + why);
     if (!dept.empty())
@@ -71,7 +69,8 @@ bool directory::parse(std::string_view text, const std::string& path,
     if (!fresh)
       p.error(row.line, "station " + station + " is listed already, on line " +
                             std::to_string(it->second.first.line));
-  }
+  };
+  if (!parsetable(text, "station,name,department", p, each)) return false;
   if (p.errors()) return false;
 
   // Every department and each one above it, sorted by path.
@@ -89,7 +88,14 @@ bool directory::parse(std::string_view text, const std::string& path,
   }
   for (auto& [n, e] : read) {
     e.first.department = e.second.empty() ? nodepartment : paths.at(e.second);
-    stations_.emplace(n, std::move(e.first));
+    numbers_.push_back(n);
+    entries_.push_back(std::move(e.first));
+  }
+  // A table by number when it takes no more than four numbers a station.
+  if (!numbers_.empty() && numbers_.back() - numbers_.front() < 4 * numbers_.size() + 1024) {
+    lowest_ = numbers_.front();
+    dense_.assign(numbers_.back() - lowest_ + 1, 0);
+    for (size_t i = 0; i < numbers_.size(); ++i) dense_[numbers_[i] - lowest_] = static_cast<uint32_t>(i + 1);
   }
   return true;
 }

@@ -12,7 +12,6 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "cdr/fileproblem.h"
@@ -35,8 +34,19 @@ class directory {
 
   // The entry of a station, or nullptr.
   const entry* find(uint32_t station) const {
-    auto it = stations_.find(station);
-    return it == stations_.end() ? nullptr : &it->second;
+    if (!dense_.empty()) {
+      uint32_t i = station - lowest_;  // wraps for a number below the lowest
+      return i < dense_.size() && dense_[i] ? &entries_[dense_[i] - 1] : nullptr;
+    }
+    // By halves, without branches that the numbers decide.
+    const uint32_t* at = numbers_.data();
+    size_t n = numbers_.size();
+    while (n > 1) {
+      size_t half = n / 2;
+      at = at[half] <= station ? at + half : at;
+      n -= half;
+    }
+    return n && *at == station ? &entries_[static_cast<size_t>(at - numbers_.data())] : nullptr;
   }
 
   // Every department named, and each department above one, by number:
@@ -49,12 +59,19 @@ class directory {
   // Whether `department` is `within` or below it.
   bool within(uint32_t department, uint32_t within) const;
 
-  const std::unordered_map<uint32_t, entry>& stations() const { return stations_; }
+  // The stations listed, in the order of their numbers, and their entries.
+  const std::vector<uint32_t>& numbers() const { return numbers_; }
+  const std::vector<entry>& entries() const { return entries_; }
   const std::string& path() const { return path_; }
 
  private:
   std::string path_;
-  std::unordered_map<uint32_t, entry> stations_;
+  std::vector<uint32_t> numbers_;  // sorted
+  std::vector<entry> entries_;
+  // When the numbers are close together (a range of extensions): for each
+  // number from the lowest, its entry's index + 1, or 0.
+  std::vector<uint32_t> dense_;
+  uint32_t lowest_ = 0;
   std::vector<std::string> departments_{"(none)"};
   std::vector<uint32_t> parents_{nodepartment};
 };

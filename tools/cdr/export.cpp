@@ -30,7 +30,7 @@ char* hex2(char* p, uint8_t v) {
 void exporter::header() {
   if (format_ != exportformat::csv) return;
   out_.put(csvheader);
-  if (prices_) out_.put(pricecsvheader(*prices_));
+  if (prices_) out_.put(prices_->csvheader());
   out_.put("\r\n");
 }
 
@@ -80,7 +80,7 @@ void exporter::csv(const readcall& c) {
   p = text(p, k.trunkfirst() ? ",1," : ",0,");
   p = putdecimal(p, static_cast<uint64_t>(k.classbits()));
   p = text(p, c.ambiguous ? ",1" : ",0");
-  if (prices_) p = putpricecsv(p, *prices_, c, zone_);
+  if (prices_) p = prices_->put(p, c, zone_);
   p = text(p, "\r\n");
   out_.commit(p);
 }
@@ -112,7 +112,7 @@ void exporter::json(const readcall& c) {
   p = text(p, ",\"class_bits\":");
   p = putdecimal(p, static_cast<uint64_t>(k.classbits()));
   p = text(p, c.ambiguous ? ",\"ambiguous\":true" : ",\"ambiguous\":false");
-  if (prices_) p = putpricejson(p, *prices_, c, zone_);
+  if (prices_) p = prices_->put(p, c, zone_);
   p = text(p, "}\n");
   out_.commit(p);
 }

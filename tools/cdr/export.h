@@ -4,8 +4,10 @@
 // call, minus the marker's ticks, as the packer reckoned it).
 #pragma once
 
+#include <optional>
+
 #include "cdr/outbuf.h"
-#include "cdr/pricing.h"
+#include "cdr/pricecolumns.h"
 #include "cdr/reader.h"
 #include "cdr/zone.h"
 
@@ -15,7 +17,9 @@ class exporter {
  public:
   // With `prices`, the columns of pricecolumns.h follow the call's.
   exporter(outbuf& out, tzone& zone, exportformat format, const pricing* prices = nullptr)
-      : out_(out), zone_(zone), format_(format), prices_(prices) {}
+      : out_(out), zone_(zone), format_(format) {
+    if (prices) prices_.emplace(*prices, format == exportformat::json);
+  }
   void header();  // the CSV header row; nothing for JSON
   void record(const readcall& c);
 
@@ -27,7 +31,7 @@ class exporter {
   outbuf& out_;
   tzone& zone_;
   exportformat format_;
-  const pricing* prices_;
+  std::optional<pricecolumns> prices_;
 };
 
 // The CSV header row, without its line end.

@@ -58,43 +58,44 @@ bool readtablefile(const std::string& path, fileproblems& p, std::string* text) 
 }
 
 bool parsetable(std::string_view text, const char* columns, fileproblems& p,
-                std::vector<csvrecord>* rows) {
-  std::vector<csvrecord> records;
-  long badline = 0;
-  if (const char* why = parsecsv(text, &records, &badline)) {
-    p.error(badline, why);
-    return false;
-  }
+                const std::function<void(csvrecord&)>& each) {
   std::vector<std::string> want = split(columns);
   std::string need = std::string("the first row names the columns ") + columns;
-  if (records.empty()) {
-    p.error(0, "no header row: " + need);
-    return false;
-  }
-  // Where each wanted column is in the file.
-  const csvrecord& head = records.front();
-  std::vector<size_t> at(want.size(), head.fields.size());
-  bool good = head.fields.size() == want.size();
-  for (size_t i = 0; i < head.fields.size() && good; ++i) {
-    size_t k = 0;
-    while (k < want.size() && want[k] != head.fields[i]) ++k;
-    good = k < want.size() && at[k] == head.fields.size();
-    if (good) at[k] = i;
-  }
-  if (!good) {
-    p.error(head.line, need);
-    return false;
-  }
-  for (size_t r = 1; r < records.size(); ++r) {
-    csvrecord& rec = records[r];
+  std::vector<size_t> at;  // where each wanted column is in the file; empty before the header
+  bool good = true;
+  csvrecord ordered;
+  auto record = [&](csvrecord& rec) {
+    if (!good) return;
+    if (at.empty()) {
+      at.assign(want.size(), rec.fields.size());
+      good = rec.fields.size() == want.size();
+      for (size_t i = 0; i < rec.fields.size() && good; ++i) {
+        size_t k = 0;
+        while (k < want.size() && want[k] != rec.fields[i]) ++k;
+        good = k < want.size() && at[k] == rec.fields.size();
+        if (good) at[k] = i;
+      }
+      if (!good) p.error(rec.line, need);
+      return;
+    }
     if (rec.fields.size() != want.size()) {
       p.error(rec.line, std::to_string(rec.fields.size()) + " fields, not " +
                             std::to_string(want.size()));
-      continue;
+      return;
     }
-    csvrecord ordered{rec.line, {}};
-    for (size_t k = 0; k < want.size(); ++k) ordered.fields.push_back(std::move(rec.fields[at[k]]));
-    rows->push_back(std::move(ordered));
+    ordered.line = rec.line;
+    ordered.fields.resize(want.size());
+    for (size_t k = 0; k < want.size(); ++k) ordered.fields[k] = std::move(rec.fields[at[k]]);
+    each(ordered);
+  };
+  long badline = 0;
+  if (const char* why = parsecsv(text, record, &badline)) {
+    p.error(badline, why);
+    return false;
   }
-  return true;
+  if (good && at.empty()) {
+    p.error(0, "no header row: " + need);
+    return false;
+  }
+  return good;
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,10 +55,10 @@ const char* texttrouble(const std::string& s);
 bool readtablefile(const std::string& path, fileproblems& p, std::string* text);
 
 // Reads CSV text and checks its header row against `columns` (names
-// joined by commas, each needed once, in any order). Returns the records
-// after the header with their fields in the order of `columns`; rows of
-// another count of fields are told to `p` and left out; false, with the
+// joined by commas, each needed once, in any order). Hands each record
+// after the header to `each`, its fields in the order of `columns`; rows
+// of another count of fields are told to `p` and left out. False, with the
 // reason told to `p`, when the text is not CSV or has no such header.
 struct csvrecord;
 bool parsetable(std::string_view text, const char* columns, fileproblems& p,
-                std::vector<csvrecord>* rows);
+                const std::function<void(csvrecord&)>& each);

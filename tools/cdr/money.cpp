@@ -1,5 +1,7 @@
 #include "money.h"
 
+#include "cdr/outbuf.h"
+
 namespace {
 
 bool isdigit(char c) { return c >= '0' && c <= '9'; }
@@ -28,18 +30,17 @@ const char* parsemoney(std::string_view s, money* out) {
 char* putmoney(char* p, money m, int places) {
   uint64_t v = m < 0 ? 0 - static_cast<uint64_t>(m) : static_cast<uint64_t>(m);
   if (m < 0) *p++ = '-';
-  uint64_t scale = places == 2 ? 100 : 10000;
   if (places == 2) v = (v + 50) / 100;
-  uint64_t whole = v / scale, part = v % scale;
-  char digits[24];
-  int n = 0;
-  do {
-    digits[n++] = static_cast<char>('0' + whole % 10);
-    whole /= 10;
-  } while (whole);
-  while (n) *p++ = digits[--n];
+  uint64_t scale = places == 2 ? 100 : 10000;
+  p = putdecimal(p, v / scale);
   *p++ = '.';
-  for (uint64_t d = scale / 10; d; d /= 10) *p++ = static_cast<char>('0' + part / d % 10);
+  auto part = static_cast<unsigned>(v % scale);
+  if (places == 4) {
+    *p++ = static_cast<char>('0' + part / 1000);
+    *p++ = static_cast<char>('0' + part / 100 % 10);
+  }
+  *p++ = static_cast<char>('0' + part / 10 % 10);
+  *p++ = static_cast<char>('0' + part % 10);
   return p;
 }
 

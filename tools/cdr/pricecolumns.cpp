@@ -12,70 +12,72 @@ char* text(char* p, std::string_view s) {
 }
 
 // A CSV field, in quotes when it holds a comma, a quote or a line end.
-char* csvfield(char* p, std::string_view s) {
-  *p++ = ',';
-  if (s.find_first_of(",\"\r\n") == s.npos) return text(p, s);
-  *p++ = '"';
-  for (char c : s) {
-    if (c == '"') *p++ = '"';
-    *p++ = c;
-  }
-  *p++ = '"';
-  return p;
+std::string csvtext(std::string_view s) {
+  if (s.find_first_of(",\"\r\n") == s.npos) return std::string(s);
+  std::string q = "\"";
+  for (char c : s) q += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return q + "\"";
 }
 
-char* jsonstring(char* p, std::string_view s) {
-  static const char hex[] = "0123456789abcdef";
-  *p++ = '"';
+// A JSON string; the files hold no control characters.
+std::string jsontext(std::string_view s) {
+  std::string q = "\"";
   for (char c : s) {
-    auto u = static_cast<unsigned char>(c);
-    if (c == '"' || c == '\\') {
-      *p++ = '\\';
-      *p++ = c;
-    } else if (u < 0x20) {
-      p = text(p, "\\u00");
-      *p++ = hex[u >> 4];
-      *p++ = hex[u & 15];
-    } else {
-      *p++ = c;
-    }
+    if (c == '"' || c == '\\') q += '\\';
+    q += c;
   }
-  *p++ = '"';
-  return p;
+  return q + "\"";
 }
 
 }  // namespace
 
-std::string pricecsvheader(const pricing& p) {
+pricecolumns::pricecolumns(const pricing& p, bool json) : prices_(p), json_(json) {
+  auto quote = json ? jsontext : csvtext;
+  if (p.priced())
+    for (const std::string& d : p.rates().destinations()) destinations_.push_back(quote(d));
+  if (p.listed()) {
+    for (const std::string& d : p.stations().departments()) departments_.push_back(quote(d));
+    departments_[directory::nodepartment] = json ? "null" : "";
+    for (const directory::entry& e : p.stations().entries()) names_.push_back(quote(e.name));
+  }
+}
+
+std::string pricecolumns::csvheader() const {
   std::string s;
-  if (p.priced()) s += ",destination,billed,cost";
-  if (p.listed()) s += ",name,department";
+  if (prices_.priced()) s += ",destination,billed,cost";
+  if (prices_.listed()) s += ",name,department";
   return s;
 }
 
-char* putpricecsv(char* p, const pricing& pr, const readcall& c, tzone& zone) {
-  if (pr.priced()) {
-    pricedcall pc = pr.price(c, zone);
-    p = csvfield(p, pr.rates().destinations()[pc.destination]);
+char* pricecolumns::put(char* p, const readcall& c, tzone& zone) const {
+  return json_ ? json(p, c, zone) : csv(p, c, zone);
+}
+
+char* pricecolumns::csv(char* p, const readcall& c, tzone& zone) const {
+  if (prices_.priced()) {
+    pricedcall pc = prices_.price(c, zone);
+    *p++ = ',';
+    p = text(p, destinations_[pc.destination]);
     *p++ = ',';
     if (pc.rated()) p = putdecimal(p, pc.billed);
     *p++ = ',';
     if (pc.costed()) p = putmoney(p, pc.cost, 4);
   }
-  if (pr.listed()) {
-    const directory::entry* e = pr.who(c.call);
-    p = csvfield(p, e ? std::string_view(e->name) : std::string_view());
-    uint32_t d = e ? e->department : directory::nodepartment;
-    p = csvfield(p, d ? std::string_view(pr.stations().departments()[d]) : std::string_view());
+  if (prices_.listed()) {
+    const directory::entry* e = prices_.who(c.call);
+    *p++ = ',';
+    if (e) p = text(p, names_[static_cast<size_t>(e - prices_.stations().entries().data())]);
+    *p++ = ',';
+    p = text(p, departments_[e ? e->department : directory::nodepartment]);
   }
   return p;
 }
 
-char* putpricejson(char* p, const pricing& pr, const readcall& c, tzone& zone) {
-  if (pr.priced()) {
-    pricedcall pc = pr.price(c, zone);
+char* pricecolumns::json(char* p, const readcall& c, tzone& zone) const {
+  if (prices_.priced()) {
+    pricedcall pc = prices_.price(c, zone);
     p = text(p, ",\"destination\":");
-    p = jsonstring(p, pr.rates().destinations()[pc.destination]);
+    p = text(p, destinations_[pc.destination]);
     p = text(p, ",\"billed\":");
     p = pc.rated() ? putdecimal(p, pc.billed) : text(p, "null");
     p = text(p, ",\"cost\":");
@@ -88,13 +90,13 @@ char* putpricejson(char* p, const pricing& pr, const readcall& c, tzone& zone) {
       p = text(p, "null");
     }
   }
-  if (pr.listed()) {
-    const directory::entry* e = pr.who(c.call);
+  if (prices_.listed()) {
+    const directory::entry* e = prices_.who(c.call);
     p = text(p, ",\"name\":");
-    p = e ? jsonstring(p, e->name) : text(p, "null");
-    uint32_t d = e ? e->department : directory::nodepartment;
+    p = e ? text(p, names_[static_cast<size_t>(e - prices_.stations().entries().data())])
+          : text(p, "null");
     p = text(p, ",\"department\":");
-    p = d ? jsonstring(p, pr.stations().departments()[d]) : text(p, "null");
+    p = text(p, departments_[e ? e->department : directory::nodepartment]);
   }
   return p;
 }

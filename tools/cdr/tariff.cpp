@@ -26,8 +26,9 @@ const char* nametrouble(const std::string& s) { return s.empty() ? "no name" : t
 }  // namespace
 
 bool tariff::readrate(const std::vector<std::string>& f, long line, fileproblems& p) {
-  rate r;
-  r.line = line;
+  tariffrow row;
+  rate& r = row.r;
+  row.line = line;
   bool good = true;
   auto fail = [&](int column, const char* why) {
     p.error(line, bad(column, f[static_cast<size_t>(column)], why));
@@ -38,7 +39,7 @@ bool tariff::readrate(const std::vector<std::string>& f, long line, fileproblems
     fail(c_prefix, "not dialled digits");
   else if (prefix.size() > maxprefix)
     fail(c_prefix, "longer than 24 digits");
-  r.prefix = prefix;
+  row.prefix = prefix;
 
   const std::string& dest = f[c_destination];
   if (const char* why = nametrouble(dest)) fail(c_destination, why);
@@ -68,38 +69,38 @@ bool tariff::readrate(const std::vector<std::string>& f, long line, fileproblems
   r.step = static_cast<uint32_t>(step);
   if (!good) return false;
 
-  auto known = std::find(names_.begin(), names_.end(), dest);
-  r.destination = static_cast<uint32_t>(known - names_.begin());
-  if (known == names_.end()) names_.push_back(dest);
-  rates_.push_back(std::move(r));
+  auto [known, fresh] = named_.try_emplace(dest, static_cast<uint32_t>(names_.size()));
+  r.destination = known->second;
+  if (fresh) names_.push_back(dest);
+  rows_.push_back(std::move(row));
   return true;
 }
 
 // A rate is never chosen when earlier rates of its prefix hold at every
 // minute it holds: they come first.
 void tariff::warnunreachable(fileproblems& p) const {
-  std::vector<size_t> order(rates_.size());
+  std::vector<size_t> order(rows_.size());
   std::iota(order.begin(), order.end(), size_t{0});
   std::stable_sort(order.begin(), order.end(),
-                   [&](size_t a, size_t b) { return rates_[a].prefix < rates_[b].prefix; });
+                   [&](size_t a, size_t b) { return rows_[a].prefix < rows_[b].prefix; });
   std::vector<weekminutes> group;  // the minutes of the rates of one prefix, in file order
   weekminutes covered;
   for (size_t i = 0, first = 0; i < order.size(); ++i) {
-    const rate& r = rates_[order[i]];
-    if (i == 0 || rates_[order[i - 1]].prefix != r.prefix) {
+    const tariffrow& r = rows_[order[i]];
+    if (i == 0 || rows_[order[i - 1]].prefix != r.prefix) {
       first = i;
       group.clear();
       covered.reset();
-      if (i + 1 == order.size() || rates_[order[i + 1]].prefix != r.prefix) continue;  // alone
+      if (i + 1 == order.size() || rows_[order[i + 1]].prefix != r.prefix) continue;  // alone
     }
-    group.push_back(r.when.minutes());
+    group.push_back(r.r.when.minutes());
     const weekminutes& mine = group.back();
     if (i > first && (mine & ~covered).none()) {
       std::string on;
       size_t count = 0;
       for (size_t k = 0; k + 1 < group.size(); ++k)
         if ((group[k] & mine).any())
-          on += (count++ ? ", " : "") + std::to_string(rates_[order[first + k]].line);
+          on += (count++ ? ", " : "") + std::to_string(rows_[order[first + k]].line);
       p.warning(r.line, "never chosen: the rates of its prefix (\"" + r.prefix + "\") on " +
                             (count == 1 ? "line " : "lines ") + on +
                             " hold whenever it does, and come first");
@@ -121,16 +122,17 @@ bool tariff::parse(std::string_view text, const std::string& path,
                    std::vector<fileproblem>* problems) {
   path_ = path;
   fileproblems p(problems, path);
-  std::vector<csvrecord> rows;
-  if (!parsetable(text, columns, p, &rows)) return false;
-  for (const csvrecord& row : rows) readrate(row.fields, row.line, p);
+  if (!parsetable(text, columns, p, [&](csvrecord& row) { readrate(row.fields, row.line, p); }))
+    return false;
   if (p.errors()) return false;
-  if (rates_.empty()) {
+  if (rows_.empty()) {
     p.error(0, "no rates");
     return false;
   }
-  for (uint32_t i = 0; i < rates_.size(); ++i) trie_.add(rates_[i].prefix, i);
+  for (uint32_t i = 0; i < rows_.size(); ++i) trie_.add(rows_[i].prefix, i);
   trie_.seal();
+  for (uint32_t i : trie_.order()) byprefix_.push_back(rows_[i].r);
+  named_.clear();
   warnunreachable(p);
   return true;
 }

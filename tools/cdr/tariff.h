@@ -19,6 +19,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "cdr/digittrie.h"
@@ -27,12 +28,17 @@
 #include "cdr/window.h"
 
 struct rate {
+  window when;
+  uint32_t destination = 0;        // an index into the tariff's destinations()
+  uint32_t first = 60, step = 60;  // seconds
+  money setup = 0, perminute = 0, pulse = 0;
+};
+
+// A rate as the file gives it.
+struct tariffrow {
+  rate r;
   long line = 0;
   std::string prefix;
-  uint32_t destination = 0;  // an index into the tariff's destinations()
-  window when;
-  money setup = 0, perminute = 0, pulse = 0;
-  uint32_t first = 60, step = 60;  // seconds
 };
 
 // The billed seconds of a call of `seconds`.
@@ -62,9 +68,9 @@ class tariff {
   // The rate of a number dialled at a moment of the week, or nullptr.
   const rate* find(std::string_view dialled, weekmoment m) const {
     const rate* found = nullptr;
-    trie_.longestfirst(dialled, [&](const uint32_t* ids, uint32_t n, size_t) {
-      for (uint32_t i = 0; i < n; ++i)
-        if (rates_[ids[i]].when.holds(m)) return (found = &rates_[ids[i]]), true;
+    trie_.longestfirst(dialled, [&](uint32_t first, uint32_t n) {
+      for (const rate* r = &byprefix_[first]; r != &byprefix_[first] + n; ++r)
+        if (r->when.holds(m)) return (found = r), true;
       return false;
     });
     return found;
@@ -73,7 +79,8 @@ class tariff {
   // By index: "incoming", "unrated", "unpriced", then the file's names in
   // the order they first appear.
   const std::vector<std::string>& destinations() const { return names_; }
-  const std::vector<rate>& rates() const { return rates_; }
+  // The rates in the order of the file.
+  const std::vector<tariffrow>& rows() const { return rows_; }
   const std::string& path() const { return path_; }
 
  private:
@@ -81,7 +88,9 @@ class tariff {
   void warnunreachable(fileproblems& p) const;
 
   std::string path_;
-  std::vector<rate> rates_;
+  std::vector<tariffrow> rows_;
+  std::vector<rate> byprefix_;  // in the trie's order: a prefix's rates side by side
   std::vector<std::string> names_{"incoming", "unrated", "unpriced"};
+  std::unordered_map<std::string, uint32_t> named_;  // while reading: names_ by name
   digittrie trie_;
 };

@@ -35,13 +35,13 @@ weekmoment momentof(int64_t wallseconds) {
 weekminutes window::minutes() const {
   // The day's span from Monday 00:00 (running into Tuesday past midnight),
   // moved to each day of the set; Sunday's night runs into Monday.
-  weekminutes span, m;
-  int end = from < to ? to : day_minutes + to;
-  for (int i = from; i < end; ++i) span.set(static_cast<size_t>(i));
+  weekminutes m;
+  auto length = static_cast<size_t>((from < to ? to : day_minutes + to) - from);
+  weekminutes span = ~weekminutes() >> (week_minutes - length) << static_cast<size_t>(from);
   for (int d = 0; d < 7; ++d)
     if (days >> d & 1) m |= span << static_cast<size_t>(d * day_minutes);
-  if ((days >> 6 & 1) && from >= to)
-    for (int i = 0; i < to; ++i) m.set(static_cast<size_t>(i));
+  if ((days >> 6 & 1) && from > to && to > 0)
+    m |= ~weekminutes() >> (week_minutes - static_cast<size_t>(to));
   return m;
 }
 
@@ -71,14 +71,14 @@ const char* parsedays(std::string_view s, window* w) {
 const char* parsefrom(std::string_view s, window* w) {
   int m = hhmm(s, day_minutes - 1);
   if (m < 0) return "not a time of day from 00:00 to 23:59";
-  w->from = m;
+  w->from = static_cast<int16_t>(m);
   return nullptr;
 }
 
 const char* parseto(std::string_view s, window* w) {
   int m = hhmm(s, day_minutes);
   if (m < 0) return "not a time of day from 00:00 to 24:00";
-  w->to = m;
+  w->to = static_cast<int16_t>(m);
   return nullptr;
 }
 

@@ -29,7 +29,7 @@ weekmoment momentof(int64_t wallseconds);
 
 struct window {
   uint8_t days = 0x7f;  // bit d: weekday d
-  int from = 0, to = 24 * 60;
+  int16_t from = 0, to = 24 * 60;
 
   bool holds(weekmoment m) const {
     if (from < to) return (days >> m.weekday & 1) && m.minute >= from && m.minute < to;
