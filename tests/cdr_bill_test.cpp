@@ -5,6 +5,7 @@
 // words.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <string>
 #include <vector>
@@ -164,10 +165,17 @@ class CdrPriced : public ::testing::Test {
 TEST_F(CdrPriced, QueryAddsDestinationBilledCostNameAndDepartment) {
   procresult r = cdr({"query", "--tariff", tariffpath, "--directory", directorypath});
   EXPECT_EQ(r.code, 0) << describe(r);
+  std::vector<csvrecord> rows = csv(r.out);
+  ASSERT_FALSE(rows.empty());
+  // The added columns follow the call's, which end with ambiguous.
+  const std::vector<std::string>& head = rows.front().fields;
+  size_t at = static_cast<size_t>(std::find(head.begin(), head.end(), "ambiguous") - head.begin()) + 1;
   std::vector<std::string> added;
-  for (const csvrecord& row : csv(r.out))
-    added.push_back(row.fields[13] + "|" + row.fields[14] + "|" + row.fields[15] + "|" +
-                    row.fields[16] + "|" + row.fields[17]);
+  for (const csvrecord& row : rows) {
+    ASSERT_EQ(row.fields.size(), at + 5);
+    added.push_back(row.fields[at] + "|" + row.fields[at + 1] + "|" + row.fields[at + 2] + "|" +
+                    row.fields[at + 3] + "|" + row.fields[at + 4]);
+  }
   EXPECT_EQ(added, (std::vector<std::string>{
                        "destination|billed|cost|name|department",
                        "Local|180|0.2600|Doe, Jane|Sales/North",  // 500 + 1800 + 300
