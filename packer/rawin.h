@@ -17,7 +17,6 @@
 class inputstream {
  public:
   void attach(int fd);
-  bool isopen() const { return fd_ >= 0; }
   int fd() const { return fd_; }
   // How many times the buffer was filled from the input so far.
   uint32_t refills() const { return refills_; }
