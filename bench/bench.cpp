@@ -155,8 +155,9 @@ void generate(const std::string& bin, const std::string& work, const build& b, l
   *stream = base + ".smdr";
   *lines = base + ".lines";
   if (fs::exists(*lines)) return;
-  run({bin + "/pabxsim", "-f", b.format, "-n", std::to_string(records), "-s", "1", "-o", *stream,
-       "--calls", base + ".calls"});
+  // Flat traffic: the figures stay comparable with those of earlier streams.
+  run({bin + "/pabxsim", "-f", b.format, "-n", std::to_string(records), "-s", "1", "--flat", "-o",
+       *stream, "--calls", base + ".calls"});
   std::ifstream in(base + ".calls");
   std::ofstream out(*lines);
   for (std::string row; std::getline(in, row);) {

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "tools/common/civil.h"
+#include "tools/common/officeweek.h"
 
 namespace {
 
@@ -27,10 +28,6 @@ struct settings {
   long days = 7, lines = 3000, stations = 40, trunks = 8;
   unsigned seed = 1;
 };
-
-// Relative traffic per hour of an office day.
-const double hourweight[24] = {1,  0.5, 0.3, 0.3, 0.3, 0.5, 2,  8, 20, 30, 34,  32,
-                               18, 22,  30,  31,  28,  20,  10, 5, 3,  2,  1.5, 1};
 
 void usage() {
   fputs(
@@ -90,9 +87,8 @@ int main(int argc, char** argv) {
   double sum = 0, daily = 1;
   for (size_t h = 0; h < weight.size(); ++h) {
     int64_t day = first + static_cast<int64_t>(h / 24);
-    int wd = static_cast<int>(((day % 7) + 7 + 3) % 7);  // 0 Monday .. 6 Sunday
     if (h % 24 == 0) daily = busy(rng);
-    weight[h] = hourweight[h % 24] * (wd >= 5 ? 0.15 : 1.0) * daily;
+    weight[h] = officeweight(weekdayof(day), static_cast<int>(h % 24)) * daily;
     sum += weight[h];
   }
   std::uniform_int_distribution<int> second(0, 3599), station(0, static_cast<int>(s.stations) - 1),

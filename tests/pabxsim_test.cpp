@@ -84,10 +84,60 @@ TEST(Pabxsim, SameSeedSameStreamOtherSeedAnother) {
   EXPECT_NE(a, stream("12"));
 }
 
-// Around now by default: the last call ends within the last few minutes.
+// A week from Monday 5 February at 100 calls an hour: busy mornings and
+// quiet nights, working days and weekends, unless the pace is flat.
+TEST(Pabxsim, TrafficFollowsAnOfficesWeekUnlessFlat) {
+  struct week {
+    double morning = 0, night = 0, workday = 0, weekend = 0;  // calls in each
+  };
+  auto count = [](const std::vector<std::string>& extra) {
+    tmpdir dir;
+    std::vector<std::string> args = {
+        "-n",        "20000",   "--calls-per-hour", "100", "--start", "2024-02-05T00:00", "-o",
+        "/dev/null", "--calls", dir.file("calls")};
+    args.insert(args.end(), extra.begin(), extra.end());
+    procresult sim = runproc(simjob(args));
+    EXPECT_EQ(sim.code, 0) << describe(sim);
+    week w;
+    std::istringstream lines(readcalls(dir.file("calls")).stored);
+    for (std::string line; std::getline(lines, line);) {
+      // The fourth field, DDMMYYhhmmss; days 5 to 9 are Monday to Friday.
+      std::string when = line.substr(line.find('|', line.find('|', line.find('|') + 1) + 1) + 1);
+      int day = std::stoi(when.substr(0, 2)), hour = std::stoi(when.substr(6, 2));
+      if (day < 5 || day > 11) continue;
+      (day <= 9 ? w.workday : w.weekend) += 1;
+      w.morning += day <= 9 && hour >= 9 && hour < 12;
+      w.night += hour < 6;
+    }
+    return w;
+  };
+  week office = count({}), flat = count({"--flat"});
+  // Calls an hour in the mornings of the working days (15 hours) against
+  // those of the nights (42); calls a day at weekends against working days.
+  auto mornings = [](const week& w) { return (w.morning / 15) / (w.night / 42); };
+  auto weekends = [](const week& w) { return (w.weekend / 2) / (w.workday / 5); };
+  struct {
+    const char* what;
+    double got, least, most;
+  } checks[] = {
+      {"office: mornings to nights", mornings(office), 20, 200},
+      {"office: a weekend day to a working day", weekends(office), 0.1, 0.2},
+      {"office: a working day's calls", office.workday / 5, 3100, 4100},
+      {"flat: mornings to nights", mornings(flat), 0.8, 1.25},
+      {"flat: a weekend day to a working day", weekends(flat), 0.8, 1.25},
+  };
+  for (const auto& c : checks) {
+    EXPECT_GE(c.got, c.least) << c.what;
+    EXPECT_LE(c.got, c.most) << c.what;
+  }
+}
+
+// Around now by default: the last call ends within the last few minutes,
+// at a pace that makes even a weekend night's hour a busy one.
 TEST(Pabxsim, CallsEndAroundNowByDefault) {
   tmpdir dir;
-  procresult sim = runproc(simjob({"-n", "50", "-o", "/dev/null", "--calls", dir.file("calls")}));
+  procresult sim = runproc(simjob(
+      {"-n", "50", "--calls-per-hour", "36000", "-o", "/dev/null", "--calls", dir.file("calls")}));
   ASSERT_EQ(sim.code, 0) << describe(sim);
   calllist list = readcalls(dir.file("calls"));
   ASSERT_FALSE(list.stored.empty());

@@ -38,6 +38,9 @@ void civilfromdays(int64_t days, int* year, int* month, int* day) {
   *year = static_cast<int>(yoe + era * 400 + (*month <= 2));
 }
 
+// 1970-01-01 was a Thursday.
+int weekdayof(int64_t days) { return static_cast<int>(((days % 7) + 7 + 3) % 7); }
+
 int daysinmonth(int year, int month) {
   static const int days[12] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
   if (month == 2 && year % 4 == 0 && (year % 100 != 0 || year % 400 == 0)) return 29;

@@ -18,6 +18,9 @@ int64_t daysfromcivil(int year, int month, int day);
 // The date of a day number from daysfromcivil.
 void civilfromdays(int64_t days, int* year, int* month, int* day);
 
+// The day of the week of such a day number: 0 Monday .. 6 Sunday.
+int weekdayof(int64_t days);
+
 int daysinmonth(int year, int month);
 
 // Whether the date is on the calendar (month 1-12, a day the month has).

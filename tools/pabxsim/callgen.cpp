@@ -18,7 +18,10 @@ std::string digits(rng& r, int n) {
 }  // namespace
 
 callgen::callgen(const genconfig& config)
-    : config_(config), rand_(config.seed), clock_(config.start) {
+    : config_(config),
+      rand_(config.seed),
+      pace_(config.callsperhour, config.flat),
+      clock_(config.start) {
   std::fill(std::begin(recenttrunks_), std::end(recenttrunks_), 0);
 }
 
@@ -37,10 +40,11 @@ streamitem callgen::next() {
 }
 
 simcall callgen::newcall() {
-  // Calls end at random, on average callsperhour an hour.
-  double mean = 3600.0 / std::max(config_.callsperhour, 1);
+  // Calls end at random at the pace of their hour: an exponential count of
+  // calls due, a second at least.
   double u = (static_cast<double>(rand_.next() >> 11) + 1.0) / 9007199254740993.0;
-  clock_ += std::max<time_t>(1, static_cast<time_t>(std::lround(-mean * std::log(u))));
+  double gap = pace_.seconds(clock_, -std::log(u));
+  clock_ += std::max<time_t>(1, static_cast<time_t>(std::lround(gap)));
 
   simcall c;
   c.seq = ++seq_;

@@ -1,6 +1,7 @@
 // The stream of a simulated exchange: calls of stations, incoming calls with
 // the station record they pair with, third-kind records, damaged records and
-// line noise, at times that follow one another as calls end.
+// line noise, at times that follow one another as calls end, at the pace of
+// an office's day and week or at an even one.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +9,7 @@
 #include <deque>
 #include <string>
 
+#include "tools/pabxsim/pace.h"
 #include "tools/pabxsim/rng.h"
 #include "tools/pabxsim/simcall.h"
 
@@ -15,7 +17,8 @@ struct genconfig {
   recformat format = recformat::neax;
   uint64_t seed = 1;
   time_t start = 0;        // the end of the first call
-  int callsperhour = 300;  // the mean pace of the calls
+  int callsperhour = 300;  // the mean pace of the calls over a week
+  bool flat = false;       // the same pace every hour, not an office's day and week
   int noisepercent = 2;    // chance of line noise before a record
   int damagedpercent = 1;  // chance of a damaged record
 };
@@ -44,6 +47,7 @@ class callgen {
 
   genconfig config_;
   rng rand_;
+  pace pace_;
   time_t clock_;                 // the end of the latest call
   uint64_t seq_ = 0;             // the latest record number handed out
   std::deque<simcall> waiting_;  // the second record of a pair

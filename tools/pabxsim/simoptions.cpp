@@ -19,7 +19,10 @@ const char* const simusage =
     "  -s, --seed N             the same seed gives the same stream (default 1)\n"
     "      --start TIME         end of the first call, YYYY-MM-DDThh:mm[:ss] local time\n"
     "                           or now (default: so that the last call ends now)\n"
-    "      --calls-per-hour N   pace of the calls (default 300)\n"
+    "      --calls-per-hour N   calls an hour on average over a week (default 300),\n"
+    "                           at an office's pace: busy mornings and afternoons,\n"
+    "                           quiet nights and weekends\n"
+    "      --flat               the same pace in every hour, day and night\n"
     "      --noise PERCENT      chance of line noise before a record (default 2)\n"
     "      --damaged PERCENT    chance of a damaged record (default 1)\n"
     "      --rate N             records a second (default: as fast as they are taken)\n"
@@ -66,6 +69,7 @@ bool format(const std::string& name, recformat* out) {
 enum longonly {
   o_start = 256,
   o_cph,
+  o_flat,
   o_noise,
   o_damaged,
   o_rate,
@@ -87,6 +91,7 @@ const option longopts[] = {
     {"seed", required_argument, nullptr, 's'},
     {"start", required_argument, nullptr, o_start},
     {"calls-per-hour", required_argument, nullptr, o_cph},
+    {"flat", no_argument, nullptr, o_flat},
     {"noise", required_argument, nullptr, o_noise},
     {"damaged", required_argument, nullptr, o_damaged},
     {"rate", required_argument, nullptr, o_rate},
@@ -155,6 +160,7 @@ parsed parsesimoptions(int argc, char** argv, simoptions* o, std::string* why) {
         ok = number(optarg, &n) && n > 0 && n <= 36000;
         o->gen.callsperhour = int(n);
         break;
+      case o_flat: o->gen.flat = true; break;
       case o_noise:
         ok = number(optarg, &n) && n <= 100;
         o->gen.noisepercent = int(n);
@@ -211,7 +217,7 @@ parsed parsesimoptions(int argc, char** argv, simoptions* o, std::string* why) {
   }
   if (!startgiven) {
     // The last call ends about now.
-    o->gen.start = time(nullptr) - static_cast<time_t>(o->count * 3600 / o->gen.callsperhour);
+    o->gen.start = pace(o->gen.callsperhour, o->gen.flat).before(time(nullptr), o->count);
   }
   return parsed::run;
 }
