@@ -1,6 +1,6 @@
 // The library the tools share: addresses and listeners, the calendar and
 // its ISO 8601 texts, messages of any length, writing every byte, starting
-// a program, the waits between attempts.
+// a program, the waits between attempts, metrics and replacing a file.
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <gtest/gtest.h>
@@ -12,8 +12,11 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cmath>
 #include <csignal>
 #include <cstdlib>
+#include <filesystem>
+#include <limits>
 #include <string>
 #include <vector>
 
@@ -22,9 +25,11 @@
 #include "tools/common/backoff.h"
 #include "tools/common/civil.h"
 #include "tools/common/diag.h"
+#include "tools/common/exposition.h"
 #include "tools/common/numbers.h"
 #include "tools/common/optionname.h"
 #include "tools/common/pathwatch.h"
+#include "tools/common/replacefile.h"
 #include "tools/common/signals.h"
 #include "tools/common/spawn.h"
 #include "tools/common/writeall.h"
@@ -241,6 +246,67 @@ TEST(Diag, MessagesOfAnyLengthKeepTheirReason) {
   EXPECT_EQ(stamped.substr(19, 7), "+00:00 ");
   EXPECT_EQ(stamped.substr(stamped.size() - 19), ", 12 bytes carried\n");
   EXPECT_EQ(format("%s|%d", std::string(300, 'x').c_str(), 5), std::string(300, 'x') + "|5");
+}
+
+// Label values and help escaped as the format wants, an empty label left
+// out, numbers in the shortest digits that read back the same.
+TEST(Exposition, EscapesLabelsAndHelpAndWritesNumbersExactly) {
+  exposition e({{"site", "a\"b\\c\nd"}, {"unit", ""}});
+  e.metric("x_total", "counter", "Back\\slash\nand line.");
+  e.sample(uint64_t{18446744073709551615u}, {{"cause", "closed"}});
+  EXPECT_EQ(e.text(),
+            "# HELP x_total Back\\\\slash\\nand line.\n"
+            "# TYPE x_total counter\n"
+            "x_total{site=\"a\\\"b\\\\c\\nd\",cause=\"closed\"} 18446744073709551615\n");
+  const double inf = std::numeric_limits<double>::infinity();
+  struct {
+    double value;
+    const char* text;
+  } cases[] = {{0, "0"},        {0.1, "0.1"}, {1796783149.5669653, "1796783149.5669653"},
+               {1e21, "1e+21"}, {NAN, "NaN"}, {inf, "+Inf"},
+               {-inf, "-Inf"}};
+  for (const auto& c : cases) {
+    exposition g;
+    g.metric("y", "gauge", "Y.");
+    g.sample(c.value);
+    EXPECT_EQ(g.text(), std::string("# HELP y Y.\n# TYPE y gauge\ny ") + c.text + "\n");
+  }
+}
+
+// The file is replaced whole with the mode asked for, whatever the umask;
+// a step that fails says where and why and leaves no temporary file.
+TEST(ReplaceFile, WholeOrNotAtAll) {
+  tmpdir dir;
+  std::string path = dir.file("m.prom");
+  writefile(path, "old and longer\n");
+  std::string missing = dir.file("none/m.prom"), folder = dir.file("folder");
+  mkdir(folder.c_str(), 0755);
+  struct {
+    std::string path;
+    bool durable, ok;
+    std::string why;
+  } cases[] = {
+      {path, false, true, ""},
+      {path, true, true, ""},
+      {missing, false, false, dir.file("none/.m.prom.XXXXXX") + ": No such file or directory"},
+      {folder, false, false, folder + ": Is a directory"},
+  };
+  mode_t old = umask(077);
+  for (const auto& c : cases) {
+    std::string why;
+    EXPECT_EQ(replacefile(c.path, "new\n", 0644, c.durable, &why), c.ok) << c.path;
+    EXPECT_EQ(why, c.why);
+    if (!c.ok) continue;
+    struct stat st {};
+    ASSERT_EQ(stat(c.path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0644u);
+    EXPECT_EQ(readfile(c.path), "new\n");
+  }
+  umask(old);
+  int files = 0;
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    files += e.is_regular_file();
+  EXPECT_EQ(files, 1) << "a temporary file was left";
 }
 
 TEST(WriteAll, FillsAFullPipeAsTheReaderTakesIt) {

@@ -228,15 +228,17 @@ linkparse parse(std::vector<std::string> args, linkoptions* o, std::string* why)
 TEST(LinkOptions, CommandLine) {
   linkoptions o;
   std::string why;
-  ASSERT_EQ(
-      parse({"--retry-min", "0.5", "--retry-max", "10", "--end-byte", "03", "--allow", "10.0.0.0/8",
-             "listen:0.0.0.0:2001", "--", "pktav-deviroz7e", "-o", "/var/cdr", "-x"},
-            &o, &why),
-      linkparse::run)
+  ASSERT_EQ(parse({"--retry-min", "0.5", "--retry-max", "10", "--end-byte", "03", "--allow",
+                   "10.0.0.0/8", "--metrics", "pktav.prom", "--site", "north \"A\"",
+                   "listen:0.0.0.0:2001", "--", "pktav-deviroz7e", "-o", "/var/cdr", "-x"},
+                  &o, &why),
+            linkparse::run)
       << why;
   EXPECT_EQ(o.retrymin, 0.5);
   EXPECT_EQ(o.retrymax, 10);
   EXPECT_EQ(o.endbyte, 3);
+  EXPECT_EQ(o.metrics, "pktav.prom");
+  EXPECT_EQ(o.site, "north \"A\"");
   EXPECT_EQ(o.program, (std::vector<std::string>{"pktav-deviroz7e", "-o", "/var/cdr", "-x"}));
 
   struct {
@@ -269,12 +271,17 @@ TEST(LinkOptions, CommandLine) {
       {{"--end-byte", "003", "pbx:2001", "--", "p"}, "bad value: 003"},
       {{"--give-way-after", "0", "listen:[::]:0", "--", "p"}, "bad value: 0"},
       {{"--allow", "10.0.0.0/+8", "listen:[::]:0", "--", "p"}, "bad value: 10.0.0.0/+8"},
+      {{"--metrics", "/var/lib/node/", "pbx:2001", "--", "p"}, "bad value: /var/lib/node/"},
+      {{"--metrics", "..", "pbx:2001", "--", "p"}, "bad value: .."},
+      {{"--site", "", "pbx:2001", "--", "p"}, "bad value: "},
+      {{"--site", "hq\n", "pbx:2001", "--", "p"}, "bad value: hq\n"},
       // Settings that contradict each other, or are given twice.
       {{"--retry-min", "100", "--retry-max", "5", "pbx:2001", "--", "p"},
        "--retry-max is shorter than --retry-min"},
       {{"--end-byte", "03", "--end-byte", "0a", "pbx:2001", "--", "p"}, "--end-byte given twice"},
       {{"--end-byte=03", "--end-byte=03", "pbx:2001", "--", "p"}, "--end-byte given twice"},
       {{"--speed", "9600", "--speed", "9600", "/dev/ttyS0", "--", "p"}, "--speed given twice"},
+      {{"--site", "a", "--site", "b", "pbx:2001", "--", "p"}, "--site given twice"},
       {{"--speed", "9600", "pbx:2001", "--", "p"}, "--speed and --line are for a device"},
       {{"--line", "7E1", "listen:[::]:0", "--", "p"}, "--speed and --line are for a device"},
       {{"--give-way-after", "5", "pbx:2001", "--", "p"},

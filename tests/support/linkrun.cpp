@@ -131,3 +131,23 @@ int connectfrom(const char* address, int port) {
 size_t linecount(const std::string& text) {
   return static_cast<size_t>(std::count(text.begin(), text.end(), '\n'));
 }
+
+std::map<std::string, std::string> readmetrics(const std::string& path) {
+  std::map<std::string, std::string> samples;
+  std::istringstream in(readfile(path));
+  for (std::string line; std::getline(in, line);) {
+    size_t blank = line.rfind(' ');
+    if (line.empty() || line[0] == '#' || blank == std::string::npos) continue;
+    samples[line.substr(0, blank)] = line.substr(blank + 1);
+  }
+  return samples;
+}
+
+std::string findinpath(const std::string& name) {
+  std::istringstream path(getenv("PATH") ? getenv("PATH") : "");
+  for (std::string folder; std::getline(path, folder, ':');) {
+    std::string candidate = folder + "/" + name;
+    if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}

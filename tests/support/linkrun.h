@@ -1,6 +1,6 @@
 // Helpers for the tests of pabxsim and pktav-link: running them, reading
-// pabxsim's list of calls, reaching their sockets on loopback, and reading
-// a whole CDR store back.
+// pabxsim's list of calls, reaching their sockets on loopback, reading a
+// whole CDR store back, and pktav-link's metrics.
 #pragma once
 
 #include <cstddef>
@@ -52,3 +52,10 @@ int connectfrom(const char* address, int port);
 
 // Lines of text, each ended by a line feed.
 size_t linecount(const std::string& text);
+
+// The samples of a metrics file in the Prometheus text format: each
+// series as written (name and labels) and its value.
+std::map<std::string, std::string> readmetrics(const std::string& path);
+
+// The path of a program found in PATH; empty when there is none.
+std::string findinpath(const std::string& name);

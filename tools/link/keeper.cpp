@@ -37,10 +37,16 @@ bool sameaddress(const sockaddr* a, const sockaddr* b) {
 }  // namespace
 
 keeper::keeper(const linkoptions& o)
-    : o_(o), relay_(o.endbyte), backoff_(o.retrymin, o.retrymax), serial_(o.line) {}
+    : o_(o),
+      relay_(o.endbyte),
+      backoff_(o.retrymin, o.retrymax),
+      serial_(o.line),
+      metrics_(o.metrics, o.site) {}
 
 int keeper::run() {
   installlinksignals(&original_);
+  // A run that cannot start says so in the file too: no link, none made.
+  metrics_.update(stats_, true);
   if (o_.source.kind == linksource::listen) {
     std::string why;
     listener_ = openlistener(o_.source.net, true, &why);
@@ -103,6 +109,7 @@ void keeper::loop() {
     if (listenat >= 0 && (fds[listenat].revents & POLLIN)) accept();
     // The device is back: no need to wait for the next attempt.
     if (watchat >= 0 && fds[watchat].revents && watch_.changed()) due_ = clock::now();
+    metrics_.update(stats_);
     if (stopping_ || listener_ >= 0 || state_ == ended || clock::now() < due_) continue;
     if (state_ == idle) {
       attempt();
@@ -115,8 +122,14 @@ void keeper::loop() {
   }
 }
 
-// Milliseconds until the next attempt or the connect deadline; -1: none.
+// Milliseconds until the next attempt, the connect deadline or the
+// metrics file's next write; -1: none.
 int keeper::timeout() const {
+  int link = linktimeout(), metrics = metrics_.timeout(clock::now());
+  return link < 0 ? metrics : metrics < 0 ? link : std::min(link, metrics);
+}
+
+int keeper::linktimeout() const {
   if (stopping_ || listener_ >= 0 || state_ == linked || state_ == ended) return -1;
   auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due_ - clock::now()).count();
   return left < 0 ? 0 : static_cast<int>(left + 1);
@@ -173,10 +186,12 @@ void keeper::accept() {
     // would keep the exchange out for ever. Anyone else waits for their turn.
     std::string why;
     auto silent = std::chrono::duration_cast<std::chrono::seconds>(clock::now() - lastbyte_);
+    dropcause cause = dropcause::replaced;
     if (sameaddress(sa, reinterpret_cast<const sockaddr*>(&peeraddr_))) {
       why = "replaced by a new connection from the same peer";
     } else if (silent.count() >= o_.giveway) {
       why = "silent for " + std::to_string(silent.count()) + " s, gave way to " + name;
+      cause = dropcause::silent;
     } else {
       stampedwarnx("refused peer %s: busy with %s", name.c_str(), peer_.c_str());
       close(fd);
@@ -184,7 +199,7 @@ void keeper::accept() {
     }
     // What it sent before it hung up may still wait in the old connection,
     // behind a program slow to take it: that is read first.
-    pending_ = {fd, name, peer, why};
+    pending_ = {fd, name, peer, why, cause};
     return readlink();
   }
   takeup(fd, name, peer);
@@ -203,13 +218,19 @@ void keeper::up(int fd, const std::string& peer, const std::string& note) {
   carried_ = 0;
   lastbyte_ = clock::now();
   watch_.stop();
+  stats_.up = true;
+  ++stats_.connections;
+  metrics_.changed();
   stampedwarnx("link up: %s%s%s", peer.c_str(), note.empty() ? "" : ", ", note.c_str());
 }
 
-void keeper::down(const std::string& reason) {
+void keeper::down(dropcause cause, const std::string& reason) {
   close(fd_);
   fd_ = -1;
   state_ = idle;
+  stats_.up = false;
+  ++stats_.drops[static_cast<int>(cause)];
+  metrics_.changed();
   size_t cut = relay_.cutshort();
   std::string dropped;
   if (cut) dropped = format("; %zu bytes of a record cut short dropped", cut);
@@ -249,6 +270,10 @@ void keeper::readlink() {
     if (n > 0) {
       carried_ += static_cast<uint64_t>(n);
       lastbyte_ = clock::now();
+      stats_.bytes += static_cast<uint64_t>(n);
+      stats_.lastbyte =
+          std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch())
+              .count();
       relay_.commit(static_cast<size_t>(n));
       backoff_.reset();  // a link that carries bytes is a good one
       feed();
@@ -257,13 +282,14 @@ void keeper::readlink() {
     if (n < 0 && errno == EINTR) continue;
     if (n < 0 && errno == EAGAIN) {
       // Read out: the old connection of an exchange that called again.
-      if (pending_.fd >= 0) down(pending_.why);
+      if (pending_.fd >= 0) down(pending_.cause, pending_.why);
       return;
     }
     if (n == 0 && file_) return endoffile();
-    const char* gone =
-        o_.source.kind == linksource::device ? "the device hung up" : "closed by the peer";
-    return down(n == 0 ? gone : strerror(errno));
+    bool device = o_.source.kind == linksource::device;
+    int err = n == 0 ? 0 : errno;
+    const char* gone = device ? "the device hung up" : "closed by the peer";
+    return down(readdrop(device, err), err == 0 ? gone : strerror(err));
   }
 }
 
@@ -273,6 +299,8 @@ void keeper::endoffile() {
   close(fd_);
   fd_ = -1;
   state_ = ended;
+  stats_.up = false;
+  metrics_.changed();
   relay_.releaseheld();  // the end of the file ends its last record
   stampedwarnx("end of %s, %llu bytes carried: the program's input ends there",
                o_.source.path.c_str(), static_cast<unsigned long long>(carried_));
@@ -330,6 +358,8 @@ void keeper::end(int status) {
     lost =
         format("; it never took the last %llu bytes read", static_cast<unsigned long long>(left));
   stampedwarnx("%s %s%s", o_.program[0].c_str(), describestatus(status).c_str(), lost.c_str());
+  stats_.up = false;  // no link outlives the keeper
+  metrics_.update(stats_, true);
   if (WIFSIGNALED(status)) {
     int sig = WTERMSIG(status);
     signal(sig, SIG_DFL);

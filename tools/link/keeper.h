@@ -12,6 +12,7 @@
 
 #include "tools/common/backoff.h"
 #include "tools/common/pathwatch.h"
+#include "tools/link/linkmetrics.h"
 #include "tools/link/linkopts.h"
 #include "tools/link/relay.h"
 #include "tools/link/serial.h"
@@ -38,6 +39,7 @@ class keeper {
   bool start();
   [[noreturn]] void loop();
   int timeout() const;
+  int linktimeout() const;
   void attempt();
   void connected();
   void accept();
@@ -48,7 +50,7 @@ class keeper {
   uint64_t untaken() const;
   void feed();
   void up(int fd, const std::string& peer, const std::string& note);
-  void down(const std::string& reason);
+  void down(dropcause cause, const std::string& reason);
   void retry(const std::string& why);
   void signals();
   void stop(int sig);
@@ -74,6 +76,7 @@ class keeper {
     std::string name;
     sockaddr_storage addr{};
     std::string why;  // what the old connection's end is put down to
+    dropcause cause = dropcause::replaced;
   } pending_;
   uint64_t carried_ = 0;        // bytes carried by the link now up
   clock::time_point lastbyte_;  // when it carried the latest, or came up
@@ -81,4 +84,6 @@ class keeper {
   pathwatch watch_;             // device: for its coming back
   clock::time_point due_;       // idle: the next attempt; connecting: the deadline
   bool stopping_ = false;
+  linkstate stats_;  // what the metrics file tells
+  metricsfile metrics_;
 };

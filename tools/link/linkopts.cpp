@@ -27,13 +27,28 @@ const char* const linkusage =
     "      --give-way-after SECONDS\n"
     "                              listen: a peer silent this long gives way to a\n"
     "                              new one (default 30)\n"
+    "      --metrics FILE          write the link's metrics to FILE, in the Prometheus\n"
+    "                              text format, every 15 seconds and at the end\n"
+    "      --site NAME             the label site of the metrics\n"
     "      --check                 read the settings as a run would and end: 0 when\n"
     "                              a run would start, 2 with what is wrong\n"
     "  -h, --help, -V, --version\n";
 
 namespace {
 
-enum longonly { o_allow = 256, o_rmin, o_rmax, o_dead, o_speed, o_line, o_end, o_giveway, o_check };
+enum longonly {
+  o_allow = 256,
+  o_rmin,
+  o_rmax,
+  o_dead,
+  o_speed,
+  o_line,
+  o_end,
+  o_giveway,
+  o_metrics,
+  o_site,
+  o_check,
+};
 
 const option longopts[] = {
     {"allow", required_argument, nullptr, o_allow},
@@ -44,6 +59,8 @@ const option longopts[] = {
     {"line", required_argument, nullptr, o_line},
     {"end-byte", required_argument, nullptr, o_end},
     {"give-way-after", required_argument, nullptr, o_giveway},
+    {"metrics", required_argument, nullptr, o_metrics},
+    {"site", required_argument, nullptr, o_site},
     {"check", no_argument, nullptr, o_check},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, 'V'},
@@ -61,6 +78,19 @@ bool wholeseconds(const std::string& text, int* out) {
   if (!parsecount(text, &n, 5) || n < 1 || n > 86400) return false;
   *out = static_cast<int>(n);
   return true;
+}
+
+// A file to write: a name after the last '/'.
+bool filepath(const std::string& text) {
+  std::string name = text.substr(text.rfind('/') + 1);
+  return !name.empty() && name != "." && name != "..";
+}
+
+// A label's value: any text without control characters.
+bool labelvalue(const std::string& text) {
+  return !text.empty() && std::none_of(text.begin(), text.end(), [](char c) {
+    return static_cast<unsigned char>(c) < 0x20 || c == 0x7f;
+  });
 }
 
 bool hexbyte(const std::string& text, int* out) {
@@ -165,7 +195,7 @@ linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* w
   // '+': the options end at SOURCE, so that the program's own are left alone.
   for (int c; (c = getopt_long(argc, argv, "+hV", longopts, nullptr)) != -1;) {
     std::string arg = optarg ? optarg : "";
-    if (c >= o_rmin && c <= o_giveway) {
+    if (c >= o_rmin && c <= o_site) {
       if (std::find(given.begin(), given.end(), c) != given.end()) {
         *why = optionname(longopts, c) + " given twice";
         return linkparse::bad;
@@ -188,6 +218,14 @@ linkparse parselinkoptions(int argc, char** argv, linkoptions* o, std::string* w
         o->line.given = true;
         break;
       case o_end: ok = hexbyte(arg, &o->endbyte); break;
+      case o_metrics:
+        o->metrics = arg;
+        ok = filepath(arg);
+        break;
+      case o_site:
+        o->site = arg;
+        ok = labelvalue(arg);
+        break;
       case o_check: break;
       case 'h': return linkparse::help;
       case 'V': return linkparse::version;

@@ -47,7 +47,9 @@ struct linkoptions {
   lineconfig line;
   int endbyte = -1;  // the byte ending the exchange's records; -1: bytes pass as they come
   std::vector<std::string> program;
-  bool check = false;  // --check: the settings are checked, nothing is run
+  bool check = false;   // --check: the settings are checked, nothing is run
+  std::string metrics;  // the metrics file; empty: none
+  std::string site;     // the label site of the metrics; empty: none
 };
 
 enum class linkparse { run, help, version, bad };
