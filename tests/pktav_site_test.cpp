@@ -173,9 +173,11 @@ TEST_F(Site, CheckThroughTheLinkShowsThePktavLinkCommand) {
            "--retry-min 0.5 --retry-max=10 --dead-after 60 --end-byte 0a --speed 1200 --line 7e1 "
            "/dev/ttyUSB1 -- " +
            bindir + "/pktav-md11bc12 -xv" + store + " -R " + dir_.file("log") + "/hq.raw\n"},
-      // Any build reads TCP through the link.
-      {"PKTAV_BUILD=\"diziziv7\"\nPKTAV_INPUT=\"termsrv:4001\"\n",
-       link + "--end-byte 03 termsrv:4001 -- " + bindir + "/pktav-diziziv7" + store + "\n"},
+      // Any build reads TCP through the link. Its metrics are the site's.
+      {"PKTAV_BUILD=\"diziziv7\"\nPKTAV_INPUT=\"termsrv:4001\"\n"
+       "PKTAV_LINKOPTIONS=\"--metrics /run/pktav.prom\"\n",
+       link + "--metrics /run/pktav.prom --end-byte 03 --site hq termsrv:4001 -- " + bindir +
+           "/pktav-diziziv7" + store + "\n"},
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"listen:[::]:2001\"\n"
        "PKTAV_LINKOPTIONS=\"--allow 10.1.2.3 --allow=2001:db8::/32\"\n",
        link + "--allow 10.1.2.3 --allow=2001:db8::/32 --end-byte 0a listen:[::]:2001 -- " + bindir +
@@ -222,6 +224,8 @@ TEST_F(Site, WrongLinkSettingsAreRefusedWithTheSettingNamed) {
       {tcp + "PKTAV_LINKOPTIONS=\"--retry-max=86400.5\"\n", "--retry-max needs seconds"},
       {tcp + "PKTAV_LINKOPTIONS=\"--retry-max 1.2.3\"\n", "--retry-max needs seconds"},
       {tcp + "PKTAV_LINKOPTIONS=\"--dead-after 1.5\"\n", "--dead-after needs whole seconds"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--metrics=hq.prom\"\n", "--metrics needs the absolute path"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--site north\"\n", "--site is not for a service"},
       {tcp + "PKTAV_OPTIONS=\"-i /dev/ttyS1\"\n", "-i is not for a service"},
   };
   for (const auto& c : cases) {
