@@ -97,7 +97,7 @@ TEST(HostileCommandLine, SiteTools) {
     expectsurvives(dir, {PABXSIM, value, value}, {2}, "");
 
     for (const char* opt : {"--allow", "--retry-min", "--retry-max", "--dead-after", "--speed",
-                            "--line", "--end-byte"})
+                            "--line", "--end-byte", "--metrics", "--site"})
       expectsurvives(dir, {PKTAV_LINK, opt, value, "127.0.0.1:1", "--", "/bin/true"}, {0, 125}, "");
     expectsurvives(dir, {PKTAV_LINK, value, "--", "/bin/true"}, {125}, "");
     expectsurvives(dir, {PKTAV_LINK, "listen:127.0.0.1:" + value, "--", "/bin/true"}, {0, 125}, "");
