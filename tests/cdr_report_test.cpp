@@ -120,13 +120,18 @@ TEST_F(CdrReport, ThePageIsSelfContainedAndWellFormed) {
 }
 
 TEST_F(CdrReport, APageThatCannotBeWrittenEndsTheRunBeforeTheWork) {
-  procresult r = runcdr(
-      {"report", store.path(), "--tz", "UTC", "--html", store.file("no/such/dir/page.html")});
-  EXPECT_EQ(r.code, 2) << describe(r);
-  // Found before the work: no report is written.
-  EXPECT_EQ(r.err,
-            "pktav-cdr: " + store.file("no/such/dir/page.html") + ": No such file or directory\n");
-  EXPECT_EQ(r.out, "");
+  tmpdir out;  // not in the store, where it would be a stray
+  std::string tariff = out.file("t.csv"), page = store.file("no/such/dir/page.html");
+  writefile(tariff, "prefix,destination,days,from,to,setup,per_minute,first,step,pulse\n"
+                    ",Local,*,00:00,24:00,0,0.06,60,60,0\n");
+  for (const char* command : {"report", "bill"}) {
+    procresult r = runcdr({command, store.path(), "--tz", "UTC", "--tariff", tariff, "--station",
+                           "4201", "--html", page});
+    EXPECT_EQ(r.code, 2) << describe(r);
+    // Found before the work: nothing else is written.
+    EXPECT_EQ(r.err, "pktav-cdr: " + page + ": No such file or directory\n") << command;
+    EXPECT_EQ(r.out, "") << command;
+  }
 }
 
 TEST_F(CdrReport, AnExportLoadsIntoSqlite) {

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 #include "cdr/billout.h"
@@ -71,6 +72,8 @@ int runbill(const cdroptions& o) {
     warnx("%s: no department \"%s\"", o.directory.c_str(), printable(o.department).c_str());
     return exit_trouble;
   }
+  std::optional<std::ofstream> page;
+  if (!openpage(o.html, &page)) return exit_trouble;
   billbook book;
   std::vector<std::vector<uint32_t>> into;  // per department: the bills its calls go in
   planbills(o, prices, &book, &into);
@@ -108,10 +111,8 @@ int runbill(const cdroptions& o) {
   else
     writebilltext(book, out);
   if (!flushed(out)) return exit_trouble;
-  std::string err;
-  if (!o.html.empty() && !writebillhtml(book, o.html, &err)) {
-    warnx("%s", err.c_str());
-    return exit_trouble;
-  }
-  return sink.problems ? exit_found : exit_ok;
+  errno = 0;
+  if (page) writebillhtml(book, *page);
+  if (!closepage(o.html, &page)) return exit_trouble;
+  return exitcode(sink, sink.problems);
 }

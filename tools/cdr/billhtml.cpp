@@ -2,10 +2,7 @@
 // sheet, its calls in a table whose head is repeated on every sheet, the
 // subtotals and the total after them. Inline style only, no script, well-
 // formed XML, as the report's page.
-#include <cerrno>
-#include <cstring>
-#include <fstream>
-#include <sstream>
+#include <ostream>
 
 #include "cdr/billout.h"
 
@@ -79,20 +76,11 @@ void onebill(std::ostream& o, const billbook& book, const bill& b) {
 
 }  // namespace
 
-bool writebillhtml(const billbook& book, const std::string& path, std::string* err) {
-  std::ostringstream o;
+void writebillhtml(const billbook& book, std::ostream& o) {
   std::string title = book.bills.size() == 1 ? "Bill of " + book.bills.front().who : "Bills";
   o << "<!DOCTYPE html>\n<html lang=\"en\">\n<head>\n<meta charset=\"utf-8\"/>\n<title>"
     << esc(title) << "</title>\n<style>" << style << "</style>\n</head>\n<body>\n";
   for (const bill& b : book.bills) onebill(o, book, b);
   if (book.bills.empty()) o << "<p>No bills.</p>\n";
   o << "</body>\n</html>\n";
-  std::ofstream f(path, std::ios::binary | std::ios::trunc);
-  if (f) f << o.str();
-  if (f) f.close();
-  if (!f) {
-    *err = path + ": " + strerror(errno ? errno : EIO);
-    return false;
-  }
-  return true;
 }

@@ -74,5 +74,5 @@ void writebilltext(const billbook& book, outbuf& out);
 // with the sections call, station, destination and total; durations in
 // seconds, costs with two places.
 void writebillcsv(const billbook& book, outbuf& out);
-// False with *err set when the file cannot be written.
-bool writebillhtml(const billbook& book, const std::string& path, std::string* err);
+// The page of the bills, to print.
+void writebillhtml(const billbook& book, std::ostream& page);

@@ -38,12 +38,8 @@ reportinfo titleof(const cdroptions& o, int64_t firstday, int64_t lastday, const
   return info;
 }
 
-namespace {
-
-// The page's file, opened before the work, so that a path that cannot be
-// written ends the run before it. False, with the reason said, if not.
-// (Made only when asked for: a stream sets up the C++ locale.)
 bool openpage(const std::string& path, std::optional<std::ofstream>* page) {
+  if (path.empty()) return true;
   errno = 0;
   page->emplace(path, std::ios::binary | std::ios::trunc);
   if (**page) return true;
@@ -51,7 +47,13 @@ bool openpage(const std::string& path, std::optional<std::ofstream>* page) {
   return false;
 }
 
-}  // namespace
+bool closepage(const std::string& path, std::optional<std::ofstream>* page) {
+  if (!*page) return true;
+  (*page)->close();
+  if (**page) return true;
+  warnx("%s: %s", path.c_str(), strerror(errno ? errno : EIO));
+  return false;
+}
 
 int runreport(const cdroptions& o) {
   tzone zone(o.tz);
@@ -59,7 +61,7 @@ int runreport(const cdroptions& o) {
   pricing prices;
   if (!prices.load(o)) return exit_trouble;
   std::optional<std::ofstream> page;
-  if (!o.html.empty() && !openpage(o.html, &page)) return exit_trouble;
+  if (!openpage(o.html, &page)) return exit_trouble;
   traffic t;
   auto take = [&](const readcall& c) {
     if (!prices.priced()) return t.add(c);
@@ -78,14 +80,8 @@ int runreport(const cdroptions& o) {
   else
     writetext(t, info, out);
   if (!flushed(out)) return exit_trouble;
-  if (page) {
-    errno = 0;
-    writehtml(t, info, *page);
-    page->close();
-    if (!*page) {
-      warnx("%s: %s", o.html.c_str(), strerror(errno ? errno : EIO));
-      return exit_trouble;
-    }
-  }
+  errno = 0;
+  if (page) writehtml(t, info, *page);
+  if (!closepage(o.html, &page)) return exit_trouble;
   return exitcode(sink, sink.problems);
 }

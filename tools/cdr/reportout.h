@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <fstream>
+#include <optional>
 #include <ostream>
 #include <string>
 
@@ -60,3 +62,9 @@ std::string htmlescape(const std::string& s);
 
 // The page, written to `page` as it is made.
 void writehtml(const traffic& t, const reportinfo& info, std::ostream& page);
+
+// The file of a page (of --html; none when `path` is empty), opened before
+// the work, so that a path that cannot be written ends the run before it,
+// and closed after. Each says why and returns false when it cannot.
+bool openpage(const std::string& path, std::optional<std::ofstream>* page);
+bool closepage(const std::string& path, std::optional<std::ofstream>* page);
