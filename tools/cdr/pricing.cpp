@@ -22,8 +22,7 @@ bool pricing::load(const cdroptions& o) {
   return good;
 }
 
-pricedcall pricing::price(const readcall& c, tzone& zone) const {
-  const cdrcall& k = c.call;
+pricedcall pricing::price(const cdrcall& k, int64_t start, tzone& zone) const {
   pricedcall p;
   if (incomingcall(k)) {
     p.destination = tariff::incoming;
@@ -33,7 +32,6 @@ pricedcall pricing::price(const readcall& c, tzone& zone) const {
     p.destination = tariff::unpriced;
     return p;
   }
-  int64_t start = c.start();
   const rate* r = tariff_->find(k.dialled, momentof(start + zone.offset(start)));
   if (!r) return p;  // unrated
   uint32_t seconds = k.seconds();

@@ -41,7 +41,9 @@ class pricing {
   const directory& stations() const { return *directory_; }
 
   // Needs a tariff.
-  pricedcall price(const readcall& c, tzone& zone) const;
+  pricedcall price(const readcall& c, tzone& zone) const { return price(c.call, c.start(), zone); }
+  // The same of a call that began at `start` (an instant).
+  pricedcall price(const cdrcall& k, int64_t start, tzone& zone) const;
   // The directory's entry for the call's station, or nullptr (also without
   // a directory).
   const directory::entry* who(const cdrcall& c) const {
