@@ -24,10 +24,6 @@ class exporter {
   void record(const readcall& c);
 
  private:
-  void csv(const readcall& c);
-  void json(const readcall& c);
-  char* times(char* p, const readcall& c, bool quoted);
-
   outbuf& out_;
   tzone& zone_;
   exportformat format_;

@@ -29,6 +29,7 @@ bool linereader::open(const std::string& path) {
     close(fd_);
     fd_ = -1;
   }
+  at_ = 0;
   begin_ = end_ = 0;
   eof_ = false;
   error_ = 0;
@@ -37,12 +38,15 @@ bool linereader::open(const std::string& path) {
   return fd_ >= 0;
 }
 
-bool linereader::rewind() {
+bool linereader::rewind() { return seek(0, 0); }
+
+bool linereader::seek(int64_t offset, long before) {
+  at_ = offset;
   begin_ = end_ = 0;
   eof_ = false;
   error_ = 0;
-  number_ = 0;
-  return lseek(fd_, 0, SEEK_SET) == 0;
+  number_ = before;
+  return lseek(fd_, offset, SEEK_SET) == offset;
 }
 
 // Moves the unread bytes to the front and reads more after them; false
@@ -51,6 +55,7 @@ bool linereader::fill() {
   if (eof_) return false;
   if (begin_ > 0) {
     memmove(buf_.data(), buf_.data() + begin_, end_ - begin_);
+    at_ += static_cast<int64_t>(begin_);
     end_ -= begin_;
     begin_ = 0;
   }
@@ -69,6 +74,7 @@ bool linereader::fill() {
 
 bool linereader::next(line* out) {
   *out = line{};
+  out->offset = at_ + static_cast<int64_t>(begin_);
   size_t scanned = 0;  // bytes after begin_ known to hold no line feed
   for (;;) {
     const char* p = buf_.data() + begin_;
@@ -79,6 +85,7 @@ bool linereader::next(line* out) {
       out->text = std::string_view(p, len);
       out->number = ++number_;
       begin_ += len + 1;
+      out->end = at_ + static_cast<int64_t>(begin_);
       if (len > maxline) {
         out->toolong = true;
         out->text = out->text.substr(0, headlen);
@@ -92,7 +99,8 @@ bool linereader::next(line* out) {
       out->number = ++number_;
       head_.assign(p, headlen);
       for (;;) {
-        begin_ = end_;
+        at_ += static_cast<int64_t>(end_);
+        begin_ = end_ = 0;
         if (!fill()) {
           out->torn = true;
           break;
@@ -103,6 +111,7 @@ bool linereader::next(line* out) {
           break;
         }
       }
+      out->end = at_ + static_cast<int64_t>(begin_);
       out->text = head_;
       return true;
     }
@@ -112,6 +121,7 @@ bool linereader::next(line* out) {
       out->number = ++number_;
       out->torn = true;
       begin_ = end_;
+      out->end = at_ + static_cast<int64_t>(end_);
       return true;
     }
   }

@@ -6,6 +6,7 @@
 #include <sys/types.h>
 
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,12 +28,18 @@ class linereader {
   mode_t irregular() const { return irregular_; }
   // Starts again at the first line.
   bool rewind();
+  // Goes on from byte `offset`, the start of a line, numbering the lines
+  // after `before` earlier ones.
+  bool seek(int64_t offset, long before);
+  int fd() const { return fd_; }
 
   struct line {
     std::string_view text;  // valid until the next call
     long number = 0;        // 1 for the first line
     bool torn = false;      // the file ended in it, without a line feed
     bool toolong = false;   // longer than maxline; text holds its start
+    int64_t offset = 0;     // where it starts in the file
+    int64_t end = 0;        // where the next begins: after its line feed
   };
   // The next line; false at the end of the file or on a read error
   // (error() then tells which).
@@ -44,6 +51,7 @@ class linereader {
 
   int fd_ = -1;
   std::vector<char> buf_;
+  int64_t at_ = 0;              // the file offset of buf_[0]
   size_t begin_ = 0, end_ = 0;  // unread bytes
   bool eof_ = false;
   int error_ = 0;

@@ -43,19 +43,30 @@ long callreader::secondpass(const hourfile& f, int64_t lo, int64_t hi) {
   return steps == 1 ? split : 0;
 }
 
+long callreader::prepare(const hourfile& f) {
+  lo_ = hi_ = 0;
+  split_ = 0;
+  bool repeats =
+      f.key.hour >= 0 &&
+      zone_.repeatedin(wallsecs({f.key.year, f.key.month, f.key.day, f.key.hour, 0, 0}), &lo_, &hi_);
+  if (!repeats) lo_ = hi_ = 0;
+  if (repeats && !strictdst_) split_ = secondpass(f, lo_, hi_);
+  return split_;
+}
+
 void callreader::readfile(const hourfile& f, callsink& sink) {
   sink.beginfile(f);
   if (!in_.open(f.path)) return cannotopen(f, sink);
-  int64_t lo = 0, hi = 0;
-  long split = 0;
-  bool repeats =
-      f.key.hour >= 0 &&
-      zone_.repeatedin(wallsecs({f.key.year, f.key.month, f.key.day, f.key.hour, 0, 0}), &lo, &hi);
-  if (repeats && !strictdst_) split = secondpass(f, lo, hi);
+  prepare(f);
+  readfrom(f, sink, 0, 0);
+}
 
+void callreader::readfrom(const hourfile& f, callsink& sink, int64_t offset, long before) {
+  if ((offset > 0 || before > 0) && !in_.seek(offset, before))
+    return sink.unreadable(f.path, errno);
   readcall rc;
   rc.file = &f;
-  linereader::line l;
+  linereader::line& l = line_;
   while (in_.next(&l)) {
     if (l.toolong) {
       sink.bad(f, l.number, l.text, "line too long");
@@ -77,9 +88,9 @@ void callreader::readfile(const hourfile& f, callsink& sink) {
     rc.ambiguous = false;
     if (t.what == tzone::repeated) {
       int64_t w = wallsecs(rc.call.end);
-      bool provable = split > 0 && w >= lo && w < hi;
+      bool provable = split_ > 0 && w >= lo_ && w < hi_;
       rc.ambiguous = !provable;
-      if (provable && l.number >= split) {
+      if (provable && l.number >= split_) {
         rc.end = t.second;
         rc.endoffset = t.offsecond;
       }

@@ -62,6 +62,19 @@ class callreader {
   // Tells the sink of the file, then passes it every line.
   void readfile(const hourfile& f, callsink& sink);
 
+  // The same in steps, for a reader that goes on where it stopped: the
+  // file opened with input().open(), then prepare() finds where the lines
+  // of a repeated hour step back over the whole file (the line number of
+  // the second pass, 0 when none is proven), and readfrom() passes the
+  // lines from byte `offset` on, numbered after `before` earlier ones, to
+  // the sink. Only the file's whole content tells the step; a file read
+  // in parts takes the step of its latest content.
+  long prepare(const hourfile& f);
+  void readfrom(const hourfile& f, callsink& sink, int64_t offset, long before);
+  linereader& input() { return in_; }
+  // The line being passed to the sink: its offsets, whether it is torn.
+  const linereader::line& current() const { return line_; }
+
  private:
   // Where the repeated hour's lines of this file step back in time: the
   // number of the first line of the second pass, or 0 if none is proven.
@@ -72,4 +85,7 @@ class callreader {
   tzone& zone_;
   bool strictdst_;
   linereader in_;
+  linereader::line line_;
+  int64_t lo_ = 0, hi_ = 0;  // the repeated wall times of the file's hour, if any
+  long split_ = 0;
 };
