@@ -7,6 +7,7 @@ pktav_runs(cdrsupport pktav-cdr)
 pktav_test_program(cdr_unit
   SOURCES
     cdr_line_test.cpp
+    cdr_loadedfile_test.cpp
     cdr_price_test.cpp
     cdr_walk_test.cpp
     cdr_zone_test.cpp
@@ -22,8 +23,33 @@ pktav_test_program(cdr_e2e
   RUNS pktav-cdr pktav-deviroz7e pabxsim
   DEFINITIONS EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
 
+# The loader's tests: their own PostgreSQL server (support/databases.h),
+# from the folder of the server's programs that pg_config names.
+execute_process(COMMAND pg_config --bindir OUTPUT_VARIABLE pgbin OUTPUT_STRIP_TRAILING_WHITESPACE
+  ERROR_QUIET)
+if(NOT EXISTS "${pgbin}/initdb")
+  file(GLOB initdbs /usr/lib/postgresql/*/bin/initdb)
+  list(SORT initdbs)
+  list(POP_BACK initdbs initdb)
+  get_filename_component(pgbin "${initdb}" DIRECTORY)
+endif()
+find_package(SQLite3 REQUIRED)
+find_package(PostgreSQL REQUIRED)
+add_library(dbsupport STATIC support/databases.cpp support/cdrload.cpp)
+target_link_libraries(dbsupport PUBLIC cdrsupport linksupport
+  PRIVATE SQLite::SQLite3 PostgreSQL::PostgreSQL)
+target_compile_definitions(dbsupport PRIVATE PKTAV_PGBIN="${pgbin}")
+pktav_runs(dbsupport pktav-deviroz7e pabxsim pktav-cdr)
+
+pktav_test_program(cdr_load
+  SOURCES
+    cdr_load_test.cpp
+    cdr_loadproof_test.cpp
+  LIBRARIES dbsupport
+  RUNS pktav-cdr pktav-deviroz7e pabxsim pktav-link mkcdrstore)
+
 # The man page describes every option of each command's help.
-foreach(command query report audit bill check)
+foreach(command query report audit bill check load)
   pktav_manpage_test(pktav-cdr-${command} $<TARGET_FILE:pktav-cdr> pktav-cdr.1 ${command} --help)
 endforeach()
 

@@ -21,13 +21,15 @@ std::string hourfilepath(int year, int month, int day, int hour) {
   return buf;
 }
 
-procresult runcdr(const std::vector<std::string>& args) {
+procspec cdrjob(const std::vector<std::string>& args) {
   procspec job;
   job.argv.push_back(PKTAV_CDR);
   job.argv.insert(job.argv.end(), args.begin(), args.end());
   job.unsetenv.push_back("TZ");
-  return runproc(job);
+  return job;
 }
+
+procresult runcdr(const std::vector<std::string>& args) { return runproc(cdrjob(args)); }
 
 void addtwodaysofmarch(const std::string& root) {
   addtostore(root, hourfilepath(2024, 3, 4, 9),

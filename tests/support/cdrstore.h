@@ -19,5 +19,6 @@ std::string hourfilepath(int year, int month, int day, int hour);
 void addtwodaysofmarch(const std::string& root);
 
 // Runs pktav-cdr with these arguments (TZ unset: every test names its zone
-// with --tz).
+// with --tz); the job, for one run in the background.
 procresult runcdr(const std::vector<std::string>& args);
+procspec cdrjob(const std::vector<std::string>& args);

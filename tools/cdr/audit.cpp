@@ -8,6 +8,8 @@
 #include <cstring>
 
 #include "cdr/commands.h"
+#include "cdr/database.h"
+#include "cdr/dbaudit.h"
 #include "cdr/diag.h"
 #include "cdr/exits.h"
 #include "cdr/reconcile.h"
@@ -69,8 +71,17 @@ int runaudit(const cdroptions& o) {
   readinputs(o, zone, sel, sink, 0);
   std::string err;
   bool replayed = o.raws.empty() || reconcile(o, found, &err);
+  bool loaded = true;
+  if (!o.db.empty()) {
+    try {
+      reconciledb(o, zone, found);
+    } catch (const dberror& e) {
+      err = e.what();
+      loaded = false;
+    }
+  }
   if (!flushed(out)) return exit_trouble;
-  if (!replayed) {
+  if (!replayed || !loaded) {
     warnx("%s", err.c_str());
     return exit_trouble;
   }

@@ -21,7 +21,14 @@ namespace {
 
 const char* auditrules(const cdroptions& o) {
   if (o.raws.empty() != o.packer.empty()) return "--raw and --packer go together";
-  if (!o.raws.empty() && o.inputs.size() != 1) return "reconciliation takes one store directory";
+  if ((!o.raws.empty() || !o.db.empty()) && o.inputs.size() != 1)
+    return "reconciliation takes one store directory";
+  if (!o.site.empty() && o.db.empty()) return "--site goes with --db";
+  return nullptr;
+}
+
+const char* loadrules(const cdroptions& o) {
+  if (o.inputs.size() != 2) return "load takes a DATABASE and a STORE directory";
   return nullptr;
 }
 
@@ -65,8 +72,20 @@ const cdrcommand table[] = {
      "  --raw LOG           reconcile the store with this raw data log (again for\n"
      "                      the next of a rotation, oldest first) ...\n"
      "  --packer PROGRAM    ... replayed through this packer build (path or name on PATH)\n"
-     "                      with the OPTIONs after --, validation off, into a scratch store\n",
-     opt_json | opt_raw | opt_packer, nullptr, auditrules},
+     "                      with the OPTIONs after --, validation off, into a scratch store\n"
+     "  --db DATABASE       reconcile the store with the calls loaded into DATABASE\n"
+     "  --site NAME         ... as those of this site (default: the store's folder name)\n",
+     opt_json | opt_raw | opt_packer | opt_db | opt_site, nullptr, auditrules},
+    {"load", runload, "[options] DATABASE STORE",
+     "Loads the calls of the store into DATABASE, each exactly once, and remembers how\n"
+     "far each hour file is loaded, so that the next run loads only what is new.\n"
+     "DATABASE is the path of an SQLite file (made when missing) or a PostgreSQL\n"
+     "connection string or URI (postgresql://..., host=... dbname=...).\n"
+     "  --site NAME         the site the calls are of (default: the store's folder name)\n"
+     "  --follow            keep running: load new lines as they come, wait for the\n"
+     "                      database when it goes away; SIGTERM ends it\n"
+     "  --batch ROWS        rows committed at a time, with their positions (default 50000)\n",
+     opt_site | opt_follow | opt_batch, nullptr, loadrules},
     {"bill", runbill,
      "(--department NAME | --station N[-M] | --each-department) --tariff FILE [options] "
      "STORE|FILE...",

@@ -30,3 +30,4 @@ int runreport(const cdroptions& o);
 int runaudit(const cdroptions& o);
 int runbill(const cdroptions& o);
 int runcheck(const cdroptions& o);
+int runload(const cdroptions& o);

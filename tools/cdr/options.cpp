@@ -11,6 +11,7 @@
 
 #include "cdr/commands.h"
 #include "cdr/diag.h"
+#include "tools/common/numbers.h"
 
 #ifndef PKTAV_VERSION
 #define PKTAV_VERSION "unknown"
@@ -108,6 +109,18 @@ const cdroption all[] = {
      [](cdroptions* o, const char* v) { return text(&o->department, v); }},
     {"each-department", no_argument, opt_eachdepartment,
      [](cdroptions* o, const char*) { return on(&o->eachdepartment); }},
+    {"site", required_argument, opt_site,
+     [](cdroptions* o, const char* v) { return text(&o->site, v); }},
+    {"follow", no_argument, opt_follow, [](cdroptions* o, const char*) { return on(&o->follow); }},
+    {"db", required_argument, opt_db, [](cdroptions* o, const char* v) { return text(&o->db, v); }},
+    {"batch", required_argument, opt_batch,
+     [](cdroptions* o, const char* v) -> const char* {
+       uint64_t n;
+       if (!parsecount(v, &n, 8) || n < 1 || n > 10000000)
+         return "not a number of rows 1-10000000: \"%s\"";
+       o->batch = static_cast<long>(n);
+       return nullptr;
+     }},
 };
 constexpr int nopts = sizeof all / sizeof all[0];
 

@@ -30,6 +30,10 @@ enum cdropt : unsigned {
   opt_directory = 1u << 10,
   opt_department = 1u << 11,
   opt_eachdepartment = 1u << 12,
+  opt_site = 1u << 13,
+  opt_follow = 1u << 14,
+  opt_db = 1u << 15,
+  opt_batch = 1u << 16,
 };
 // What a selection of calls takes besides the period.
 inline constexpr unsigned opts_select = opt_station | opt_trunk | opt_dialled | opt_flags;
@@ -38,7 +42,7 @@ inline constexpr unsigned opts_price = opt_tariff | opt_directory;
 
 struct cdroptions {
   const cdrcommand* cmd = nullptr;
-  std::vector<std::string> inputs;  // store directories or hour files
+  std::vector<std::string> inputs;  // store directories or hour files (load: DATABASE STORE)
   std::string tz;                   // empty: the machine's zone
   bool strictdst = false;
   std::optional<timebound> from, to;
@@ -54,6 +58,10 @@ struct cdroptions {
   std::string tariff, directory;           // --tariff, --directory
   std::string department;                  // bill --department
   bool eachdepartment = false;             // bill --each-department
+  std::string site;               // load, audit --db: the site's name
+  bool follow = false;            // load --follow
+  std::string db;                 // audit --db
+  long batch = 50000;             // load --batch: rows a transaction
 };
 
 enum class parseresult { run, done, usage };

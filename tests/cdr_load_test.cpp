@@ -1,0 +1,281 @@
+// pktav-cdr load and audit --db, run as a user runs them, into SQLite files
+// and a PostgreSQL server of the test's own: the rows of query once each,
+// whatever is run again; lines that are not calls, torn lines and files
+// that change; what is refused; and what the audit of the database finds.
+#include "support/cdrload.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "support/cdrstore.h"
+#include "support/tmpdir.h"
+
+namespace {
+
+using CdrLoad = loadtest;
+
+TEST_P(CdrLoad, HoldsTheRowsOfQueryOnceWhateverIsRunAgain) {
+  sitestore(store, dir.file("stream"), "1500", "2024-01-31T20:00", "7");
+  procresult r = load();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> rows = queryrows(store);
+  EXPECT_GT(rows.size(), 1400u);
+  EXPECT_EQ(tablerows(), rows);
+  r = load();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(tablerows(), rows);
+  r = audit();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.out + r.err, "");
+  // More calls of the same hours and of new ones: only they are added.
+  sitestore(store, dir.file("stream2"), "300", "2024-02-01T00:30", "8");
+  r = load();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(tablerows(), queryrows(store));
+  EXPECT_EQ(sql("SELECT DISTINCT site FROM calls"), "site\n");
+}
+
+TEST_P(CdrLoad, NamesALineThatIsNoCallOnceAndWaitsForATornOne) {
+  std::string hour = hourfilepath(2024, 3, 4, 9);
+  addtostore(store, hour,
+             ":4201|12|5551234|040324090736|45|3||02\n"
+             "garbage\n"
+             ":7|4202||040324093000|999999|||81\n"
+             ":4203|13|0049");
+  procresult r = load();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(occurrences(r.err, ":2: no leading ':': \"garbage\""), 1) << r.err;
+  EXPECT_EQ(occurrences(r.err, "torn"), 0) << r.err;
+  EXPECT_EQ(sql("SELECT count(*) FROM calls"), "2\n");
+  addtostore(store, hour, "301234|040324095959||1|4711|03\n");
+  r = load();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.err, "");
+  EXPECT_EQ(tablerows(), queryrows(store));
+}
+
+// The hour that Berlin's clocks show twice in October: until a call of
+// the second pass comes, the first are ambiguous; then they are not, and
+// the rows loaded already are put right.
+TEST_P(CdrLoad, TheRepeatedHourIsPutRightWhenItsSecondPassComes) {
+  std::string hour = hourfilepath(2024, 10, 27, 2);
+  addtostore(store, hour,
+             ":4201|12|1|271024020500|15|||02\n"
+             ":4202|12|2|271024023000|15|||02\n");
+  const std::vector<std::string> berlin = {"--tz", "Europe/Berlin"};
+  ASSERT_EQ(load(berlin).code, 0);
+  EXPECT_EQ(sql("SELECT ambiguous FROM calls ORDER BY line_offset"), pg ? "t\nt\n" : "1\n1\n");
+  addtostore(store, hour, ":4203|12|3|271024021000|15|||02\n");
+  procresult r = load(berlin);
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(sql("SELECT ambiguous FROM calls ORDER BY line_offset"),
+            pg ? "f\nf\nf\n" : "0\n0\n0\n");
+  // 02:05 and 02:30 in summer time, 02:10 in winter time.
+  EXPECT_EQ(sql(std::string("SELECT ") +
+                (pg ? "extract(epoch FROM call_end)::bigint" : "strftime('%s', call_end)") +
+                " FROM calls ORDER BY line_offset"),
+            "1729987500\n1729989000\n1729991400\n");
+  r = audit(berlin);
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.out, "");
+}
+
+// The file of an hour whose lines the packer writes is cut, made again or
+// changed between two loads.
+TEST_P(CdrLoad, AFileMadeAgainIsLoadedFromItsStartAndAChangedOneNoMore) {
+  std::string again = hourfilepath(2024, 3, 4, 9), edited = hourfilepath(2024, 3, 4, 10),
+              cut = hourfilepath(2024, 3, 4, 11), other = hourfilepath(2024, 3, 4, 12);
+  addtostore(store, again, ":4201|12|5551234|040324090736|45|3||02\n");
+  addtostore(store, edited, ":4202|12|5551234|040324100736|45|3||02\n");
+  addtostore(store, cut, ":4203|12|5551234|040324110736|45|3||02\n");
+  addtostore(store, other, ":4204|12|5551234|040324120736|45|3||02\n");
+  ASSERT_EQ(load().code, 0);
+  std::vector<std::string> before = tablerows();
+
+  ASSERT_EQ(rename((store + "/" + again).c_str(), dir.file("moved").c_str()), 0);
+  addtostore(store, again, ":4211|12|5551234|040324094000|45|3||02\n");
+  std::string text = readfile(store + "/" + edited);
+  text[2] = '9';  // station 4902
+  writefile(store + "/" + edited, text + ":4212|12|5551234|040324104000|45|3||02\n");
+  ASSERT_EQ(truncate((store + "/" + cut).c_str(), 10), 0);
+  addtostore(store, other, ":4214|12|5551234|040324124000|45|3||02\n");
+  procresult r = load();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(occurrences(r.err, again + " was made again: loading it from its start"), 1) << r.err;
+  EXPECT_EQ(occurrences(r.err, edited + ": the part already loaded was changed: nothing more"), 1)
+      << r.err;
+  EXPECT_EQ(occurrences(r.err, cut + ": it is shorter than the part already loaded"), 1) << r.err;
+  // Both calls of the path made again, one each of the changed files, both
+  // of the other.
+  EXPECT_EQ(sql("SELECT station FROM calls ORDER BY station"), "4201\n4202\n4203\n4204\n4211\n4214\n");
+  r = load();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(occurrences(r.err, "nothing more is loaded"), 2) << r.err;
+  EXPECT_EQ(occurrences(r.err, "made again"), 0) << r.err;
+  // The audit shows the changes, and the earlier file's row as such.
+  r = audit();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(occurrences(r.out, "\n"), 4) << r.out;
+  EXPECT_EQ(occurrences(r.out, "torn " + store + "/" + cut + ":1:"), 1) << r.out;
+  EXPECT_EQ(occurrences(r.out, "differs " + store + "/" + edited + ":1:"), 1) << r.out;
+  EXPECT_EQ(occurrences(r.out, "unloaded " + store + "/" + edited + ":2:"), 1) << r.out;
+  EXPECT_EQ(occurrences(r.out, "extra " + store + "/" + cut + ": a row at offset 0"), 1) << r.out;
+  EXPECT_EQ(occurrences(r.err, again + ": 1 rows are those of an earlier file"), 1) << r.err;
+}
+
+// What an operator does to resolve a changed file: its rows and position
+// deleted, it is loaded again as it is now.
+TEST_P(CdrLoad, AChangedFileIsLoadedAgainOnceItsRowsAndPositionGo) {
+  std::string hour = hourfilepath(2024, 3, 4, 9);
+  addtostore(store, hour, ":4201|12|5551234|040324090736|45|3||02\n");
+  ASSERT_EQ(load().code, 0);
+  writefile(store + "/" + hour, ":4209|12|5551234|040324090736|45|3||02\n");
+  ASSERT_EQ(load().code, 1);
+  sql("DELETE FROM calls WHERE site = 'site' AND file = '" + hour + "'");
+  sql("DELETE FROM pktav_positions WHERE site = 'site' AND file = '" + hour + "'");
+  procresult r = load();
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(tablerows(), queryrows(store));
+  EXPECT_EQ(audit().code, 0);
+}
+
+struct auditcase {
+  const char* change;
+  const char* finding;
+};
+
+TEST_P(CdrLoad, TheAuditOfTheDatabaseFindsEachDifference) {
+  std::string hour = hourfilepath(2024, 3, 4, 9);
+  std::string lines =
+      ":4201|12|5551234|040324090736|45|3||02\n"
+      ":7|4202||040324093000|999999|||81\n";
+  const auditcase cases[] = {
+      {"DELETE FROM calls WHERE line_offset = 0", "missing"},
+      {"UPDATE calls SET station = '4299' WHERE line_offset = 0", "differs"},
+      {"UPDATE calls SET meter = 9 WHERE line_offset = 0", "differs"},
+      {"UPDATE calls SET duration = NULL WHERE line_offset = 0", "differs"},
+      {"INSERT INTO calls SELECT site, file, 7, call_end, call_start, duration, duration_mark,"
+       " station, trunk, other_station, dialled, meter, charge, flags, trunk_first, class_bits,"
+       " ambiguous FROM calls WHERE line_offset = 0",
+       "extra"},
+      {"UPDATE calls SET file = '02_2024/04_03_2024/04_03_2024:09' WHERE line_offset = 0",
+       "missing"},
+  };
+  for (const auditcase& c : cases) {
+    SCOPED_TRACE(c.change);
+    reset();
+    addtostore(store, hour, lines);
+    ASSERT_EQ(load().code, 0);
+    sql(c.change);
+    procresult r = audit();
+    EXPECT_EQ(r.code, 1) << describe(r);
+    EXPECT_EQ(r.out.substr(0, r.out.find(' ')), c.finding) << r.out;
+  }
+  // A line the loader has not come to yet, and a file gone from the store.
+  reset();
+  addtostore(store, hour, lines);
+  ASSERT_EQ(load().code, 0);
+  std::string later = hourfilepath(2024, 3, 4, 10);
+  addtostore(store, later, ":4203|13|0049301234|040324105959||1|4711|03\n");
+  ASSERT_EQ(unlink((store + "/" + hour).c_str()), 0);
+  procresult r = audit();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(r.out, "unloaded " + store + "/" + later +
+                       ":1: a call not loaded yet: \":4203|13|0049301234|040324105959||1|4711|03\"\n"
+                       "gone " + store + "/" + hour +
+                       ": 2 rows of a file the store no longer holds\n");
+}
+
+// DATABASE that cannot be loaded into: a clear message, exit 2, nothing
+// written.
+struct refusal {
+  const char* what;
+  std::function<std::string(loadtest& t)> database;  // sets it up, returns DATABASE
+  const char* message;
+};
+
+TEST_P(CdrLoad, RefusesWhatCannotBeLoadedIntoAndWritesNothing) {
+  std::string hour = hourfilepath(2024, 3, 4, 9);
+  addtostore(store, hour, ":4201|12|5551234|040324090736|45|3||02\n");
+  std::vector<refusal> cases = {
+      {"newer tables",
+       [](loadtest& t) {
+         EXPECT_EQ(t.load().code, 0);
+         t.sql("UPDATE pktav_schema SET version = 99");
+         addtostore(t.store, hourfilepath(2024, 3, 4, 10), ":4201|12||040324100736|45|3||02\n");
+         return t.db();
+       },
+       "its tables are of version 99, newer than this pktav-cdr knows (1): use a newer "
+       "pktav-cdr"},
+      {"a table calls of its own",
+       [](loadtest& t) {
+         t.sql("CREATE TABLE calls (call_end text, station text)");
+         return t.db();
+       },
+       "holds a table calls that pktav-cdr load did not make"},
+  };
+  if (GetParam() == dbkind::sqlite) {
+    cases.push_back({"a folder that is not there",
+                     [](loadtest& t) { return t.dir.file("nothere/cdr.sqlite"); },
+                     "nothere/cdr.sqlite: cannot open the database: No such file or directory"});
+    cases.push_back({"a folder", [](loadtest& t) { return t.store; }, "cannot open the database"});
+    cases.push_back({"a file of text",
+                     [](loadtest& t) {
+                       writefile(t.dir.file("notes"), "not a database, but long enough to be read\n");
+                       return t.dir.file("notes");
+                     },
+                     "notes: file is not a database"});
+  } else {
+    cases.push_back({"no server there",
+                     [](loadtest& t) { return "host=" + t.dir.path() + " dbname=postgres"; },
+                     "/.s.PGSQL.5432\" failed: No such file or directory"});
+    cases.push_back({"not a connection string",
+                     [](loadtest&) { return std::string("host=x dbname='postgres"); },
+                     "not a PostgreSQL connection string: unterminated quoted string"});
+    cases.push_back({"a role that may not make tables",
+                     [](loadtest& t) {
+                       t.sql("CREATE ROLE clerk LOGIN");
+                       return t.pg->conninfo("postgres", "clerk");
+                     },
+                     "permission denied for schema public"});
+    cases.push_back({"a wrong password",
+                     [](loadtest& t) {
+                       t.sql("CREATE ROLE pwuser LOGIN PASSWORD 'right-one'");
+                       return "postgresql://pwuser:wrong-one@/postgres?host=" + t.pg->dir();
+                     },
+                     "password authentication failed for user \"pwuser\""});
+  }
+  for (const refusal& c : cases) {
+    SCOPED_TRACE(c.what);
+    reset();
+    addtostore(store, hour, ":4201|12|5551234|040324090736|45|3||02\n");
+    std::string database = c.database(*this);
+    std::string before = pg ? sql("SELECT tablename FROM pg_tables WHERE schemaname = 'public'"
+                                  " ORDER BY 1")
+                            : readfile(database);
+    procresult r = runcdr({"load", database, store, "--tz", "UTC"});
+    EXPECT_EQ(r.code, 2) << describe(r);
+    EXPECT_EQ(r.out, "");
+    EXPECT_EQ(occurrences(r.err, c.message), 1) << r.err;
+    EXPECT_EQ(occurrences(r.err, "\n"), 1) << r.err;
+    EXPECT_EQ(occurrences(r.err, "wrong-one"), 0) << r.err;
+    std::string after = pg ? sql("SELECT tablename FROM pg_tables WHERE schemaname = 'public'"
+                                 " ORDER BY 1")
+                           : readfile(database);
+    EXPECT_TRUE(after == before) << "the database changed";
+  }
+  EXPECT_FALSE(std::filesystem::exists(dir.file("nothere")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Databases, CdrLoad, ::testing::Values(dbkind::sqlite, dbkind::postgres),
+                         dbname);
+
+}  // namespace

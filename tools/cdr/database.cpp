@@ -1,0 +1,50 @@
+#include "database.h"
+
+bool ispostgres(const std::string& spec) {
+  if (spec.starts_with("postgresql://") || spec.starts_with("postgres://")) return true;
+  // key=value words; a path that holds '=' is written ./a=b or /x/a=b.
+  return !spec.starts_with("/") && !spec.starts_with(".") && spec.find('=') != spec.npos;
+}
+
+std::unique_ptr<database> opendatabase(const std::string& spec, bool create) {
+  return ispostgres(spec) ? openpostgres(spec) : opensqlite(spec, create);
+}
+
+std::array<int64_t, positionfields> positionvalues(const loadedfile& f) {
+  return {f.hour,
+          f.base,
+          f.bytes,
+          f.lines,
+          static_cast<int64_t>(f.hash),
+          static_cast<int64_t>(f.head),
+          static_cast<int64_t>(f.dev),
+          static_cast<int64_t>(f.ino),
+          f.born,
+          f.size,
+          f.mtime,
+          f.split};
+}
+
+loadedfile positionof(std::string_view file, const std::array<int64_t, positionfields>& v) {
+  loadedfile f;
+  f.file = file;
+  f.hour = v[0];
+  f.base = v[1];
+  f.bytes = v[2];
+  f.lines = v[3];
+  f.hash = static_cast<uint64_t>(v[4]);
+  f.head = static_cast<uint64_t>(v[5]);
+  f.dev = static_cast<uint64_t>(v[6]);
+  f.ino = static_cast<uint64_t>(v[7]);
+  f.born = v[8];
+  f.size = v[9];
+  f.mtime = v[10];
+  f.split = v[11];
+  return f;
+}
+
+std::string parameters(char mark, int first, int n) {
+  std::string s;
+  for (int i = first; i < first + n; ++i) s += (s.empty() ? "" : ", ") + (mark + std::to_string(i));
+  return s;
+}

@@ -1,0 +1,100 @@
+// The database the loader writes into and the audit reads: one small
+// interface, one unit per kind of database (sqlitedb.cpp, pgdb.cpp). A
+// third kind is one more unit and one line in database.cpp.
+//
+// The tables, made by the loader when they are missing:
+//
+//   calls            one row per call: site, file, line_offset (the
+//                    primary key: where its line stands in the store) and
+//                    the columns of query (cdrrow.h)
+//   pktav_positions  per site and hour file, how far it is loaded and
+//                    what identifies the part loaded (loadedfile.h)
+//   pktav_schema     the version of these tables
+//
+// A batch of rows and the positions of their files are written in one
+// transaction: begin(), add() and update() the rows, claim() each file's
+// new position, commit(). A claim holds only if the position in the
+// database is still the one the batch was read from: a second loader of the
+// same site, or a batch that did commit though its answer was lost, makes
+// it fail, and the batch is rolled back and read again.
+#pragma once
+
+#include <array>
+#include <functional>
+#include <memory>
+#include <stdexcept>
+#include <string>
+
+#include "cdr/cdrrow.h"
+#include "cdr/loadedfile.h"
+
+// The version of the tables this program makes and reads.
+inline constexpr int schemaversion = 1;
+
+// A failure of the database. `transient`: it went away or is not there yet
+// (a connection lost or refused, a server starting or stopping, a full
+// disk, a lock held too long), and trying again later may succeed.
+class dberror : public std::runtime_error {
+ public:
+  dberror(const std::string& what, bool transient)
+      : std::runtime_error(what), transient_(transient) {}
+  bool transient() const { return transient_; }
+
+ private:
+  bool transient_;
+};
+
+// The columns of pktav_positions after site and file, their values and
+// the position they make; and "?3, ?4, ..." or "$3, $4, ...": n
+// parameters from the first, for the SQL of the units.
+inline constexpr const char* positioncolumns =
+    "hour, base, bytes, lines, hash, head, dev, ino, born, size, mtime, split";
+inline constexpr int positionfields = 12;
+std::array<int64_t, positionfields> positionvalues(const loadedfile& f);
+loadedfile positionof(std::string_view file, const std::array<int64_t, positionfields>& v);
+std::string parameters(char mark, int first, int n);
+
+class database {
+ public:
+  virtual ~database() = default;
+
+  // What it is, for messages: never a password.
+  virtual std::string name() const = 0;
+
+  // Makes the tables when missing (with `create`) and upgrades older ones;
+  // refuses tables of a newer version, or a table `calls` it did not make.
+  virtual void prepare(bool create) = 0;
+
+  // The positions of the site's files whose hours (YYYYMMDDhh) lie in
+  // [lo, hi], in any order.
+  virtual void positions(const std::string& site, int64_t lo, int64_t hi,
+                         const std::function<void(const loadedfile&)>& each) = 0;
+
+  virtual void begin(const std::string& site) = 0;
+  virtual void add(const cdrrow& r) = 0;
+  // Puts the times and the ambiguity of a row already there to those of r
+  // (the second pass of a repeated hour came to light).
+  virtual void update(const cdrrow& r) = 0;
+  // Moves a file's position from `was` (none: the file is new to the
+  // database) to `now`; false when the database's is not `was`.
+  virtual bool claim(const loadedfile* was, const loadedfile& now) = 0;
+  virtual void commit() = 0;
+  // Never throws: a connection lost rolls back by itself.
+  virtual void rollback() noexcept = 0;
+
+  // The site's rows of a file, by offset.
+  virtual void rows(const std::string& site, const std::string& file,
+                    const std::function<void(const cdrrow&)>& each) = 0;
+};
+
+// Opens DATABASE: a PostgreSQL connection string or URI (postgresql://...,
+// postgres://..., or key=value words), else the path of an SQLite file,
+// made when missing if `create`.
+std::unique_ptr<database> opendatabase(const std::string& spec, bool create);
+
+// Whether DATABASE names a PostgreSQL database rather than a file.
+bool ispostgres(const std::string& spec);
+
+// The units' openers.
+std::unique_ptr<database> opensqlite(const std::string& path, bool create);
+std::unique_ptr<database> openpostgres(const std::string& conninfo);

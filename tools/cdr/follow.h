@@ -1,0 +1,19 @@
+// pktav-cdr load --follow: the loader kept running over a store that is
+// being written.
+#pragma once
+
+#include <string>
+
+#include "cdr/storewalk.h"
+#include "cdr/zone.h"
+
+struct loadjob {
+  std::string spec, root, site;  // DATABASE, the store, the site
+  hourkey lo, hi;                // the hours to load
+  bool strictdst = false;
+  long batch = 50000;  // rows a transaction
+};
+
+// Loads what the store holds, then what comes into it, until SIGTERM,
+// SIGINT or SIGHUP; returns the exit code.
+int follow(const loadjob& job, tzone& zone);

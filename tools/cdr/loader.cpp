@@ -1,0 +1,258 @@
+#include "loader.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstring>
+
+#include "cdr/diag.h"
+
+namespace {
+
+bool samestate(const loadedfile& a, const loadedfile& b) {
+  return a.hour == b.hour && a.base == b.base && a.bytes == b.bytes && a.lines == b.lines &&
+         a.hash == b.hash && a.head == b.head && a.dev == b.dev && a.ino == b.ino &&
+         a.born == b.born && a.size == b.size && a.mtime == b.mtime && a.split == b.split;
+}
+
+// The hash of bytes [from, to) of the file, going on from h; false when
+// they cannot be read.
+bool hashrange(int fd, int64_t from, int64_t to, uint64_t* h) {
+  char buf[1 << 14];
+  while (from < to) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(to - from, sizeof buf));
+    ssize_t got = pread(fd, buf, want, from);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) return false;
+    *h = fnv1a(*h, std::string_view(buf, static_cast<size_t>(got)));
+    from += got;
+  }
+  return true;
+}
+
+}  // namespace
+
+// Takes the lines of one file read after its position: rows into the batch,
+// the position moved past every whole line. Lines before `updatebelow`
+// are loaded already: their rows get the times the file's repeated hour
+// now gives them.
+class loader::sink : public callsink {
+ public:
+  sink(loader& l, const hourfile& f, const std::string& rel, const std::optional<loadedfile>& was,
+       const loadedfile& next)
+      : l_(l), f_(f), rel_(rel), was_(was), next_(next) {}
+
+  void call(const readcall& c) override {
+    const linereader::line& line = l_.reader_.current();
+    cdrrow r = rowof(c, l_.zone_, rel_, next_.base + line.offset);
+    if (line.offset < updatebelow) return l_.db_.update(r);
+    l_.db_.add(r);
+    advance(line);
+    if (++l_.batch_ >= l_.batchrows) {
+      // A file larger than a batch: what is read of it goes with this one,
+      // with no size, since the file was not read to its end.
+      loadedfile part = next_;
+      part.size = -1;
+      l_.claims_.push_back({was_, part});
+      was_ = part;
+      l_.flush();
+      l_.db_.begin(l_.site_);
+      l_.open_ = true;
+    }
+  }
+
+  void bad(const hourfile& f, long number, std::string_view text, const char* why) override {
+    const linereader::line& line = l_.reader_.current();
+    if (line.torn || line.offset < updatebelow) return;  // a torn line waits for the rest
+    warnbadline(f, number, text, why);
+    ++l_.problems;
+    advance(line);
+  }
+
+  void unreadable(const std::string& path, int err) override {
+    warnx("%s: %s", path.c_str(), strerror(err));
+    ++l_.problems;
+  }
+  void stray(const std::string& path, const char* what) override { l_.stray(path, what); }
+
+  // The position reached, claimed with the batch when it moved.
+  void done() {
+    if (!was_ || !samestate(*was_, next_)) l_.claims_.push_back({was_, next_});
+  }
+
+  int64_t updatebelow = 0;
+
+ private:
+  void advance(const linereader::line& line) {
+    int fd = l_.reader_.input().fd();
+    std::string_view bytes = line.text;
+    uint64_t h = next_.hash;
+    if (line.toolong) {
+      if (!hashrange(fd, line.offset, line.end, &h)) return unreadable(f_.path, errno ? errno : EIO);
+    } else {
+      h = fnv1a(fnv1a(h, bytes), "\n");
+    }
+    if (next_.bytes < headbytes) {
+      uint64_t head = next_.head;
+      int64_t upto = std::min(line.end, headbytes);
+      if (!line.toolong) {
+        std::string whole = std::string(bytes) + "\n";
+        head = fnv1a(head, std::string_view(whole).substr(0, static_cast<size_t>(upto - line.offset)));
+      } else if (!hashrange(fd, line.offset, upto, &head)) {
+        return unreadable(f_.path, errno ? errno : EIO);
+      }
+      next_.head = head;
+    }
+    next_.hash = h;
+    next_.bytes = line.end;
+    next_.lines = line.number;
+  }
+
+  loader& l_;
+  const hourfile& f_;
+  const std::string& rel_;
+  std::optional<loadedfile> was_;
+  loadedfile next_;
+};
+
+loader::loader(database& db, const std::string& root, const std::string& site, tzone& zone,
+               bool strictdst)
+    : db_(db), root_(root), site_(site), zone_(zone), reader_(zone, strictdst), known_(db, site_) {}
+
+void loader::event(const char* fmt, ...) {
+  va_list ap;
+  va_start(ap, fmt);
+  std::string text = vformat(fmt, ap);
+  va_end(ap);
+  if (stamped)
+    stampedwarnx("%s", text.c_str());
+  else
+    warnx("%s", text.c_str());
+}
+
+void loader::forget() {
+  if (open_) db_.rollback();
+  open_ = false;
+  batch_ = 0;
+  claims_.clear();
+  known_.clear();
+}
+
+void loader::flush() {
+  if (!open_) return;
+  for (const claim& c : claims_)
+    if (!db_.claim(c.was ? &*c.was : nullptr, c.now)) {
+      forget();
+      throw dberror("the positions of site " + site_ +
+                        " changed under this loader: does another load the same site?",
+                    true);
+    }
+  db_.commit();
+  open_ = false;
+  rows += batch_;
+  batch_ = 0;
+  for (const claim& c : claims_) known_.put(c.now);
+  claims_.clear();
+}
+
+void loader::finding(const std::string& path, const char* what) {
+  ++findings;
+  if (named_.insert(path).second)
+    event("%s: %s: nothing more is loaded from it until that is resolved (see pktav-cdr(1))",
+          path.c_str(), what);
+}
+
+void loader::stray(const std::string& path, const char* what) {
+  ++problems;
+  if (named_.insert(path).second) event("%s: %s; not read", path.c_str(), what);
+}
+
+void loader::pass(const hourkey& lo, const hourkey& hi, const volatile sig_atomic_t* stop) {
+  try {
+    walkstore(
+        root_, lo, hi,
+        [&](const hourfile& f) {
+          if (!stop || !*stop) visit(f);
+        },
+        [&](const std::string& path, int err) {
+          warnx("%s: %s", path.c_str(), strerror(err));
+          ++problems;
+        },
+        [&](const std::string& path, const char* what) { stray(path, what); });
+    flush();
+  } catch (...) {
+    forget();
+    throw;
+  }
+}
+
+void loader::visit(const hourfile& f) {
+  if (f.key.hour < 0) return;
+  std::string rel = f.path.substr(root_.size() + 1);
+  int64_t hour = hournumber(f.key);
+  const loadedfile* known = known_.find(rel, hour);
+  filestatus st;
+  if (!statusat(f.path, &st)) {
+    if (errno != ENOENT) {  // gone since the directory was read: nothing to load
+      warn("%s", f.path.c_str());
+      ++problems;
+    }
+    return;
+  }
+  if (known && unchanged(st, *known)) return;
+  linereader& in = reader_.input();
+  if (!in.open(f.path) && in.irregular()) return stray(f.path, notregular(in.irregular()));
+  if (in.fd() < 0 || !statusof(in.fd(), &st)) {
+    warn("%s", f.path.c_str());
+    ++problems;
+    return;
+  }
+  std::optional<loadedfile> was;
+  loadedfile next = freshfile(rel, hour);
+  if (known) {
+    was = *known;
+    switch (checkfile(in.fd(), st, *known, &next)) {
+      case verdict::unchanged: return;
+      case verdict::grown: break;
+      case verdict::madeagain:
+        event("%s was made again: loading it from its start (the rows of the earlier file, "
+              "at offsets below %lld, stay)",
+              f.path.c_str(), static_cast<long long>(next.base));
+        break;
+      case verdict::unreadable:
+        warn("%s", f.path.c_str());
+        ++problems;
+        return;
+      case verdict::truncated: return finding(f.path, verdicttext(verdict::truncated));
+      case verdict::edited: return finding(f.path, verdicttext(verdict::edited));
+      case verdict::replaced: return finding(f.path, verdicttext(verdict::replaced));
+    }
+  }
+  takestatus(st, &next);
+  readnew(f, rel, was, next);
+}
+
+void loader::readnew(const hourfile& f, const std::string& rel,
+                     const std::optional<loadedfile>& was, loadedfile next) {
+  if (!open_) {
+    db_.begin(site_);
+    open_ = true;
+  }
+  long split = reader_.prepare(f);
+  int64_t from = next.bytes;
+  long before = next.lines;
+  bool resplit = split != next.split && next.bytes > 0;
+  next.split = split;
+  sink s(*this, f, rel, was, next);
+  if (resplit) {
+    s.updatebelow = from;
+    from = 0;
+    before = 0;
+  }
+  reader_.readfrom(f, s, from, before);
+  s.done();
+  if (batch_ >= batchrows) flush();
+}
