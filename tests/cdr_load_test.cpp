@@ -21,7 +21,8 @@ namespace {
 using CdrLoad = loadtest;
 
 TEST_P(CdrLoad, HoldsTheRowsOfQueryOnceWhateverIsRunAgain) {
-  sitestore(store, dir.file("stream"), "1500", "2024-01-31T20:00", "7");
+  // Across the end of a month, in one batch.
+  sitestore(store, dir.file("stream"), "1500", "2024-01-31T22:00", "7");
   procresult r = load();
   EXPECT_EQ(r.code, 0) << describe(r);
   EXPECT_EQ(r.err, "");

@@ -197,6 +197,7 @@ class pgdb : public database {
 
   void positions(const std::string& site, int64_t lo, int64_t hi,
                  const std::function<void(const loadedfile&)>& each) override {
+    endcopy();  // a batch that crosses into a month whose positions are not read yet
     result r(run("pktav_positions", {site, number(lo), number(hi)}, PGRES_TUPLES_OK));
     for (int i = 0, n = PQntuples(r.get()); i < n; ++i) {
       std::array<int64_t, positionfields> v;
@@ -281,6 +282,7 @@ class pgdb : public database {
 
   void rows(const std::string& site, const std::string& file,
             const std::function<void(const cdrrow&)>& each) override {
+    endcopy();
     const char* values[] = {site.c_str(), file.c_str()};
     if (!PQsendQueryPrepared(conn_, "pktav_rows", 2, values, nullptr, nullptr, 0) ||
         !PQsetSingleRowMode(conn_))
