@@ -93,11 +93,13 @@ TEST_P(CdrLoad, TheRepeatedHourIsPutRightWhenItsSecondPassComes) {
 // changed between two loads.
 TEST_P(CdrLoad, AFileMadeAgainIsLoadedFromItsStartAndAChangedOneNoMore) {
   std::string again = hourfilepath(2024, 3, 4, 9), edited = hourfilepath(2024, 3, 4, 10),
-              cut = hourfilepath(2024, 3, 4, 11), other = hourfilepath(2024, 3, 4, 12);
+              cut = hourfilepath(2024, 3, 4, 11), other = hourfilepath(2024, 3, 4, 12),
+              torn = hourfilepath(2024, 3, 4, 13);
   addtostore(store, again, ":4201|12|5551234|040324090736|45|3||02\n");
   addtostore(store, edited, ":4202|12|5551234|040324100736|45|3||02\n");
   addtostore(store, cut, ":4203|12|5551234|040324110736|45|3||02\n");
   addtostore(store, other, ":4204|12|5551234|040324120736|45|3||02\n");
+  addtostore(store, torn, ":4205|12|5551234|040324130736|45|3||02\n:4206|1");
   ASSERT_EQ(load().code, 0);
   std::vector<std::string> before = tablerows();
 
@@ -108,6 +110,10 @@ TEST_P(CdrLoad, AFileMadeAgainIsLoadedFromItsStartAndAChangedOneNoMore) {
   writefile(store + "/" + edited, text + ":4212|12|5551234|040324104000|45|3||02\n");
   ASSERT_EQ(truncate((store + "/" + cut).c_str(), 10), 0);
   addtostore(store, other, ":4214|12|5551234|040324124000|45|3||02\n");
+  // The packer cuts the torn tail off as it opens the file again.
+  text = readfile(store + "/" + torn);
+  writefile(store + "/" + torn, text.substr(0, text.rfind('\n') + 1) +
+                                    ":4215|12|5551234|040324134000|45|3||02\n");
   procresult r = load();
   EXPECT_EQ(r.code, 1) << describe(r);
   EXPECT_EQ(occurrences(r.err, again + " was made again: loading it from its start"), 1) << r.err;
@@ -115,8 +121,10 @@ TEST_P(CdrLoad, AFileMadeAgainIsLoadedFromItsStartAndAChangedOneNoMore) {
       << r.err;
   EXPECT_EQ(occurrences(r.err, cut + ": it is shorter than the part already loaded"), 1) << r.err;
   // Both calls of the path made again, one each of the changed files, both
-  // of the other.
-  EXPECT_EQ(sql("SELECT station FROM calls ORDER BY station"), "4201\n4202\n4203\n4204\n4211\n4214\n");
+  // of the other and of the one whose torn tail was cut.
+  EXPECT_EQ(sql("SELECT station FROM calls ORDER BY station"),
+            "4201\n4202\n4203\n4204\n4205\n4211\n4214\n4215\n");
+  EXPECT_EQ(occurrences(r.err, torn), 0) << r.err;
   r = load();
   EXPECT_EQ(r.code, 1) << describe(r);
   EXPECT_EQ(occurrences(r.err, "nothing more is loaded"), 2) << r.err;
@@ -228,6 +236,27 @@ TEST_P(CdrLoad, RefusesWhatCannotBeLoadedIntoAndWritesNothing) {
                      [](loadtest& t) { return t.dir.file("nothere/cdr.sqlite"); },
                      "nothere/cdr.sqlite: cannot open the database: No such file or directory"});
     cases.push_back({"a folder", [](loadtest& t) { return t.store; }, "cannot open the database"});
+    cases.push_back({"a path under a file",
+                     [](loadtest& t) {
+                       writefile(t.dir.file("plain"), "");
+                       return t.dir.file("plain/cdr.sqlite");
+                     },
+                     "plain/cdr.sqlite: cannot open the database: Not a directory"});
+    if (geteuid() != 0) {  // root may write anything
+      cases.push_back({"a folder that may not be written",
+                       [](loadtest& t) {
+                         mkdir(t.dir.file("locked").c_str(), 0555);
+                         return t.dir.file("locked/cdr.sqlite");
+                       },
+                       "locked/cdr.sqlite: cannot open the database: Permission denied"});
+      cases.push_back({"a file that may not be written",
+                       [](loadtest& t) {
+                         EXPECT_EQ(t.load().code, 0);
+                         chmod(t.db().c_str(), 0444);
+                         return t.db();
+                       },
+                       "cdr.sqlite: the database cannot be written to"});
+    }
     cases.push_back({"a file of text",
                      [](loadtest& t) {
                        writefile(t.dir.file("notes"), "not a database, but long enough to be read\n");
@@ -254,23 +283,23 @@ TEST_P(CdrLoad, RefusesWhatCannotBeLoadedIntoAndWritesNothing) {
                      },
                      "password authentication failed for user \"pwuser\""});
   }
+  // Each table of the database with its number of rows.
+  const std::string tablesandrows =
+      "SELECT tablename, query_to_xml('SELECT count(*) FROM ' || quote_ident(tablename),"
+      " false, false, '') FROM pg_tables WHERE schemaname = 'public' ORDER BY 1";
   for (const refusal& c : cases) {
     SCOPED_TRACE(c.what);
     reset();
     addtostore(store, hour, ":4201|12|5551234|040324090736|45|3||02\n");
     std::string database = c.database(*this);
-    std::string before = pg ? sql("SELECT tablename FROM pg_tables WHERE schemaname = 'public'"
-                                  " ORDER BY 1")
-                            : readfile(database);
+    std::string before = pg ? sql(tablesandrows) : readfile(database);
     procresult r = runcdr({"load", database, store, "--tz", "UTC"});
     EXPECT_EQ(r.code, 2) << describe(r);
     EXPECT_EQ(r.out, "");
     EXPECT_EQ(occurrences(r.err, c.message), 1) << r.err;
     EXPECT_EQ(occurrences(r.err, "\n"), 1) << r.err;
     EXPECT_EQ(occurrences(r.err, "wrong-one"), 0) << r.err;
-    std::string after = pg ? sql("SELECT tablename FROM pg_tables WHERE schemaname = 'public'"
-                                 " ORDER BY 1")
-                           : readfile(database);
+    std::string after = pg ? sql(tablesandrows) : readfile(database);
     EXPECT_TRUE(after == before) << "the database changed";
   }
   EXPECT_FALSE(std::filesystem::exists(dir.file("nothere")));

@@ -114,6 +114,7 @@ std::string pgserver::sql(const std::string& query, const std::string& dbname) {
   if (PQstatus(c) != CONNECTION_OK) {
     ADD_FAILURE() << PQerrorMessage(c);
   } else {
+    PQsetNoticeProcessor(c, [](void*, const char*) {}, nullptr);  // "does not exist, skipping"
     PGresult* r = PQexec(c, query.c_str());
     ExecStatusType st = PQresultStatus(r);
     if (st != PGRES_TUPLES_OK && st != PGRES_COMMAND_OK) ADD_FAILURE() << query << ": " << PQresultErrorMessage(r);

@@ -4,6 +4,7 @@
 // the program's death and, where the machine loses power, may roll back
 // the last batches whole, positions with their rows.
 #include <sqlite3.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <cstring>
@@ -75,6 +76,14 @@ uint8_t hexbyte(std::string_view s) {
   return s.size() == 2 ? static_cast<uint8_t>(digit(s[0]) * 16 + digit(s[1])) : 0;
 }
 
+// Whether a file can be made at the path: its folder is there and may be
+// written; errno set when not.
+bool folderwritable(const std::string& path) {
+  size_t slash = path.find_last_of('/');
+  std::string folder = slash == path.npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+  return access(folder.c_str(), W_OK | X_OK) == 0;
+}
+
 class sqlitedb : public database {
  public:
   sqlitedb(const std::string& path, bool create) : path_(path) {
@@ -83,6 +92,8 @@ class sqlitedb : public database {
     int rc = sqlite3_open_v2(path.c_str(), &db_, flags, nullptr);
     if (rc != SQLITE_OK) {
       int err = db_ ? sqlite3_system_errno(db_) : 0;
+      // SQLite's last attempt may be a read of the file it could not make.
+      if (err == ENOENT && create) err = folderwritable(path) ? ENOENT : errno;
       std::string why = err ? strerror(err) : db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
       sqlite3_close(db_);
       db_ = nullptr;
