@@ -156,6 +156,7 @@ TEST(CdrUsage, BadCommandLinesEndWithCodeTwo) {
       {{"report", "/tmp", "--trunk", "12-"}, "not a number or range N-M: \"12-\""},
       {{"query", "/tmp", "--flags", "1ff"}, "not flags HH or HH/MM: \"1ff\""},
       {{"query", "/tmp", "--json"}, "option \"--json\" does not go with this command"},
+      {{"query", "/tmp", "--html", "x.html"}, "option \"--html\" does not go with this command"},
       {{"audit", "/tmp", "--raw", "x"}, "--raw and --packer go together"},
       {{"query", "/tmp", "--bogus"}, "unknown option or missing argument: \"--bogus\""},
       {{"query", "/tmp", "--tz", "Nowhere/Atlantis"}, "unknown time zone \"Nowhere/Atlantis\""},

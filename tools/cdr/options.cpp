@@ -190,7 +190,7 @@ parseresult readoptions(int argc, char** argv, cdroptions* o) {
     if (strcmp(opt.name, "help") == 0) return help(*o->cmd);
     if (strcmp(opt.name, "version") == 0) return version();
     if (opt.bit && !(o->cmd->options & opt.bit))
-      return bad("option \"%s\" does not go with this command", argv[optind - 1]);
+      return bad("option \"--%s\" does not go with this command", opt.name);
     // An empty value is a mistake in a script, not a wish for the default.
     if (optarg && !*optarg) return bad("option \"--%s\" needs a value", opt.name);
     if (const char* why = opt.set(o, optarg)) return bad(why, optarg);
