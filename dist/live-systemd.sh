@@ -62,7 +62,10 @@ for tool in debootstrap systemd-nspawn nsenter; do
 done
 
 say "making a minimal Debian 12 in $root"
-debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,procps bookworm "$root" \
+# With what the package depends on, from the same mirror, as apt would bring
+# it: the first of each set of alternatives, without its version.
+needs=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/|.*//; s/(.*)//; s/[[:space:]]//g' | grep -v '^$' | sort -u | paste -sd, -)
+debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,procps${needs:+,$needs} bookworm "$root" \
 	http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 || cannot "debootstrap: $(tail -n 3 "$work/debootstrap.log")"
 cp "$deb" "$root/root/pktav.deb"
 
