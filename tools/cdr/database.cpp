@@ -1,13 +1,13 @@
 #include "database.h"
 
-bool ispostgres(const std::string& spec) {
-  if (spec.starts_with("postgresql://") || spec.starts_with("postgres://")) return true;
+bool ispostgres(const std::string& target) {
+  if (target.starts_with("postgresql://") || target.starts_with("postgres://")) return true;
   // key=value words; a path that holds '=' is written ./a=b or /x/a=b.
-  return !spec.starts_with("/") && !spec.starts_with(".") && spec.find('=') != spec.npos;
+  return !target.starts_with("/") && !target.starts_with(".") && target.find('=') != target.npos;
 }
 
-std::unique_ptr<database> opendatabase(const std::string& spec, bool create) {
-  return ispostgres(spec) ? openpostgres(spec) : opensqlite(spec, create);
+std::unique_ptr<database> opendatabase(const std::string& target, bool create) {
+  return ispostgres(target) ? openpostgres(target) : opensqlite(target, create);
 }
 
 std::array<int64_t, positionfields> positionvalues(const loadedfile& f) {

@@ -90,10 +90,10 @@ class database {
 // Opens DATABASE: a PostgreSQL connection string or URI (postgresql://...,
 // postgres://..., or key=value words), else the path of an SQLite file,
 // made when missing if `create`.
-std::unique_ptr<database> opendatabase(const std::string& spec, bool create);
+std::unique_ptr<database> opendatabase(const std::string& target, bool create);
 
 // Whether DATABASE names a PostgreSQL database rather than a file.
-bool ispostgres(const std::string& spec);
+bool ispostgres(const std::string& target);
 
 // The units' openers.
 std::unique_ptr<database> opensqlite(const std::string& path, bool create);

@@ -75,7 +75,7 @@ void follower::failed(const dberror& e) {
 bool follower::connect() {
   if (db_) return true;
   try {
-    db_ = opendatabase(job_.spec, true);
+    db_ = opendatabase(job_.target, true);
     db_->prepare(true);
     loader_ = std::make_unique<loader>(*db_, job_.root, job_.site, zone_, job_.strictdst);
     loader_->stamped = true;

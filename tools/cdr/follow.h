@@ -8,7 +8,7 @@
 #include "cdr/zone.h"
 
 struct loadjob {
-  std::string spec, root, site;  // DATABASE, the store, the site
+  std::string target, root, site;  // DATABASE, the store, the site
   hourkey lo, hi;                // the hours to load
   bool strictdst = false;
   long batch = 50000;  // rows a transaction

@@ -16,7 +16,7 @@
 
 int runload(const cdroptions& o) {
   loadjob job;
-  job.spec = o.inputs[0];
+  job.target = o.inputs[0];
   job.root = o.inputs[1];
   while (job.root.size() > 1 && job.root.back() == '/') job.root.pop_back();
   struct stat st;
@@ -43,7 +43,7 @@ int runload(const cdroptions& o) {
   notesignals({SIGTERM, SIGINT, SIGHUP});
   if (o.follow) return follow(job, zone);
   try {
-    std::unique_ptr<database> db = opendatabase(job.spec, true);
+    std::unique_ptr<database> db = opendatabase(job.target, true);
     db->prepare(true);
     loader l(*db, job.root, job.site, zone, job.strictdst);
     l.batchrows = job.batch;
