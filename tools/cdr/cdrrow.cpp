@@ -1,19 +1,12 @@
 #include "cdrrow.h"
 
-#include <cstring>
-
 #include "cdr/outbuf.h"
 
 namespace {
 
-char* text(char* p, std::string_view s) {
-  memcpy(p, s.data(), s.size());
-  return p + s.size();
-}
-
 char* quoted(char* p, std::string_view s) {
   *p++ = '"';
-  p = text(p, s);
+  p = puttext(p, s);
   *p++ = '"';
   return p;
 }
@@ -76,51 +69,51 @@ char* putcsv(char* p, const cdrrow& r) {
   *p++ = ',';
   if (r.duration >= 0) p = putdecimal(p, static_cast<uint64_t>(r.duration));
   *p++ = ',';
-  p = text(p, r.mark);
+  p = puttext(p, r.mark);
   *p++ = ',';
-  p = text(p, r.station);
+  p = puttext(p, r.station);
   *p++ = ',';
-  p = text(p, r.trunk);
+  p = puttext(p, r.trunk);
   *p++ = ',';
-  p = text(p, r.otherstation);
+  p = puttext(p, r.otherstation);
   *p++ = ',';
-  p = text(p, r.dialled);
+  p = puttext(p, r.dialled);
   *p++ = ',';
   p = putdecimal(p, r.meter);
   *p++ = ',';
-  p = text(p, r.charge);
+  p = puttext(p, r.charge);
   *p++ = ',';
   p = hex2(p, r.flags);
-  p = text(p, r.trunkfirst ? ",1," : ",0,");
+  p = puttext(p, r.trunkfirst ? ",1," : ",0,");
   p = putdecimal(p, static_cast<uint64_t>(r.classbits));
-  return text(p, r.ambiguous ? ",1" : ",0");
+  return puttext(p, r.ambiguous ? ",1" : ",0");
 }
 
 char* putjson(char* p, const cdrrow& r) {
-  p = text(p, "{\"end\":\"");
+  p = puttext(p, "{\"end\":\"");
   p = isotime(p, r.endwall, r.endoffset);
-  p = text(p, "\",\"start\":\"");
+  p = puttext(p, "\",\"start\":\"");
   p = isotime(p, r.startwall, r.startoffset);
-  p = text(p, "\",\"duration\":");
-  p = r.duration < 0 ? text(p, "null") : putdecimal(p, static_cast<uint64_t>(r.duration));
-  p = text(p, ",\"duration_mark\":");
-  p = r.mark.empty() ? text(p, "null") : quoted(p, r.mark);
-  p = text(p, ",\"station\":");
+  p = puttext(p, "\",\"duration\":");
+  p = r.duration < 0 ? puttext(p, "null") : putdecimal(p, static_cast<uint64_t>(r.duration));
+  p = puttext(p, ",\"duration_mark\":");
+  p = r.mark.empty() ? puttext(p, "null") : quoted(p, r.mark);
+  p = puttext(p, ",\"station\":");
   p = quoted(p, r.station);
-  p = text(p, ",\"trunk\":");
+  p = puttext(p, ",\"trunk\":");
   p = quoted(p, r.trunk);
-  p = text(p, ",\"other_station\":");
+  p = puttext(p, ",\"other_station\":");
   p = quoted(p, r.otherstation);
-  p = text(p, ",\"dialled\":");
+  p = puttext(p, ",\"dialled\":");
   p = quoted(p, r.dialled);
-  p = text(p, ",\"meter\":");
+  p = puttext(p, ",\"meter\":");
   p = putdecimal(p, r.meter);
-  p = text(p, ",\"charge\":");
+  p = puttext(p, ",\"charge\":");
   p = quoted(p, r.charge);
-  p = text(p, ",\"flags\":\"");
+  p = puttext(p, ",\"flags\":\"");
   p = hex2(p, r.flags);
-  p = text(p, r.trunkfirst ? "\",\"trunk_first\":true" : "\",\"trunk_first\":false");
-  p = text(p, ",\"class_bits\":");
+  p = puttext(p, r.trunkfirst ? "\",\"trunk_first\":true" : "\",\"trunk_first\":false");
+  p = puttext(p, ",\"class_bits\":");
   p = putdecimal(p, static_cast<uint64_t>(r.classbits));
-  return text(p, r.ambiguous ? ",\"ambiguous\":true" : ",\"ambiguous\":false");
+  return puttext(p, r.ambiguous ? ",\"ambiguous\":true" : ",\"ambiguous\":false");
 }

@@ -10,6 +10,9 @@
 // Writes v in decimal at p; returns the end. Room for 20 digits is enough.
 char* putdecimal(char* p, uint64_t v);
 
+// Writes s at p; returns the end.
+inline char* puttext(char* p, std::string_view s) { return p + s.copy(p, s.size()); }
+
 class outbuf {
  public:
   explicit outbuf(int fd) : fd_(fd), buf_(1 << 16) {}

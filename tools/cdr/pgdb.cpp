@@ -135,8 +135,12 @@ class pgdb : public database {
     }
     PQconninfoFree(parsed);
     conn_ = PQconnectdb(conninfo.c_str());
-    if (PQstatus(conn_) != CONNECTION_OK)
-      throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
+    if (PQstatus(conn_) != CONNECTION_OK) {
+      // No destructor runs for an object whose constructor throws.
+      dberror e(name() + ": " + oneline(PQerrorMessage(conn_)), true);
+      PQfinish(conn_);
+      throw e;
+    }
     // The server's notices (a shutdown coming) are no failures; a failure
     // that follows says what happened.
     PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);

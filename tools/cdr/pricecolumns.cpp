@@ -1,15 +1,8 @@
 #include "pricecolumns.h"
 
-#include <cstring>
-
 #include "cdr/outbuf.h"
 
 namespace {
-
-char* text(char* p, std::string_view s) {
-  memcpy(p, s.data(), s.size());
-  return p + s.size();
-}
 
 // A CSV field, in quotes when it holds a comma, a quote or a line end.
 std::string csvtext(std::string_view s) {
@@ -57,7 +50,7 @@ char* pricecolumns::csv(char* p, const readcall& c, tzone& zone) const {
   if (prices_.priced()) {
     pricedcall pc = prices_.price(c, zone);
     *p++ = ',';
-    p = text(p, destinations_[pc.destination]);
+    p = puttext(p, destinations_[pc.destination]);
     *p++ = ',';
     if (pc.rated()) p = putdecimal(p, pc.billed);
     *p++ = ',';
@@ -66,9 +59,9 @@ char* pricecolumns::csv(char* p, const readcall& c, tzone& zone) const {
   if (prices_.listed()) {
     const directory::entry* e = prices_.who(c.call);
     *p++ = ',';
-    if (e) p = text(p, names_[static_cast<size_t>(e - prices_.stations().entries().data())]);
+    if (e) p = puttext(p, names_[static_cast<size_t>(e - prices_.stations().entries().data())]);
     *p++ = ',';
-    p = text(p, departments_[e ? e->department : directory::nodepartment]);
+    p = puttext(p, departments_[e ? e->department : directory::nodepartment]);
   }
   return p;
 }
@@ -76,27 +69,27 @@ char* pricecolumns::csv(char* p, const readcall& c, tzone& zone) const {
 char* pricecolumns::json(char* p, const readcall& c, tzone& zone) const {
   if (prices_.priced()) {
     pricedcall pc = prices_.price(c, zone);
-    p = text(p, ",\"destination\":");
-    p = text(p, destinations_[pc.destination]);
-    p = text(p, ",\"billed\":");
-    p = pc.rated() ? putdecimal(p, pc.billed) : text(p, "null");
-    p = text(p, ",\"cost\":");
+    p = puttext(p, ",\"destination\":");
+    p = puttext(p, destinations_[pc.destination]);
+    p = puttext(p, ",\"billed\":");
+    p = pc.rated() ? putdecimal(p, pc.billed) : puttext(p, "null");
+    p = puttext(p, ",\"cost\":");
     if (pc.costed()) {
       // A string, as JSON numbers are often read as floating point.
       *p++ = '"';
       p = putmoney(p, pc.cost, 4);
       *p++ = '"';
     } else {
-      p = text(p, "null");
+      p = puttext(p, "null");
     }
   }
   if (prices_.listed()) {
     const directory::entry* e = prices_.who(c.call);
-    p = text(p, ",\"name\":");
-    p = e ? text(p, names_[static_cast<size_t>(e - prices_.stations().entries().data())])
-          : text(p, "null");
-    p = text(p, ",\"department\":");
-    p = text(p, departments_[e ? e->department : directory::nodepartment]);
+    p = puttext(p, ",\"name\":");
+    p = e ? puttext(p, names_[static_cast<size_t>(e - prices_.stations().entries().data())])
+          : puttext(p, "null");
+    p = puttext(p, ",\"department\":");
+    p = puttext(p, departments_[e ? e->department : directory::nodepartment]);
   }
   return p;
 }
