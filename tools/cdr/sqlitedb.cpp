@@ -101,8 +101,10 @@ class sqlitedb : public database {
     }
     sqlite3_extended_result_codes(db_, 1);
     sqlite3_busy_timeout(db_, 10000);
-    if (sqlite3_db_readonly(db_, "main") == 1)
+    if (sqlite3_db_readonly(db_, "main") == 1) {
+      sqlite3_close(db_);
       throw dberror(path + ": the database cannot be written to", false);
+    }
   }
   ~sqlitedb() override {
     for (sqlite3_stmt* s : {insert_, update_, newpos_, movepos_, positions_, rows_})
