@@ -41,7 +41,13 @@ const char* billrules(const cdroptions& o) {
 }
 
 const char* checkrules(const cdroptions& o) {
-  if (o.tariff.empty() && o.directory.empty()) return "check needs --tariff, --directory or both";
+  if (o.tariff.empty() && o.directory.empty() && o.rules.empty())
+    return "check needs --tariff, --directory, --rules or several of them";
+  return nullptr;
+}
+
+const char* watchrules(const cdroptions& o) {
+  if (o.rules.empty()) return "watch needs --rules";
   return nullptr;
 }
 
@@ -100,13 +106,23 @@ const cdrcommand table[] = {
      "  --html FILE         also write the bills as a page to print, one a sheet\n",
      opt_format | opt_html | opt_station | opts_price | opt_department | opt_eachdepartment,
      "text|csv", billrules},
-    {"check", runcheck, "[--tariff FILE] [--directory FILE]",
-     "Checks a tariff and a station directory: every error and every rate that can\n"
-     "never be chosen, with its line; exit 0 when sound, 1 with warnings only,\n"
-     "2 with errors.\n"
+    {"watch", runwatch, "--rules FILE [options] STORE|FILE...",
+     "Checks the calls of the period against the rules of FILE and writes one alarm\n"
+     "a line; exit 0 when none was raised, 1 when any was.\n"
+     "  --rules FILE        the rules: destinations, long calls, bursts, costs, silences\n"
+     "  --json              alarms as JSON Lines\n"
+     "  --tariff FILE       the rates a cost rule prices calls by\n"
+     "  --directory FILE    the departments a rule's department= names\n",
+     opt_rules | opt_json | opts_price, nullptr, watchrules},
+    {"check", runcheck, "[--tariff FILE] [--directory FILE] [--rules FILE]",
+     "Checks a tariff, a station directory and the rules of watch: every error and\n"
+     "every rate that can never be chosen, with its line; exit 0 when sound, 1 with\n"
+     "warnings only, 2 with errors. Rules are checked with the tariff and the\n"
+     "directory given, as watch reads them.\n"
      "  --tariff FILE       the tariff to check\n"
-     "  --directory FILE    the station directory to check\n",
-     opts_price, nullptr, checkrules, true},
+     "  --directory FILE    the station directory to check\n"
+     "  --rules FILE        the rules to check\n",
+     opts_price | opt_rules, nullptr, checkrules, true},
 };
 
 }  // namespace

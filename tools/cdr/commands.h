@@ -31,3 +31,4 @@ int runaudit(const cdroptions& o);
 int runbill(const cdroptions& o);
 int runcheck(const cdroptions& o);
 int runload(const cdroptions& o);
+int runwatch(const cdroptions& o);

@@ -113,6 +113,8 @@ const cdroption all[] = {
      [](cdroptions* o, const char* v) { return text(&o->site, v); }},
     {"follow", no_argument, opt_follow, [](cdroptions* o, const char*) { return on(&o->follow); }},
     {"db", required_argument, opt_db, [](cdroptions* o, const char* v) { return text(&o->db, v); }},
+    {"rules", required_argument, opt_rules,
+     [](cdroptions* o, const char* v) { return text(&o->rules, v); }},
     {"batch", required_argument, opt_batch,
      [](cdroptions* o, const char* v) -> const char* {
        uint64_t n;

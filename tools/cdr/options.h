@@ -34,6 +34,7 @@ enum cdropt : unsigned {
   opt_follow = 1u << 14,
   opt_db = 1u << 15,
   opt_batch = 1u << 16,
+  opt_rules = 1u << 17,
 };
 // What a selection of calls takes besides the period.
 inline constexpr unsigned opts_select = opt_station | opt_trunk | opt_dialled | opt_flags;
@@ -51,7 +52,7 @@ struct cdroptions {
   std::string flags;              // as given to --flags
   std::string format;             // one of the command's formats; the first by default
   std::string html;               // report --html
-  bool json = false;              // audit --json
+  bool json = false;              // audit, watch --json
   std::vector<std::string> raws;  // audit --raw, in the order the packer read them
   std::string packer;
   std::vector<std::string> packeroptions;  // the words after "--"
@@ -62,6 +63,7 @@ struct cdroptions {
   bool follow = false;            // load --follow
   std::string db;                 // audit --db
   long batch = 50000;             // load --batch: rows a transaction
+  std::string rules;              // watch, check --rules
 };
 
 enum class parseresult { run, done, usage };
