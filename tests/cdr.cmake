@@ -19,6 +19,7 @@ pktav_test_program(cdr_e2e
     cdr_bill_test.cpp
     cdr_query_test.cpp
     cdr_report_test.cpp
+    cdr_watch_test.cpp
   LIBRARIES cdrsupport cdrtool
   RUNS pktav-cdr pktav-deviroz7e pabxsim
   DEFINITIONS EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
@@ -49,7 +50,7 @@ pktav_test_program(cdr_load
   RUNS pktav-cdr pktav-deviroz7e pabxsim pktav-link mkcdrstore)
 
 # The man page describes every option of each command's help.
-foreach(command query report audit bill check load)
+foreach(command query report audit bill check load watch)
   pktav_manpage_test(pktav-cdr-${command} $<TARGET_FILE:pktav-cdr> pktav-cdr.1 ${command} --help)
 endforeach()
 
