@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -13,6 +14,7 @@
 #include "support/cdrstore.h"
 #include "support/e2e.h"
 #include "support/tmpdir.h"
+#include "tools/common/civil.h"
 
 namespace {
 
@@ -248,6 +250,209 @@ TEST(CdrWatchKinds, EachKindRaisesOnWhatItIsFor) {
     EXPECT_EQ(alarmsof(r.out), c.alarms) << c.rules << "\n" << r.out;
     EXPECT_EQ(r.err, "") << c.rules;
   }
+}
+
+TEST(CdrWatchKinds, AnAlarmAsTextAndAsJson) {
+  tmpdir dir, store;
+  writefile(dir.file("rules"), "premium destination prefix=0900 outside=Mon-Fri/07:00-19:00\n");
+  plantcalls(store.path(), {{"2024-03-10T03:14:40", "4207", "12", "0900123456", 180}});
+  std::string file = store.path() + "/" + hourfilepath(2024, 3, 10, 3);
+  std::vector<std::string> args{"watch", "--rules",       dir.file("rules"),
+                                "--tz",  "Europe/Berlin", store.path()};
+  procresult r = runcdr(args);
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(r.out,
+            "2024-03-10T03:14:40+01:00 premium destination raised station 4207 trunk 12 "
+            "dialled 0900123456: prefix 0900, started Sun 03:11, outside "
+            "Mon-Fri/07:00-19:00: " +
+                file + ":1: \":4207|12|0900123456|100324031440|45|||02\"\n");
+  args.push_back("--json");
+  r = runcdr(args);
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(
+      r.out,
+      "{\"time\":\"2024-03-10T03:14:40+01:00\",\"rule\":\"premium\",\"kind\":\"destination\","
+      "\"state\":\"raised\",\"station\":\"4207\",\"trunk\":\"12\",\"dialled\":\"0900123456\","
+      "\"detail\":\"prefix 0900, started Sun 03:11, outside Mon-Fri/07:00-19:00\",\"file\":\"" +
+          file + "\",\"lineno\":1,\"line\":\":4207|12|0900123456|100324031440|45|||02\"}\n");
+  // A silence is about no call: no station, trunk, number or line.
+  writefile(dir.file("rules"), "quiet silence for=1h\n");
+  args.insert(args.end(), {"--to", "2024-03-10T05:00"});
+  r = runcdr(args);
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(r.out,
+            "{\"time\":\"2024-03-10T04:14:40+01:00\",\"rule\":\"quiet\",\"kind\":\"silence\","
+            "\"state\":\"raised\",\"station\":null,\"trunk\":null,\"dialled\":null,"
+            "\"detail\":\"no call for 1h since Sun 03:14\",\"file\":null,\"lineno\":null,"
+            "\"line\":null}\n");
+}
+
+TEST(CdrWatchRules, CheckAndWatchNameTheSameMistakes) {
+  tmpdir dir, store;
+  std::string rules = dir.file("rules"), tariff = dir.file("tariff.csv"),
+              stations = dir.file("stations.csv");
+  writefile(tariff, tarifftext);
+  writefile(stations, directorytext);
+  writefile(rules,
+            "# name kind settings\nok long over=2h\nbad long over=2\ndear cost over=5\n"
+            "who long over=1h department=Sales/South\n");
+  procresult check = runcdr({"check", "--rules", rules});
+  EXPECT_EQ(check.code, 2) << describe(check);
+  EXPECT_EQ(check.err, "pktav-cdr: " + rules +
+                           ":3: over \"2\": not a duration (a number and s, m or h: "
+                           "90s, 10m, 2h)\n");
+  procresult watch = runcdr({"watch", "--rules", rules, "--tz", "UTC", store.path()});
+  EXPECT_EQ(watch.code, 2);
+  EXPECT_EQ(watch.err, check.err);
+  // Sound in itself, the rules want a tariff and a directory that names
+  // the department.
+  writefile(rules, "ok long over=2h\ndear cost over=5\nwho long over=1h department=Sales/South\n");
+  check = runcdr({"check", "--rules", rules});
+  EXPECT_EQ(check.code, 2) << describe(check);
+  EXPECT_EQ(check.err, "pktav-cdr: " + rules + ":2: rule dear: a cost needs --tariff\npktav-cdr: " +
+                           rules + ":3: rule who: department= needs --directory\n");
+  check = runcdr({"check", "--rules", rules, "--tariff", tariff, "--directory", stations});
+  EXPECT_EQ(check.code, 2) << describe(check);
+  EXPECT_EQ(check.err, "pktav-cdr: " + rules + ":3: rule who: no department \"Sales/South\" in " +
+                           stations + "\n");
+  watch = runcdr({"watch", "--rules", rules, "--tariff", tariff, "--directory", stations, "--tz",
+                  "UTC", store.path()});
+  EXPECT_EQ(watch.code, 2);
+  EXPECT_EQ(watch.err, check.err);
+  writefile(rules, "ok long over=2h\ndear cost over=5\nwho long over=1h department=Sales\n");
+  check = runcdr({"check", "--rules", rules, "--tariff", tariff, "--directory", stations});
+  EXPECT_EQ(check.code, 0) << describe(check);
+  EXPECT_EQ(check.out, tariff + ": 2 rates, 2 destinations\n" + stations +
+                           ": 2 stations, 3 departments\n" + rules + ": 3 rules\n");
+}
+
+// A month of an office's calls, stored by the packer, with fraud planted
+// in it: a station dialling premium numbers on a Sunday night, a burst of
+// international calls within ten minutes, one very long call; and three
+// hours of a working day taken out.
+class CdrWatchMonth : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string yy = thisyear();
+    procspec sim;
+    sim.argv = {PABXSIM,
+                "-n",
+                "18500",
+                "-s",
+                "7",
+                "--start",
+                "20" + yy + "-03-01T00:00",
+                "--calls-per-hour",
+                "20",
+                "-o",
+                dir.file("raw")};
+    sim.env = {"TZ=UTC"};
+    procresult r = runproc(sim, "", 60000);
+    ASSERT_EQ(r.code, 0) << describe(r);
+    r = runproc(packer(PKTAV_DEVIROZ7E, {"-v", "-M", "-i", dir.file("raw"), "-o", store.path()}),
+                "", 60000);
+    ASSERT_EQ(r.code, 0) << describe(r);
+    // The year the packer filed March in.
+    for (const auto& e : std::filesystem::directory_iterator(store.path()))
+      if (e.path().filename().string().starts_with("03_"))
+        year = std::stoi(e.path().filename().string().substr(3));
+    ASSERT_GT(year, 0);
+  }
+  // The first day of March from `from` on that is a `weekday` (0 Monday).
+  int day(int from, int weekday) const {
+    while (weekdayof(daysfromcivil(year, 3, from)) != weekday) ++from;
+    return from;
+  }
+  std::string at(int d, const char* hhmmss) const {
+    char buf[32];
+    snprintf(buf, sizeof buf, "%04d-03-%02dT%s", year, d, hhmmss);
+    return buf;
+  }
+  // The ends of the calls of an hour file, as the watch's times show them.
+  std::vector<std::string> ends(int d, int hour) const {
+    std::istringstream in(readfile(store.path() + "/" + hourfilepath(year, 3, d, hour)));
+    std::vector<std::string> v;
+    for (std::string l; std::getline(in, l);) {
+      size_t f = 0;
+      for (int bar = 0; bar < 3; ++bar) f = l.find('|', f) + 1;
+      v.push_back(at(
+          d, (l.substr(f + 6, 2) + ":" + l.substr(f + 8, 2) + ":" + l.substr(f + 10, 2)).c_str()));
+    }
+    std::sort(v.begin(), v.end());
+    return v;
+  }
+  tmpdir dir, store;
+  int year = 0;
+};
+
+TEST_F(CdrWatchMonth, ExactlyThePlantedAlarmsEachOnce) {
+  int sunday = day(8, 6), tuesday = day(10, 1), thursday = day(12, 3), wednesday = day(18, 2);
+  std::vector<std::string> times;  // kept alive for the plants
+  auto t = [&](int d, const char* hhmmss) { return times.emplace_back(at(d, hhmmss)).c_str(); };
+  times.reserve(32);
+  std::vector<plant> fraud = {
+      {t(sunday, "03:12:40"), "4207", "150", "0900555101", 180},
+      {t(sunday, "03:20:10"), "4207", "150", "0900555102", 180},
+      {t(sunday, "03:31:00"), "4207", "150", "0900555103", 180},
+      {t(thursday, "12:05:00"), "4250", "170", "00441632960", 11100},
+  };
+  std::vector<std::string> numbers;
+  numbers.reserve(12);
+  for (int k = 0; k < 12; ++k) {
+    char hhmmss[16];
+    snprintf(hhmmss, sizeof hhmmss, "22:%02d:%02d", (30 + 40 * k) / 60, (30 + 40 * k) % 60);
+    fraud.push_back({t(tuesday, hhmmss), "4300", "161",
+                     numbers.emplace_back("004420794600" + std::to_string(k)).c_str(), 20});
+  }
+  plantcalls(store.path(), fraud);
+  // Wednesday 10:00 to 13:00 without calls.
+  std::string before = ends(wednesday, 9).back(), after = ends(wednesday, 13).front();
+  for (int h = 10; h < 13; ++h)
+    std::filesystem::remove(store.path() + "/" + hourfilepath(year, 3, wednesday, h));
+  timebound b;
+  ASSERT_TRUE(parsebound(before, &b));
+  wall quietat = wallof(wallsecs(b.w) + 7200);
+  char quiet[32];
+  snprintf(quiet, sizeof quiet, "%04d-%02d-%02dT%02d:%02d:%02d", quietat.year, quietat.month,
+           quietat.day, quietat.hour, quietat.minute, quietat.second);
+
+  writefile(dir.file("rules"),
+            "# name    kind         settings\n"
+            "premium   destination  prefix=19,0900 outside=Mon-Fri/07:00-19:00\n"
+            "intl      burst        by=station prefix=00 calls=10 window=10m\n"
+            "long      long         over=2h\n"
+            "quiet     silence      for=2h within=Mon-Fri/08:00-18:00\n"
+            "costly    cost         over=25.00\n");
+  writefile(dir.file("tariff.csv"),
+            "prefix,destination,days,from,to,setup,per_minute,first,step,pulse\n"
+            ",Local,*,00:00,24:00,0.05,0.06,60,60,0.01\n"
+            "09,Mobile,*,00:00,24:00,0.10,0.24,30,6,0\n"
+            "00,International,*,00:00,24:00,0,1.50,30,6,0\n");
+  char from[16], to[16];
+  snprintf(from, sizeof from, "%04d-03-01", year);
+  snprintf(to, sizeof to, "%04d-03-31", year);
+  procresult r = runcdr({"watch", "--rules", dir.file("rules"), "--tariff", dir.file("tariff.csv"),
+                         "--tz", "UTC", "--from", from, "--to", to, store.path()});
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(r.err, "");
+  std::vector<std::string> want = {
+      at(sunday, "03:12:40") + "+00:00 premium raised",
+      at(sunday, "03:20:10") + "+00:00 premium raised",
+      at(sunday, "03:31:00") + "+00:00 premium raised",
+      at(tuesday, "22:07:10") + "+00:00 intl raised",   // the eleventh call
+      at(tuesday, "22:11:10") + "+00:00 intl cleared",  // ten minutes after the second
+      std::string(quiet) + "+00:00 quiet raised",
+      after + "+00:00 quiet cleared",
+      at(thursday, "12:05:00") + "+00:00 long raised",
+      at(thursday, "12:05:00") + "+00:00 costly raised",
+  };
+  // In the order of their times; of one time, in the order of the rules.
+  std::stable_sort(want.begin(), want.end(), [](const std::string& a, const std::string& b) {
+    return a.substr(0, 25) < b.substr(0, 25);
+  });
+  std::string wanted;
+  for (const std::string& w : want) wanted += w + "\n";
+  EXPECT_EQ(alarmsof(r.out), wanted) << r.out;
 }
 
 }  // namespace

@@ -162,8 +162,6 @@ void alarmwatch::burst(size_t i, const readcall& c) {
   ++b.active;
   watchalarm a{&r, alarmstate::raised, c.end, c.call.station(), c.call.trunk(), c.call.dialled, {},
                &c};
-  if (!r.bytrunk) a.trunk = {};
-  if (r.bytrunk) a.station = {};
   a.detail = amount(r, e.sum) + " within " + r.secondstext + ", over " + amount(r, r.limit);
   emit(a);
 }
@@ -274,9 +272,10 @@ void alarmwatch::silence(size_t i, const readcall& c) {
     a.detail = "a call again after " + durationtext(std::max<int64_t>(0, c.end - s.since));
     emit(a);
   }
+  // A call stored late, after one that ended later, does not move it back.
+  s.since = s.started ? std::max(s.since, c.end) : c.end;
   s.started = true;
   s.raised = false;
-  s.since = c.end;
   s.countedto = std::max(now_, c.end);
   s.quiet = 0;
 }
