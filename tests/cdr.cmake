@@ -62,7 +62,7 @@ add_test(NAME cdr_export_and_page
     $<TARGET_FILE:mkcdrstore>)
 set_tests_properties(cdr_export_and_page PROPERTIES SKIP_RETURN_CODE 77)
 
-# The tariff's and the directory's parsers under libFuzzer (clang only, as
+# The parsers of the tariff, the directory and the rules under libFuzzer (clang only, as
 # the packer's fuzzers in packer.cmake).
 if(PKTAV_FUZZ)
   add_executable(fuzz_pricefiles fuzz_pricefiles.cpp)
