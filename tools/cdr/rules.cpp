@@ -142,7 +142,9 @@ const char* readsetting(setting s, std::string_view v, watchrule* r) {
     case s_cost: r->measure = burstmeasure::cost; return parsemoney(v, &r->limit);
     case s_stations: return readrange(v, &r->stations);
     case s_trunks: return readrange(v, &r->trunks);
-    case s_department: r->department = v; return texttrouble(r->department);
+    case s_department:
+      r->department = v;
+      return v.empty() ? "no department named" : texttrouble(r->department);
     case s_count: break;
   }
   return "no such setting";
