@@ -51,6 +51,10 @@ TEST(CdrWatchRules, EachMistakeIsNamedWithItsLine) {
        "1: rule name \"bad/name\": letters, digits, '_', '-' and '.' only"},
       {"x long over=1h department=\"Sales", "1: a quote that does not close"},
       {"x long over=1h department=", "1: department \"\": no department named"},
+      {"x long over=1h department=\"a\x01"
+       "b\" y=\x02"
+       "0123456789012345678901234567890123456789",
+       "1: \"department=a\\x01b\": a control character"},
       {"# nothing but a comment\n", "0: no rules"},
   };
   for (const row& r : rows) {

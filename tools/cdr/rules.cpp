@@ -267,12 +267,12 @@ bool watchrules::parse(std::string_view text, const std::string& path,
       p.error(line, "a quote that does not close");
       continue;
     }
-    for (const std::string& w : words)
-      if (const char* why = texttrouble(w)) {
-        p.error(line, "\"" + printable(w) + "\": " + why);
-        words.clear();
-      }
-    if (!words.empty()) readrule(words, line, p);
+    auto bad = std::find_if(words.begin(), words.end(),
+                            [](const std::string& w) { return texttrouble(w) != nullptr; });
+    if (bad != words.end())
+      p.error(line, "\"" + printable(*bad) + "\": " + texttrouble(*bad));
+    else if (!words.empty())
+      readrule(words, line, p);
   }
   if (p.errors()) return false;
   if (rules_.empty()) {
