@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
@@ -230,6 +231,11 @@ TEST_F(CdrPriced, EveryCommandRefusesABadFileInCheckWords) {
     EXPECT_EQ(r.err, check.err) << args[0];
     EXPECT_EQ(r.out, "") << args[0];
   }
+  procresult load = runcdr({"load", dir.file("cdr.sqlite"), store.path(), "--tariff", tariffpath,
+                            "--directory", directorypath});
+  EXPECT_EQ(load.code, 2) << describe(load);
+  EXPECT_EQ(load.err, check.err);
+  EXPECT_FALSE(std::filesystem::exists(dir.file("cdr.sqlite")));
   writefile(tariffpath, twodaystariff + "555,Other,*,00:00,24:00,0,1,30,6,0\n");
   check = runcdr({"check", "--tariff", tariffpath, "--directory", directorypath});
   EXPECT_EQ(check.code, 1) << describe(check);

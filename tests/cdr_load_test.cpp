@@ -203,6 +203,74 @@ TEST_P(CdrLoad, TheAuditOfTheDatabaseFindsEachDifference) {
                        ": 2 rows of a file the store no longer holds\n");
 }
 
+// Rows priced as query prices the calls: a database of the tables before
+// prices (version 1) is upgraded in place, its rows without prices until
+// --reprice prices them; a changed tariff priced again over one month
+// only, the other keeping its prices; calls loaded later priced as they
+// come.
+TEST_P(CdrLoad, PricesEachCallAsQueryDoesAndAgainWhenTheTariffChanges) {
+  sitestore(store, dir.file("stream"), "1500", "2024-01-31T22:00", "7");
+  const std::string rates = dir.file("tariff.csv"), people = dir.file("stations.csv");
+  auto tariff = [&](const char* local) {
+    writefile(rates, std::string("prefix,destination,days,from,to,setup,per_minute,first,step,pulse\n"
+                                 ",Local,*,00:00,24:00,0.05,") +
+                         local + ",60,60,0.01\n09,Mobile,Mon-Fri,08:00,18:00,0.10,0.24,30,6,0\n");
+  };
+  tariff("0.06");
+  std::string list = "station,name,department\n";
+  for (int n = 4200; n < 4300; n += 2) list += std::to_string(n) + ",P" + std::to_string(n) + ",Sales/North\n";
+  writefile(people, list);
+  const std::vector<std::string> priced = {"--tariff", rates, "--directory", people};
+  auto asloaded = [&](const std::vector<std::string>& more) {
+    std::vector<std::string> o = priced;
+    o.insert(o.end(), more.begin(), more.end());
+    return queryrows(store, o);
+  };
+
+  // Tables of version 1: the same without the columns of prices.
+  ASSERT_EQ(load().code, 0);
+  for (const char* column : {"destination", "billed", "cost_units", "name", "department"})
+    sql(std::string("ALTER TABLE calls DROP COLUMN ") + column);
+  sql("UPDATE pktav_schema SET version = 1");
+  std::vector<std::string> unpriced = tablerows();
+  procresult r = load(priced);
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(sql("SELECT max(version) FROM pktav_schema"), "2\n");
+  EXPECT_EQ(tablerows(), unpriced);
+  EXPECT_EQ(sql("SELECT count(*) FROM calls WHERE destination IS NOT NULL OR name IS NOT NULL"), "0\n");
+
+  // The records carry no year: the packer gives them this one.
+  std::vector<std::string> all = asloaded({});
+  ASSERT_FALSE(all.empty());
+  const std::string year = all[0].substr(0, 4);
+  r = load({"--reprice", "--from", year + "-01-01", "--to", year + "-02-28", "--tariff", rates,
+            "--directory", people});
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.err, "");
+  EXPECT_TRUE(tablerows(true) == all);
+  EXPECT_NE(sql("SELECT count(DISTINCT destination) FROM calls"), "1\n");
+  EXPECT_NE(sql("SELECT count(DISTINCT department) FROM calls"), "0\n");
+
+  // February's calls at the new rate; January's keep the old one.
+  const std::vector<std::string> january = asloaded({"--to", year + "-01-31"});
+  tariff("0.09");
+  r = load({"--reprice", "--from", year + "-02-01", "--to", year + "-02-28", "--tariff", rates});
+  EXPECT_EQ(r.code, 0) << describe(r);
+  auto withjanuary = [&](std::vector<std::string> rows) {
+    rows.insert(rows.end(), january.begin(), january.end());
+    std::sort(rows.begin(), rows.end());
+    return rows;
+  };
+  std::vector<std::string> want = withjanuary(asloaded({"--from", year + "-02-01"}));
+  EXPECT_TRUE(tablerows(true) == want);
+  EXPECT_NE(want, all);
+
+  // New calls are priced as they are loaded.
+  sitestore(store, dir.file("stream2"), "300", "2024-02-01T00:30", "8");
+  ASSERT_EQ(load(priced).code, 0);
+  EXPECT_TRUE(tablerows(true) == withjanuary(asloaded({"--from", year + "-02-01"})));
+}
+
 // DATABASE that cannot be loaded into: a clear message, exit 2, nothing
 // written.
 struct refusal {
@@ -222,7 +290,7 @@ TEST_P(CdrLoad, RefusesWhatCannotBeLoadedIntoAndWritesNothing) {
          addtostore(t.store, hourfilepath(2024, 3, 4, 10), ":4201|12||040324100736|45|3||02\n");
          return t.db();
        },
-       "its tables are of version 99, newer than this pktav-cdr knows (1): use a newer "
+       "its tables are of version 99, newer than this pktav-cdr knows (2): use a newer "
        "pktav-cdr"},
       {"a table calls of its own",
        [](loadtest& t) {

@@ -40,7 +40,7 @@ std::string loadtest::sql(const std::string& query) {
   return pg ? pg->sql(query) : sqlitequery(db(), query);
 }
 
-std::vector<std::string> loadtest::tablerows() {
+std::vector<std::string> loadtest::tablerows(bool priced) {
   const char* times =
       "to_char(call_end AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"+00:00\"'),"
       " to_char(call_start AT TIME ZONE 'UTC', 'YYYY-MM-DD\"T\"HH24:MI:SS\"+00:00\"'),";
@@ -49,7 +49,9 @@ std::vector<std::string> loadtest::tablerows() {
   return sortedlines(sql(std::string("SELECT ") + (pg ? times : "call_end, call_start,") +
                          " duration, duration_mark, station, trunk, other_station, dialled, meter,"
                          " charge, flags, " +
-                         bool1 + ", class_bits, " + bool2 + " FROM calls"));
+                         bool1 + ", class_bits, " + bool2 +
+                         (priced ? ", destination, billed, cost_units, name, department" : "") +
+                         " FROM calls"));
 }
 
 procresult loadtest::load(const std::vector<std::string>& args) {
@@ -73,13 +75,33 @@ void loadtest::reset() {
     std::filesystem::remove(db());
 }
 
-std::vector<std::string> queryrows(const std::string& store) {
-  procresult r = runcdr({"query", store, "--tz", "UTC"});
+std::vector<std::string> queryrows(const std::string& store,
+                                   const std::vector<std::string>& options) {
+  std::vector<std::string> args = {"query", store, "--tz", "UTC"};
+  args.insert(args.end(), options.begin(), options.end());
+  procresult r = runcdr(args);
   EXPECT_TRUE(r.exited && r.code <= 1) << describe(r);  // 1: lines that are no calls left out
-  std::string text = r.out.substr(r.out.find('\n') + 1);
+  std::string header = r.out.substr(0, r.out.find('\n') + 1);
+  std::string text = r.out.substr(header.size());
   text.erase(std::remove(text.begin(), text.end(), '\r'), text.end());
   std::replace(text.begin(), text.end(), ',', '|');
-  return sortedlines(text);
+  // The cost's field, a decimal of four places, as a count of them.
+  size_t cost = 0;
+  for (size_t at = header.find(",cost,"); at != header.npos && at > 0; at = header.rfind(',', at - 1))
+    ++cost;
+  std::vector<std::string> rows = sortedlines(text);
+  if (header.find(",cost,") == header.npos) return rows;
+  for (std::string& row : rows) {
+    size_t from = 0;
+    for (size_t i = 0; i < cost; ++i) from = row.find('|', from) + 1;
+    size_t to = row.find('|', from);
+    std::string units = row.substr(from, to - from);
+    units.erase(std::remove(units.begin(), units.end(), '.'), units.end());
+    units.erase(0, std::min(units.find_first_not_of('0'), units.size() - 1));
+    row.replace(from, to - from, units);
+  }
+  std::sort(rows.begin(), rows.end());
+  return rows;
 }
 
 void sitestore(const std::string& store, const std::string& stream, const std::string& count,

@@ -25,8 +25,9 @@ class loadtest : public ::testing::TestWithParam<dbkind> {
   // SQL run on the database: the rows, fields joined by '|'.
   std::string sql(const std::string& query);
   // The table's calls, in the columns and the forms of query's CSV (in
-  // UTC), sorted.
-  std::vector<std::string> tablerows();
+  // UTC), sorted; with `priced`, also those of --tariff and --directory
+  // (the cost in ten-thousandths).
+  std::vector<std::string> tablerows(bool priced = false);
   // pktav-cdr load DATABASE STORE --tz UTC, then the arguments.
   procresult load(const std::vector<std::string>& args = {});
   // pktav-cdr audit --db DATABASE STORE --tz UTC, then the arguments.
@@ -39,8 +40,10 @@ class loadtest : public ::testing::TestWithParam<dbkind> {
   std::unique_ptr<pgserver> pg;
 };
 
-// query's rows of a store in UTC, fields joined by '|', sorted.
-std::vector<std::string> queryrows(const std::string& store);
+// query's rows of a store in UTC, fields joined by '|', sorted; more
+// options after the store (a cost column shown in ten-thousandths).
+std::vector<std::string> queryrows(const std::string& store,
+                                   const std::vector<std::string>& options = {});
 
 // A store made as a site makes it: COUNT of pabxsim's records from START
 // (UTC), seed SEED, through pktav-deviroz7e into STORE (more, if there).

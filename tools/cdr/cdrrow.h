@@ -28,6 +28,12 @@ struct cdrrow {
   bool trunkfirst = false;
   int classbits = 0;
   bool ambiguous = false;
+  // The call priced by a tariff (destination, billed seconds, cost in
+  // ten-thousandths) and its station's directory entry (name, department):
+  // empty or -1 where there is none (NULL in the database). Not part of
+  // the call, which samecall compares.
+  std::string_view destination, name, department;
+  int64_t billed = -1, cost = -1;
 
   // The same call, wherever it stands: the columns, not the place.
   bool samecall(const cdrrow& o) const;

@@ -29,6 +29,11 @@ const char* auditrules(const cdroptions& o) {
 
 const char* loadrules(const cdroptions& o) {
   if (o.inputs.size() != 2) return "load takes a DATABASE and a STORE directory";
+  if (o.reprice) {
+    if (o.follow) return "--reprice does not go with --follow";
+    if (o.tariff.empty() && o.directory.empty()) return "--reprice needs --tariff or --directory";
+    if (!o.from || !o.to) return "--reprice needs --from and --to";
+  }
   return nullptr;
 }
 
@@ -90,8 +95,12 @@ const cdrcommand table[] = {
      "  --site NAME         the site the calls are of (default: the store's folder name)\n"
      "  --follow            keep running: load new lines as they come, wait for the\n"
      "                      database when it goes away; SIGTERM ends it\n"
-     "  --batch ROWS        rows committed at a time, with their positions (default 50000)\n",
-     opt_site | opt_follow | opt_batch, nullptr, loadrules},
+     "  --batch ROWS        rows committed at a time, with their positions (default 50000)\n"
+     "  --tariff FILE       price each call by these rates (destination, billed, cost_units)\n"
+     "  --directory FILE    name each call's station and department (name, department)\n"
+     "  --reprice           price the calls loaded between --from and --to again, by\n"
+     "                      --tariff and/or --directory, in one transaction\n",
+     opt_site | opt_follow | opt_batch | opts_price | opt_reprice, nullptr, loadrules},
     {"bill", runbill,
      "(--department NAME | --station N[-M] | --each-department) --tariff FILE [options] "
      "STORE|FILE...",

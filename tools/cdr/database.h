@@ -5,8 +5,10 @@
 // The tables, made by the loader when they are missing:
 //
 //   calls            one row per call: site, file, line_offset (the
-//                    primary key: where its line stands in the store) and
-//                    the columns of query (cdrrow.h)
+//                    primary key: where its line stands in the store), the
+//                    columns of query (cdrrow.h) and, from version 2, those
+//                    of --tariff and --directory: destination, billed,
+//                    cost_units (ten-thousandths), name, department
 //   pktav_positions  per site and hour file, how far it is loaded and
 //                    what identifies the part loaded (loadedfile.h)
 //   pktav_schema     the version of these tables
@@ -29,7 +31,7 @@
 #include "cdr/loadedfile.h"
 
 // The version of the tables this program makes and reads.
-inline constexpr int schemaversion = 1;
+inline constexpr int schemaversion = 2;
 
 // A failure of the database. `transient`: it went away or is not there yet
 // (a connection lost or refused, a server starting or stopping, a full
@@ -75,6 +77,10 @@ class database {
   // Puts the times and the ambiguity of a row already there to those of r
   // (the second pass of a repeated hour came to light).
   virtual void update(const cdrrow& r) = 0;
+  // Puts the priced columns of a row already there to those of r: those of
+  // the tariff (destination, billed, cost_units), of the directory (name,
+  // department) or both; false when there is no such row.
+  virtual bool reprice(const cdrrow& r, bool tariff, bool directory) = 0;
   // Moves a file's position from `was` (none: the file is new to the
   // database) to `now`; false when the database's is not `was`.
   virtual bool claim(const loadedfile* was, const loadedfile& now) = 0;

@@ -80,6 +80,7 @@ bool follower::connect() {
     loader_ = std::make_unique<loader>(*db_, job_.root, job_.site, zone_, job_.strictdst);
     loader_->stamped = true;
     loader_->batchrows = job_.batch;
+    loader_->prices = job_.prices;
     stampedwarnx("%s %s: loading %s as site %s", db_->name().c_str(),
                  down_.empty() ? "open" : "is back", job_.root.c_str(), job_.site.c_str());
     down_.clear();

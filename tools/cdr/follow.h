@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "cdr/pricing.h"
 #include "cdr/storewalk.h"
 #include "cdr/zone.h"
 
@@ -12,6 +13,7 @@ struct loadjob {
   hourkey lo, hi;                // the hours to load
   bool strictdst = false;
   long batch = 50000;  // rows a transaction
+  const pricing* prices = nullptr;  // with --tariff or --directory
 };
 
 // Loads what the store holds, then what comes into it, until SIGTERM,

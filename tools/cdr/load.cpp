@@ -11,11 +11,15 @@
 #include "cdr/exits.h"
 #include "cdr/follow.h"
 #include "cdr/loader.h"
+#include "cdr/pricing.h"
 #include "cdr/sinks.h"
 #include "tools/common/signals.h"
 
 int runload(const cdroptions& o) {
+  pricing prices;
+  if (!prices.load(o)) return exit_trouble;
   loadjob job;
+  if (prices.priced() || prices.listed()) job.prices = &prices;
   job.target = o.inputs[0];
   job.root = o.inputs[1];
   while (job.root.size() > 1 && job.root.back() == '/') job.root.pop_back();
@@ -43,10 +47,16 @@ int runload(const cdroptions& o) {
   notesignals({SIGTERM, SIGINT, SIGHUP});
   if (o.follow) return follow(job, zone);
   try {
-    std::unique_ptr<database> db = opendatabase(job.target, true);
+    std::unique_ptr<database> db = opendatabase(job.target, !o.reprice);
     db->prepare(true);
     loader l(*db, job.root, job.site, zone, job.strictdst);
     l.batchrows = job.batch;
+    l.prices = job.prices;
+    if (o.reprice) {
+      l.reprice(job.lo, job.hi);
+      if (l.missing) warnx("%ld loaded calls are not in the database", l.missing);
+      return l.problems || l.findings || l.missing ? exit_found : exit_ok;
+    }
     l.pass(job.lo, job.hi, signalnoted());
     return l.problems || l.findings ? exit_found : exit_ok;
   } catch (const dberror& e) {

@@ -49,6 +49,7 @@ class loader::sink : public callsink {
     const linereader::line& line = l_.reader_.current();
     cdrrow r = rowof(c, l_.zone_, rel_, next_.base + line.offset);
     if (line.offset < updatebelow) return l_.db_.update(r);
+    if (l_.prices) l_.prices->pricerow(c, l_.zone_, &r);
     l_.db_.add(r);
     advance(line);
     if (++l_.batch_ >= l_.batchrows) {
@@ -118,6 +119,36 @@ class loader::sink : public callsink {
   loadedfile next_;
 };
 
+// Takes the lines of a file that are loaded (before its position): their
+// rows priced again.
+class loader::repricer : public callsink {
+ public:
+  repricer(loader& l, const std::string& rel, const loadedfile& known)
+      : l_(l), rel_(rel), known_(known) {}
+
+  void call(const readcall& c) override {
+    const linereader::line& line = l_.reader_.current();
+    if (line.end > known_.bytes) return;  // not loaded yet
+    cdrrow r = rowof(c, l_.zone_, rel_, known_.base + line.offset);
+    l_.prices->pricerow(c, l_.zone_, &r);
+    if (l_.db_.reprice(r, l_.prices->priced(), l_.prices->listed()))
+      ++l_.rows;
+    else
+      ++l_.missing;
+  }
+  void bad(const hourfile&, long, std::string_view, const char*) override {}  // named at loading
+  void unreadable(const std::string& path, int err) override {
+    warnx("%s: %s", path.c_str(), strerror(err));
+    ++l_.problems;
+  }
+  void stray(const std::string& path, const char* what) override { l_.stray(path, what); }
+
+ private:
+  loader& l_;
+  const std::string& rel_;
+  const loadedfile& known_;
+};
+
 loader::loader(database& db, const std::string& root, const std::string& site, tzone& zone,
                bool strictdst)
     : db_(db), root_(root), site_(site), zone_(zone), reader_(zone, strictdst), known_(db, site_) {}
@@ -165,6 +196,11 @@ void loader::finding(const std::string& path, const char* what) {
           path.c_str(), what);
 }
 
+void loader::leftasis(const std::string& path, const char* what) {
+  ++findings;
+  event("%s: %s: its rows are not priced again", path.c_str(), what);
+}
+
 void loader::stray(const std::string& path, const char* what) {
   ++problems;
   if (named_.insert(path).second) event("%s: %s; not read", path.c_str(), what);
@@ -187,6 +223,54 @@ void loader::pass(const hourkey& lo, const hourkey& hi, const volatile sig_atomi
     forget();
     throw;
   }
+}
+
+void loader::reprice(const hourkey& lo, const hourkey& hi) {
+  try {
+    db_.begin(site_);
+    open_ = true;
+    walkstore(
+        root_, lo, hi, [&](const hourfile& f) { revisit(f); },
+        [&](const std::string& path, int err) {
+          warnx("%s: %s", path.c_str(), strerror(err));
+          ++problems;
+        },
+        [&](const std::string& path, const char* what) { stray(path, what); });
+    db_.commit();
+    open_ = false;
+  } catch (...) {
+    forget();
+    throw;
+  }
+}
+
+void loader::revisit(const hourfile& f) {
+  if (f.key.hour < 0) return;
+  std::string rel = f.path.substr(root_.size() + 1);
+  const loadedfile* known = known_.find(rel, hournumber(f.key));
+  if (!known) return;  // nothing of it is loaded
+  linereader& in = reader_.input();
+  filestatus st;
+  if (!in.open(f.path) && in.irregular()) return stray(f.path, notregular(in.irregular()));
+  if (in.fd() < 0 || !statusof(in.fd(), &st)) {
+    warn("%s", f.path.c_str());
+    ++problems;
+    return;
+  }
+  loadedfile next = freshfile(rel, known->hour);
+  switch (verdict v = checkfile(in.fd(), st, *known, &next)) {
+    case verdict::unchanged:
+    case verdict::grown: break;
+    case verdict::unreadable:
+      warn("%s", f.path.c_str());
+      ++problems;
+      return;
+    case verdict::madeagain: return leftasis(f.path, "made again since it was loaded: load it first");
+    default: return leftasis(f.path, verdicttext(v));
+  }
+  reader_.prepare(f);
+  repricer s(*this, rel, *known);
+  reader_.readfrom(f, s, 0, 0);
 }
 
 void loader::visit(const hourfile& f) {

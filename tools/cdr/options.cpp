@@ -112,6 +112,7 @@ const cdroption all[] = {
     {"site", required_argument, opt_site,
      [](cdroptions* o, const char* v) { return text(&o->site, v); }},
     {"follow", no_argument, opt_follow, [](cdroptions* o, const char*) { return on(&o->follow); }},
+    {"reprice", no_argument, opt_reprice, [](cdroptions* o, const char*) { return on(&o->reprice); }},
     {"db", required_argument, opt_db, [](cdroptions* o, const char* v) { return text(&o->db, v); }},
     {"rules", required_argument, opt_rules,
      [](cdroptions* o, const char* v) { return text(&o->rules, v); }},

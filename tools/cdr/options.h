@@ -35,6 +35,7 @@ enum cdropt : unsigned {
   opt_db = 1u << 15,
   opt_batch = 1u << 16,
   opt_rules = 1u << 17,
+  opt_reprice = 1u << 18,
 };
 // What a selection of calls takes besides the period.
 inline constexpr unsigned opts_select = opt_station | opt_trunk | opt_dialled | opt_flags;
@@ -61,6 +62,7 @@ struct cdroptions {
   bool eachdepartment = false;             // bill --each-department
   std::string site;               // load, audit --db: the site's name
   bool follow = false;            // load --follow
+  bool reprice = false;           // load --reprice
   std::string db;                 // audit --db
   long batch = 50000;             // load --batch: rows a transaction
   std::string rules;              // watch, check --rules

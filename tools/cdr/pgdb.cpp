@@ -16,7 +16,7 @@ namespace {
 
 const char* const schemasql =
     "CREATE TABLE pktav_schema (version integer NOT NULL);"
-    "INSERT INTO pktav_schema (version) VALUES (1);"
+    "INSERT INTO pktav_schema (version) VALUES (2);"
     "CREATE TABLE calls ("
     " site text COLLATE \"C\" NOT NULL, file text COLLATE \"C\" NOT NULL,"
     " line_offset bigint NOT NULL,"
@@ -24,7 +24,8 @@ const char* const schemasql =
     " duration_mark text, station text, trunk text, other_station text, dialled text,"
     " meter integer NOT NULL, charge text, flags char(2) NOT NULL, trunk_first boolean NOT NULL,"
     " class_bits smallint NOT NULL,"
-    " ambiguous boolean NOT NULL,"
+    " ambiguous boolean NOT NULL, destination text, billed integer, cost_units bigint,"
+    " name text, department text,"
     " PRIMARY KEY (site, file, line_offset));"
     "CREATE TABLE pktav_positions ("
     " site text COLLATE \"C\" NOT NULL, file text COLLATE \"C\" NOT NULL, hour bigint NOT NULL,"
@@ -35,17 +36,23 @@ const char* const schemasql =
     "CREATE INDEX pktav_positions_hour ON pktav_positions (site, hour);";
 
 // What turns the tables of version i + 1 into those of version i + 2.
-const char* const upgrades[] = {nullptr};
+const char* const upgrades[] = {
+    // 2: the columns of the tariff and the directory, NULL in the rows
+    // loaded before (load --reprice prices them).
+    "ALTER TABLE calls ADD COLUMN destination text, ADD COLUMN billed integer,"
+    " ADD COLUMN cost_units bigint, ADD COLUMN name text, ADD COLUMN department text;",
+};
 
 const char* const copysql =
     "COPY calls (site, file, line_offset, call_end, call_start, duration, duration_mark, station,"
-    " trunk, other_station, dialled, meter, charge, flags, trunk_first, class_bits, ambiguous)"
+    " trunk, other_station, dialled, meter, charge, flags, trunk_first, class_bits, ambiguous,"
+    " destination, billed, cost_units, name, department)"
     " FROM STDIN (FORMAT binary)";
 // COPY's binary format: a signature, flags and the length of an extension
 // of the header, then per row the number of fields and each field's length
 // and bytes (-1: NULL), integers in network order; -1 at the end.
 const char copyheader[19] = {'P', 'G', 'C', 'O', 'P', 'Y', '\n', '\377', '\r', '\n', 0};
-constexpr int16_t copyfields = 17;
+constexpr int16_t copyfields = 22;
 // A timestamptz: microseconds since 2000-01-01 00:00 UTC.
 constexpr int64_t pgepoch = 946684800;
 
@@ -56,6 +63,12 @@ struct statement {
 const statement statements[] = {
     {"pktav_update",
      "UPDATE calls SET call_end = $4, call_start = $5, ambiguous = $6"
+     " WHERE site = $1 AND file = $2 AND line_offset = $3"},
+    {"pktav_price",
+     "UPDATE calls SET destination = $4, billed = $5, cost_units = $6"
+     " WHERE site = $1 AND file = $2 AND line_offset = $3"},
+    {"pktav_list",
+     "UPDATE calls SET name = $4, department = $5"
      " WHERE site = $1 AND file = $2 AND line_offset = $3"},
     {"pktav_rows",
      "SELECT line_offset, extract(epoch FROM call_end)::bigint,"
@@ -99,6 +112,11 @@ void putfield(std::string& out, std::string_view s, bool nullable) {
 void putfield(std::string& out, int64_t v, int bytes) {
   putint(out, static_cast<uint64_t>(bytes), 4);
   putint(out, static_cast<uint64_t>(v), bytes);
+}
+// A number that is NULL when negative.
+void putcount(std::string& out, int64_t v, int bytes) {
+  if (v < 0) return putint(out, static_cast<uint32_t>(-1), 4);
+  putfield(out, v, bytes);
 }
 
 uint8_t hexbyte(std::string_view s) {
@@ -227,10 +245,7 @@ class pgdb : public database {
     putfield(copy_, r.offset, 8);
     putfield(copy_, (r.end - pgepoch) * 1000000, 8);
     putfield(copy_, (r.start - pgepoch) * 1000000, 8);
-    if (r.duration < 0)
-      putint(copy_, static_cast<uint32_t>(-1), 4);
-    else
-      putfield(copy_, r.duration, 4);
+    putcount(copy_, r.duration, 4);
     for (std::string_view s : {r.mark, r.station, r.trunk, r.otherstation, r.dialled})
       putfield(copy_, s, true);
     putfield(copy_, r.meter, 4);
@@ -241,6 +256,11 @@ class pgdb : public database {
     putfield(copy_, r.trunkfirst, 1);
     putfield(copy_, r.classbits, 2);
     putfield(copy_, r.ambiguous, 1);
+    putfield(copy_, r.destination, true);
+    putcount(copy_, r.billed, 4);
+    putcount(copy_, r.cost, 8);
+    putfield(copy_, r.name, true);
+    putfield(copy_, r.department, true);
     if (copy_.size() >= (1 << 16)) sendcopy();
   }
 
@@ -253,6 +273,28 @@ class pgdb : public database {
                 std::string(start, isotime(start, r.startwall, r.startoffset)),
                 r.ambiguous ? "t" : "f"},
                PGRES_COMMAND_OK));
+  }
+
+  bool reprice(const cdrrow& r, bool tariff, bool directory) override {
+    endcopy();
+    bool found = true;
+    std::string offset = number(r.offset);
+    auto set = [&](const char* stmt, std::initializer_list<std::string> fields) {
+      std::vector<std::string> p = {site_, std::string(r.file), offset};
+      p.insert(p.end(), fields);
+      // An empty field is NULL.
+      std::vector<const char*> v;
+      for (const std::string& s : p) v.push_back(s.empty() ? nullptr : s.c_str());
+      result res(check(PQexecPrepared(conn_, stmt, static_cast<int>(v.size()), v.data(), nullptr,
+                                      nullptr, 0),
+                       PGRES_COMMAND_OK));
+      found = strcmp(PQcmdTuples(res.get()), "1") == 0 && found;
+    };
+    auto count = [](int64_t v) { return v < 0 ? std::string() : number(v); };
+    if (tariff)
+      set("pktav_price", {std::string(r.destination), count(r.billed), count(r.cost)});
+    if (directory) set("pktav_list", {std::string(r.name), std::string(r.department)});
+    return found;
   }
 
   bool claim(const loadedfile* was, const loadedfile& now) override {

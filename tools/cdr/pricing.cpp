@@ -22,6 +22,22 @@ bool pricing::load(const cdroptions& o) {
   return good;
 }
 
+void pricing::pricerow(const readcall& c, tzone& zone, cdrrow* r) const {
+  if (priced()) {
+    pricedcall pc = price(c, zone);
+    r->destination = tariff_->destinations()[pc.destination];
+    r->billed = pc.rated() ? int64_t{pc.billed} : -1;
+    r->cost = pc.costed() ? pc.cost : -1;
+  }
+  if (listed()) {
+    const directory::entry* e = who(c.call);
+    r->name = e ? std::string_view(e->name) : std::string_view();
+    r->department = e && e->department != directory::nodepartment
+                        ? std::string_view(directory_->departments()[e->department])
+                        : std::string_view();
+  }
+}
+
 pricedcall pricing::price(const cdrcall& k, int64_t start, tzone& zone) const {
   pricedcall p;
   if (incomingcall(k)) {

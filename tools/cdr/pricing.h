@@ -10,6 +10,7 @@
 
 #include <optional>
 
+#include "cdr/cdrrow.h"
 #include "cdr/directory.h"
 #include "cdr/options.h"
 #include "cdr/reader.h"
@@ -49,6 +50,8 @@ class pricing {
   const directory::entry* who(const cdrcall& c) const {
     return directory_ ? directory_->find(partynumber(c.station())) : nullptr;
   }
+  // Sets the priced columns of the call's row, as far as the files go.
+  void pricerow(const readcall& c, tzone& zone, cdrrow* r) const;
   // Its department, nodepartment when none.
   uint32_t department(const cdrcall& c) const {
     const directory::entry* e = who(c);

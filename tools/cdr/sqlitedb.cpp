@@ -16,13 +16,14 @@ namespace {
 
 const char* const schemasql =
     "CREATE TABLE pktav_schema (version INTEGER NOT NULL);"
-    "INSERT INTO pktav_schema (version) VALUES (1);"
+    "INSERT INTO pktav_schema (version) VALUES (2);"
     "CREATE TABLE calls ("
     " site TEXT NOT NULL, file TEXT NOT NULL, line_offset INTEGER NOT NULL,"
     " call_end TEXT NOT NULL, call_start TEXT NOT NULL, duration INTEGER, duration_mark TEXT,"
     " station TEXT, trunk TEXT, other_station TEXT, dialled TEXT, meter INTEGER NOT NULL,"
     " charge TEXT, flags TEXT NOT NULL, trunk_first INTEGER NOT NULL, class_bits INTEGER NOT NULL,"
-    " ambiguous INTEGER NOT NULL,"
+    " ambiguous INTEGER NOT NULL, destination TEXT, billed INTEGER, cost_units INTEGER,"
+    " name TEXT, department TEXT,"
     " PRIMARY KEY (site, file, line_offset)) WITHOUT ROWID;"
     "CREATE TABLE pktav_positions ("
     " site TEXT NOT NULL, file TEXT NOT NULL, hour INTEGER NOT NULL,"
@@ -34,13 +35,30 @@ const char* const schemasql =
     "CREATE INDEX pktav_positions_hour ON pktav_positions (site, hour);";
 
 // What turns the tables of version i + 1 into those of version i + 2.
-const char* const upgrades[] = {nullptr};
+const char* const upgrades[] = {
+    // 2: the columns of the tariff and the directory, NULL in the rows
+    // loaded before (load --reprice prices them).
+    "ALTER TABLE calls ADD COLUMN destination TEXT;"
+    "ALTER TABLE calls ADD COLUMN billed INTEGER;"
+    "ALTER TABLE calls ADD COLUMN cost_units INTEGER;"
+    "ALTER TABLE calls ADD COLUMN name TEXT;"
+    "ALTER TABLE calls ADD COLUMN department TEXT;",
+};
 
 const char* const insertsql =
     "INSERT INTO calls (site, file, line_offset, call_end, call_start, duration, duration_mark,"
     " station, trunk, other_station, dialled, meter, charge, flags, trunk_first, class_bits,"
-    " ambiguous)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17)";
+    " ambiguous, destination, billed, cost_units, name, department)"
+    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18,"
+    " ?19, ?20, ?21, ?22)";
+// The priced columns of a row: ?18 to ?20 those of the tariff, ?21 and ?22
+// those of the directory, as in the insert.
+const char* const pricesql =
+    "UPDATE calls SET destination = ?18, billed = ?19, cost_units = ?20"
+    " WHERE site = ?1 AND file = ?2 AND line_offset = ?3";
+const char* const listsql =
+    "UPDATE calls SET name = ?21, department = ?22"
+    " WHERE site = ?1 AND file = ?2 AND line_offset = ?3";
 const char* const updatesql =
     "UPDATE calls SET call_end = ?4, call_start = ?5, ambiguous = ?17"
     " WHERE site = ?1 AND file = ?2 AND line_offset = ?3";
@@ -107,7 +125,7 @@ class sqlitedb : public database {
     }
   }
   ~sqlitedb() override {
-    for (sqlite3_stmt* s : {insert_, update_, newpos_, movepos_, positions_, rows_})
+    for (sqlite3_stmt* s : {insert_, update_, price_, list_, newpos_, movepos_, positions_, rows_})
       sqlite3_finalize(s);
     sqlite3_close(db_);
   }
@@ -144,6 +162,8 @@ class sqlitedb : public database {
     if (version < schemaversion) upgrade(version);
     insert_ = statement(insertsql);
     update_ = statement(updatesql);
+    price_ = statement(pricesql);
+    list_ = statement(listsql);
     std::string cols = positioncolumns;
     newpos_ = statement("INSERT INTO pktav_positions (site, file, " + cols + ") VALUES (?1, ?2, " +
                         parameters('?', 3, positionfields) + ") ON CONFLICT DO NOTHING");
@@ -177,6 +197,20 @@ class sqlitedb : public database {
 
   void add(const cdrrow& r) override { putrow(insert_, r, true); }
   void update(const cdrrow& r) override { putrow(update_, r, false); }
+
+  bool reprice(const cdrrow& r, bool tariff, bool directory) override {
+    bool found = true;
+    for (sqlite3_stmt* s : {tariff ? price_ : nullptr, directory ? list_ : nullptr}) {
+      if (!s) continue;
+      bindtext(s, 1, site_);
+      bindtext(s, 2, r.file);
+      sqlite3_bind_int64(s, 3, r.offset);
+      bindprices(s, r);
+      step(s);
+      found = sqlite3_changes(db_) == 1 && found;
+    }
+    return found;
+  }
 
   bool claim(const loadedfile* was, const loadedfile& now) override {
     sqlite3_stmt* s = was ? movepos_ : newpos_;
@@ -262,6 +296,20 @@ class sqlitedb : public database {
     else
       sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_STATIC);
   }
+  void bindnumber(sqlite3_stmt* s, int i, int64_t v) {
+    if (v < 0)
+      sqlite3_bind_null(s, i);
+    else
+      sqlite3_bind_int64(s, i, v);
+  }
+  // ?18 to ?22, those a statement has.
+  void bindprices(sqlite3_stmt* s, const cdrrow& r) {
+    bindtext(s, 18, r.destination);
+    bindnumber(s, 19, r.billed);
+    bindnumber(s, 20, r.cost);
+    bindtext(s, 21, r.name);
+    bindtext(s, 22, r.department);
+  }
 
   // The version of the tables; 0 when there are none.
   int schema() {
@@ -322,10 +370,7 @@ class sqlitedb : public database {
     bindtext(s, 5, std::string_view(start, isotime(start, r.startwall, r.startoffset) - start));
     sqlite3_bind_int(s, 17, r.ambiguous);
     if (all) {
-      if (r.duration < 0)
-        sqlite3_bind_null(s, 6);
-      else
-        sqlite3_bind_int64(s, 6, r.duration);
+      bindnumber(s, 6, r.duration);
       bindtext(s, 7, r.mark);
       bindtext(s, 8, r.station);
       bindtext(s, 9, r.trunk);
@@ -338,6 +383,7 @@ class sqlitedb : public database {
       sqlite3_bind_text(s, 14, flags, 2, SQLITE_TRANSIENT);
       sqlite3_bind_int(s, 15, r.trunkfirst);
       sqlite3_bind_int(s, 16, r.classbits);
+      bindprices(s, r);
     }
     int rc = sqlite3_step(s);
     sqlite3_reset(s);
@@ -353,8 +399,8 @@ class sqlitedb : public database {
   sqlite3* db_ = nullptr;
   std::string site_;
   std::string bound_;  // the file bound to the insert
-  sqlite3_stmt *insert_ = nullptr, *update_ = nullptr, *newpos_ = nullptr, *movepos_ = nullptr,
-               *positions_ = nullptr, *rows_ = nullptr;
+  sqlite3_stmt *insert_ = nullptr, *update_ = nullptr, *price_ = nullptr, *list_ = nullptr,
+               *newpos_ = nullptr, *movepos_ = nullptr, *positions_ = nullptr, *rows_ = nullptr;
 };
 
 }  // namespace
