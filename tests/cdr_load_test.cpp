@@ -171,9 +171,11 @@ TEST_P(CdrLoad, TheAuditOfTheDatabaseFindsEachDifference) {
       {"UPDATE calls SET station = '4299' WHERE line_offset = 0", "differs"},
       {"UPDATE calls SET meter = 9 WHERE line_offset = 0", "differs"},
       {"UPDATE calls SET duration = NULL WHERE line_offset = 0", "differs"},
-      {"INSERT INTO calls SELECT site, file, 7, call_end, call_start, duration, duration_mark,"
-       " station, trunk, other_station, dialled, meter, charge, flags, trunk_first, class_bits,"
-       " ambiguous FROM calls WHERE line_offset = 0",
+      {"INSERT INTO calls (site, file, line_offset, call_end, call_start, duration,"
+       " duration_mark, station, trunk, other_station, dialled, meter, charge, flags,"
+       " trunk_first, class_bits, ambiguous) SELECT site, file, 7, call_end, call_start,"
+       " duration, duration_mark, station, trunk, other_station, dialled, meter, charge, flags,"
+       " trunk_first, class_bits, ambiguous FROM calls WHERE line_offset = 0",
        "extra"},
       {"UPDATE calls SET file = '02_2024/04_03_2024/04_03_2024:09' WHERE line_offset = 0",
        "missing"},
