@@ -20,6 +20,7 @@ pktav_test_program(cdr_e2e
     cdr_query_test.cpp
     cdr_report_test.cpp
     cdr_watch_test.cpp
+    cdr_watchfollow_test.cpp
   LIBRARIES cdrsupport cdrtool
   RUNS pktav-cdr pktav-deviroz7e pabxsim
   DEFINITIONS EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")

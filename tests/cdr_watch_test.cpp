@@ -86,17 +86,9 @@ TEST(CdrWatchRules, EachMistakeIsNamedWithItsLine) {
 void plantcalls(const std::string& root, const std::vector<std::string>& calls) {
   std::vector<std::string> files;
   for (const std::string& c : calls) {
-    std::istringstream in(c);
-    std::string e, station, trunk, dialled;
-    int seconds;
-    in >> e >> station >> trunk >> dialled >> seconds;
-    std::string ticks = seconds < 0 ? "999999" : std::to_string(seconds / 4);
-    files.push_back(hourfilepath(std::stoi(e.substr(0, 4)), std::stoi(e.substr(5, 2)),
-                                 std::stoi(e.substr(8, 2)), std::stoi(e.substr(11, 2))));
-    addtostore(root, files.back(),
-               ":" + station + "|" + trunk + "|" + dialled + "|" + e.substr(8, 2) + e.substr(5, 2) +
-                   e.substr(2, 2) + e.substr(11, 2) + e.substr(14, 2) + e.substr(17, 2) + "|" +
-                   ticks + "|||02\n");
+    files.emplace_back();
+    std::string line = outgoingline(c, &files.back());
+    addtostore(root, files.back(), line);
   }
   for (const std::string& f : files) {
     std::istringstream in(readfile(root + "/" + f));

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 void addtostore(const std::string& root, const std::string& relpath, const std::string& text) {
   std::filesystem::path p = std::filesystem::path(root) / relpath;
@@ -19,6 +20,19 @@ std::string hourfilepath(int year, int month, int day, int hour) {
   snprintf(buf, sizeof buf, "%02d_%04d/%02d_%02d_%04d/%02d_%02d_%04d:%02d", month, year, day, month,
            year, day, month, year, hour);
   return buf;
+}
+
+std::string outgoingline(const std::string& call, std::string* relpath) {
+  std::istringstream in(call);
+  std::string e, station, trunk, dialled;
+  int seconds = 0;
+  in >> e >> station >> trunk >> dialled >> seconds;
+  std::string ticks = seconds < 0 ? "999999" : std::to_string(seconds / 4);
+  *relpath = hourfilepath(std::stoi(e.substr(0, 4)), std::stoi(e.substr(5, 2)),
+                          std::stoi(e.substr(8, 2)), std::stoi(e.substr(11, 2)));
+  return ":" + station + "|" + trunk + "|" + dialled + "|" + e.substr(8, 2) + e.substr(5, 2) +
+         e.substr(2, 2) + e.substr(11, 2) + e.substr(14, 2) + e.substr(17, 2) + "|" + ticks +
+         "|||02\n";
 }
 
 procspec cdrjob(const std::vector<std::string>& args) {

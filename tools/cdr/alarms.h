@@ -61,6 +61,13 @@ class alarmwatch {
   uint64_t raised() const { return raised_; }
   uint64_t active() const;
 
+  // The state of the rules as text, one line each thing (alarmsave.cpp),
+  // and back: for a watch that goes on after a restart where it stopped.
+  // Restoring takes the rules of the same name and kind and leaves the
+  // others as they are; false, with why, for text that is no such state.
+  std::string save() const;
+  bool restore(std::string_view text, std::string* why);
+
  private:
   // A burst's calls of one station or trunk within the window.
   struct episode {

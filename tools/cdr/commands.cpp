@@ -53,6 +53,8 @@ const char* checkrules(const cdroptions& o) {
 
 const char* watchrules(const cdroptions& o) {
   if (o.rules.empty()) return "watch needs --rules";
+  if (o.follow && o.inputs.size() != 1) return "watch --follow follows one store";
+  if (!o.follow && !o.state.empty()) return "--state goes with --follow";
   return nullptr;
 }
 
@@ -117,12 +119,16 @@ const cdrcommand table[] = {
      "text|csv", billrules},
     {"watch", runwatch, "--rules FILE [options] STORE|FILE...",
      "Checks the calls of the period against the rules of FILE and writes one alarm\n"
-     "a line; exit 0 when none was raised, 1 when any was.\n"
+     "a line; exit 0 when none was raised, 1 when any was. With --follow, checks the\n"
+     "calls as they come into STORE until SIGTERM or SIGINT.\n"
      "  --rules FILE        the rules: destinations, long calls, bursts, costs, silences\n"
      "  --json              alarms as JSON Lines\n"
      "  --tariff FILE       the rates a cost rule prices calls by\n"
-     "  --directory FILE    the departments a rule's department= names\n",
-     opt_rules | opt_json | opts_price, nullptr, watchrules},
+     "  --directory FILE    the departments a rule's department= names\n"
+     "  --follow            follow the store: each new call checked as it is stored\n"
+     "  --state FILE        where --follow keeps how far it read and the rules' state,\n"
+     "                      to go on from there after a restart\n",
+     opt_rules | opt_json | opts_price | opt_follow | opt_state, nullptr, watchrules},
     {"check", runcheck, "[--tariff FILE] [--directory FILE] [--rules FILE]",
      "Checks a tariff, a station directory and the rules of watch: every error and\n"
      "every rate that can never be chosen, with its line; exit 0 when sound, 1 with\n"

@@ -35,7 +35,50 @@ bool hashprefix(int fd, int64_t n, uint64_t* hash, uint64_t* head) {
   return true;
 }
 
+// The hash of bytes [from, to) of the file, going on from h; false when
+// they cannot be read.
+bool hashrange(int fd, int64_t from, int64_t to, uint64_t* h) {
+  char buf[1 << 14];
+  while (from < to) {
+    size_t want = static_cast<size_t>(std::min<int64_t>(to - from, sizeof buf));
+    ssize_t got = pread(fd, buf, want, from);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      if (got == 0) errno = EIO;
+      return false;
+    }
+    *h = fnv1a(*h, std::string_view(buf, static_cast<size_t>(got)));
+    from += got;
+  }
+  return true;
+}
+
 }  // namespace
+
+bool advancepast(loadedfile* f, int fd, const linereader::line& line) {
+  std::string_view bytes = line.text;
+  uint64_t h = f->hash;
+  if (line.toolong) {
+    if (!hashrange(fd, line.offset, line.end, &h)) return false;
+  } else {
+    h = fnv1a(fnv1a(h, bytes), "\n");
+  }
+  if (f->bytes < headbytes) {
+    uint64_t head = f->head;
+    int64_t upto = std::min(line.end, headbytes);
+    if (!line.toolong) {
+      std::string whole = std::string(bytes) + "\n";
+      head = fnv1a(head, std::string_view(whole).substr(0, static_cast<size_t>(upto - line.offset)));
+    } else if (!hashrange(fd, line.offset, upto, &head)) {
+      return false;
+    }
+    f->head = head;
+  }
+  f->hash = h;
+  f->bytes = line.end;
+  f->lines = line.number;
+  return true;
+}
 
 uint64_t fnv1a(uint64_t h, std::string_view s) {
   for (unsigned char c : s) {

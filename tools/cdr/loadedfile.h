@@ -36,6 +36,8 @@
 #include <string>
 #include <string_view>
 
+#include "cdr/linereader.h"
+
 struct loadedfile {
   std::string file;  // relative to the store
   int64_t hour = 0;  // of its name, as YYYYMMDDhh; 0 for none
@@ -86,3 +88,9 @@ verdict checkfile(int fd, const filestatus& st, const loadedfile& was, loadedfil
 
 // The file's status in a loadedfile.
 void takestatus(const filestatus& st, loadedfile* f);
+
+// Moves the position past a whole line just read from the open file fd:
+// its bytes into the hashes, the bytes and lines loaded up to its end. A
+// line too long to be held is hashed from the file; false (errno set) when
+// that cannot be read, and the position stays.
+bool advancepast(loadedfile* f, int fd, const linereader::line& line);

@@ -18,21 +18,6 @@ bool samestate(const loadedfile& a, const loadedfile& b) {
          a.born == b.born && a.size == b.size && a.mtime == b.mtime && a.split == b.split;
 }
 
-// The hash of bytes [from, to) of the file, going on from h; false when
-// they cannot be read.
-bool hashrange(int fd, int64_t from, int64_t to, uint64_t* h) {
-  char buf[1 << 14];
-  while (from < to) {
-    size_t want = static_cast<size_t>(std::min<int64_t>(to - from, sizeof buf));
-    ssize_t got = pread(fd, buf, want, from);
-    if (got < 0 && errno == EINTR) continue;
-    if (got <= 0) return false;
-    *h = fnv1a(*h, std::string_view(buf, static_cast<size_t>(got)));
-    from += got;
-  }
-  return true;
-}
-
 }  // namespace
 
 // Takes the lines of one file read after its position: rows into the batch,
@@ -88,28 +73,8 @@ class loader::sink : public callsink {
 
  private:
   void advance(const linereader::line& line) {
-    int fd = l_.reader_.input().fd();
-    std::string_view bytes = line.text;
-    uint64_t h = next_.hash;
-    if (line.toolong) {
-      if (!hashrange(fd, line.offset, line.end, &h)) return unreadable(f_.path, errno ? errno : EIO);
-    } else {
-      h = fnv1a(fnv1a(h, bytes), "\n");
-    }
-    if (next_.bytes < headbytes) {
-      uint64_t head = next_.head;
-      int64_t upto = std::min(line.end, headbytes);
-      if (!line.toolong) {
-        std::string whole = std::string(bytes) + "\n";
-        head = fnv1a(head, std::string_view(whole).substr(0, static_cast<size_t>(upto - line.offset)));
-      } else if (!hashrange(fd, line.offset, upto, &head)) {
-        return unreadable(f_.path, errno ? errno : EIO);
-      }
-      next_.head = head;
-    }
-    next_.hash = h;
-    next_.bytes = line.end;
-    next_.lines = line.number;
+    if (!advancepast(&next_, l_.reader_.input().fd(), line))
+      unreadable(f_.path, errno ? errno : EIO);
   }
 
   loader& l_;

@@ -116,6 +116,19 @@ const cdroption all[] = {
     {"db", required_argument, opt_db, [](cdroptions* o, const char* v) { return text(&o->db, v); }},
     {"rules", required_argument, opt_rules,
      [](cdroptions* o, const char* v) { return text(&o->rules, v); }},
+    {"state", required_argument, opt_state,
+     [](cdroptions* o, const char* v) { return text(&o->state, v); }},
+    {"exec", required_argument, opt_exec,
+     [](cdroptions* o, const char* v) { return text(&o->exec, v); }},
+    {"exec-timeout", required_argument, opt_exec,
+     [](cdroptions* o, const char* v) -> const char* {
+       uint64_t n;
+       if (!parsecount(v, &n, 6) || n < 1 || n > 3600) return "not a number of seconds 1-3600: \"%s\"";
+       o->exectimeout = static_cast<long>(n);
+       return nullptr;
+     }},
+    {"metrics", required_argument, opt_metrics,
+     [](cdroptions* o, const char* v) { return text(&o->metrics, v); }},
     {"batch", required_argument, opt_batch,
      [](cdroptions* o, const char* v) -> const char* {
        uint64_t n;

@@ -36,6 +36,9 @@ enum cdropt : unsigned {
   opt_batch = 1u << 16,
   opt_rules = 1u << 17,
   opt_reprice = 1u << 18,
+  opt_state = 1u << 19,
+  opt_exec = 1u << 20,
+  opt_metrics = 1u << 21,
 };
 // What a selection of calls takes besides the period.
 inline constexpr unsigned opts_select = opt_station | opt_trunk | opt_dialled | opt_flags;
@@ -61,11 +64,15 @@ struct cdroptions {
   std::string department;                  // bill --department
   bool eachdepartment = false;             // bill --each-department
   std::string site;               // load, audit --db: the site's name
-  bool follow = false;            // load --follow
+  bool follow = false;            // load, watch --follow
   bool reprice = false;           // load --reprice
   std::string db;                 // audit --db
   long batch = 50000;             // load --batch: rows a transaction
   std::string rules;              // watch, check --rules
+  std::string state;              // watch --state: where a follow goes on after a restart
+  std::string exec;               // watch --exec: a command for each alarm
+  long exectimeout = 30;          // watch --exec-timeout, in seconds
+  std::string metrics;            // watch --metrics
 };
 
 enum class parseresult { run, done, usage };

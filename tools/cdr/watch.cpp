@@ -9,6 +9,7 @@
 #include "cdr/commands.h"
 #include "cdr/exits.h"
 #include "cdr/sinks.h"
+#include "cdr/watchfollow.h"
 
 int runwatch(const cdroptions& o) {
   tzone zone(o.tz);
@@ -20,6 +21,8 @@ int runwatch(const cdroptions& o) {
   bool good = rules.load(o.rules, &problems) && rules.fits(prices, &problems);
   showproblems(problems);
   if (!good) return exit_trouble;
+
+  if (o.follow) return followwatch(o, zone, sel, prices, rules);
 
   outbuf out(STDOUT_FILENO);
   alarmwriter writer(out, zone, o.json);
