@@ -41,12 +41,12 @@ keeper::keeper(const linkoptions& o)
       relay_(o.endbyte),
       backoff_(o.retrymin, o.retrymax),
       serial_(o.line),
-      metrics_(o.metrics, o.site) {}
+      metrics_(o.metrics) {}
 
 int keeper::run() {
   installlinksignals(&original_);
   // A run that cannot start says so in the file too: no link, none made.
-  metrics_.update(stats_, true);
+  metrics_.update([this] { return linkexposition(stats_, o_.site); }, true);
   if (o_.source.kind == linksource::listen) {
     std::string why;
     listener_ = openlistener(o_.source.net, true, &why);
@@ -109,7 +109,7 @@ void keeper::loop() {
     if (listenat >= 0 && (fds[listenat].revents & POLLIN)) accept();
     // The device is back: no need to wait for the next attempt.
     if (watchat >= 0 && fds[watchat].revents && watch_.changed()) due_ = clock::now();
-    metrics_.update(stats_);
+    metrics_.update([this] { return linkexposition(stats_, o_.site); });
     if (stopping_ || listener_ >= 0 || state_ == ended || clock::now() < due_) continue;
     if (state_ == idle) {
       attempt();
@@ -359,7 +359,7 @@ void keeper::end(int status) {
         format("; it never took the last %llu bytes read", static_cast<unsigned long long>(left));
   stampedwarnx("%s %s%s", o_.program[0].c_str(), describestatus(status).c_str(), lost.c_str());
   stats_.up = false;  // no link outlives the keeper
-  metrics_.update(stats_, true);
+  metrics_.update([this] { return linkexposition(stats_, o_.site); }, true);
   if (WIFSIGNALED(status)) {
     int sig = WTERMSIG(status);
     signal(sig, SIG_DFL);

@@ -12,6 +12,7 @@
 
 #include "tools/common/backoff.h"
 #include "tools/common/pathwatch.h"
+#include "tools/common/metricsfile.h"
 #include "tools/link/linkmetrics.h"
 #include "tools/link/linkopts.h"
 #include "tools/link/relay.h"

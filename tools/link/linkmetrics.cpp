@@ -1,11 +1,8 @@
 #include "tools/link/linkmetrics.h"
 
-#include <algorithm>
 #include <cerrno>
 
-#include "tools/common/diag.h"
 #include "tools/common/exposition.h"
-#include "tools/common/replacefile.h"
 
 namespace {
 
@@ -37,32 +34,4 @@ std::string linkexposition(const linkstate& s, const std::string& site) {
            "first.");
   e.sample(s.lastbyte);
   return e.text();
-}
-
-metricsfile::metricsfile(std::string path, std::string site)
-    : path_(std::move(path)), site_(std::move(site)) {}
-
-int metricsfile::timeout(clock::time_point now) const {
-  if (path_.empty()) return -1;
-  auto left = std::chrono::duration_cast<std::chrono::milliseconds>(due_ - now).count();
-  return left <= 0 ? 0 : static_cast<int>(left + 1);
-}
-
-void metricsfile::changed() { due_ = std::min(due_, last_ + soonest); }
-
-void metricsfile::update(const linkstate& s, bool now) {
-  clock::time_point at = clock::now();
-  if (path_.empty() || (!now && at < due_)) return;
-  last_ = at;
-  due_ = at + every;
-  std::string why;
-  // For another user's reader, whatever the umask; kept on no disk across
-  // a crash, being made again within seconds.
-  if (replacefile(path_, linkexposition(s, site_), 0644, false, &why)) {
-    if (!failing_.empty()) stampedwarnx("metrics: %s written again", path_.c_str());
-    failing_.clear();
-  } else if (why != failing_) {
-    stampedwarnx("metrics: cannot write %s", why.c_str());
-    failing_ = why;
-  }
 }

@@ -4,7 +4,6 @@
 // for node_exporter's textfile collector.
 #pragma once
 
-#include <chrono>
 #include <cstdint>
 #include <string>
 
@@ -33,28 +32,3 @@ struct linkstate {
 
 // The text of the file; `site` labels every sample unless empty.
 std::string linkexposition(const linkstate& s, const std::string& site);
-
-// The file, written at least every 15 seconds and within a second of a
-// change, each time replaced whole.
-class metricsfile {
- public:
-  using clock = std::chrono::steady_clock;
-
-  // An empty path: no file, nothing is ever due.
-  metricsfile(std::string path, std::string site);
-
-  // Milliseconds until a write is due, 0 if it is; -1: never.
-  int timeout(clock::time_point now) const;
-  // Something changed: due within a second of the last write.
-  void changed();
-  // Writes the file if due, or whatever the time if `now`. A failing
-  // write is told once, and so is the first that works again.
-  void update(const linkstate& s, bool now = false);
-
-  static constexpr std::chrono::seconds every{15}, soonest{1};
-
- private:
-  std::string path_, site_;
-  clock::time_point due_{}, last_{};  // at first due at once
-  std::string failing_;               // why the latest write failed; empty: it worked
-};
