@@ -1,6 +1,7 @@
-// pktav-cdr watch --follow: calls checked as they come into a store, and a
-// watch killed and started again that raises each alarm once across both
-// runs.
+// pktav-cdr watch --follow, --exec and --metrics: calls checked as they
+// come into a store, a watch killed and started again that raises each
+// alarm once across both runs; commands for the alarms that fail, hang or
+// read slowly; the metrics as promtool reads them.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +14,7 @@
 #include <vector>
 
 #include "support/cdrstore.h"
+#include "support/proc.h"
 #include "support/tmpdir.h"
 
 namespace {
@@ -116,6 +118,92 @@ TEST(CdrWatchFollow, KilledAndStartedAgainEachAlarmOnce) {
                                    utc(t0 - 30) + "+00:00 premium raised"};
   std::sort(want.begin(), want.end());
   EXPECT_EQ(alarmsof(out), want) << out;
+}
+
+// Each alarm is on standard output whatever its command does; a command
+// that fails or hangs is told, one that reads slowly gets the alarm whole.
+TEST(CdrWatchExec, EachAlarmHandedOverOrTold) {
+  tmpdir dir, store;
+  writefile(dir.file("rules"), "premium destination prefix=0900\n");
+  arrive(store.path(), {"1709542800 4201 150 0900111 60", "1709546400 4202 150 0900222 60"});
+  std::string got = dir.file("got");
+  struct execcase {
+    std::string command;
+    std::vector<std::string> options;
+    const char* told;  // on standard error for each alarm; null: nothing
+  };
+  const execcase cases[] = {
+      {"cat >/dev/null; exit 3", {}, "exited with status 3"},
+      {"exec sleep 30", {"--exec-timeout", "1"}, "still running after 1 s: killed"},
+      {"sleep 30 & wait", {"--exec-timeout", "1"}, "still running after 1 s: killed"},
+      {"while IFS= read -r l; do sleep 0.2; printf '%s|%s|%s|%s\\n' \"$PKTAV_ALARM_RULE\" "
+       "\"$PKTAV_ALARM_STATION\" \"$PKTAV_ALARM_LINENO\" \"$l\" >>" + got + "; done",
+       {},
+       nullptr},
+  };
+  for (const execcase& c : cases) {
+    std::vector<std::string> args = {"watch", "--rules", dir.file("rules"), "--tz", "UTC",
+                                     "--exec", c.command};
+    args.insert(args.end(), c.options.begin(), c.options.end());
+    args.push_back(store.path());
+    procresult r = runcdr(args);
+    EXPECT_EQ(r.code, 1) << c.command << describe(r);
+    std::istringstream lines(r.out);
+    std::vector<std::string> out;
+    for (std::string l; std::getline(lines, l);) out.push_back(l);
+    ASSERT_EQ(out.size(), 2u) << c.command << r.out;
+    if (c.told) {
+      EXPECT_EQ(occurrences(r.err, c.told), 2) << c.command << r.err;
+      EXPECT_EQ(occurrences(r.err, out[0]), 1) << r.err;
+    } else {
+      EXPECT_EQ(r.err, "");
+      EXPECT_EQ(readfile(got), "premium|4201|1|" + out[0] + "\npremium|4202|1|" + out[1] + "\n");
+    }
+  }
+}
+
+// The metrics of a watch that follows a store: the calls, the alarms by
+// rule, those active, the latest call; read by promtool.
+TEST(CdrWatchMetrics, PromtoolReadsThem) {
+  tmpdir dir, store;
+  writefile(dir.file("rules"),
+            "premium destination prefix=0900\n"
+            "quiet   silence     for=20m\n");
+  int64_t t0 = time(nullptr);
+  auto at = [&](int64_t ago, const std::string& rest) { return std::to_string(t0 - ago) + rest; };
+  childproc watch(cdrjob({"watch", "--follow", "--rules", dir.file("rules"), "--tz", "UTC",
+                          "--metrics", dir.file("watch.prom"), "--site", "north \"A\"",
+                          store.path()}));
+  ASSERT_TRUE(watch.waitfor_err("watching")) << watch.err();
+  arrive(store.path(), {at(3600, " 4201 150 0900111 60"), at(3000, " 4202 150 0612 60"),
+                        at(2400, " 4203 150 0900222 60")});
+  ASSERT_TRUE(watch.waitfor_out("0900222")) << watch.out() << watch.err();
+  const std::string site = "{site=\"north \\\"A\\\"\"";
+  const std::string want[] = {
+      "pktav_watch_calls_total" + site + "} 3\n",
+      "pktav_watch_alarms_total" + site + ",rule=\"premium\"} 2\n",
+      // Calls stored late count their silence from when they came.
+      "pktav_watch_alarms_total" + site + ",rule=\"quiet\"} 0\n",
+      "pktav_watch_active_alarms" + site + "} 0\n",
+      "pktav_watch_last_call_timestamp_seconds" + site + "} " + std::to_string(t0 - 2400) + "\n"};
+  std::string text;
+  for (int i = 0; i < 1000; ++i, usleep(10000)) {
+    text = readfile(dir.file("watch.prom"));
+    if (std::all_of(std::begin(want), std::end(want),
+                    [&](const std::string& w) { return text.find(w) != std::string::npos; }))
+      break;
+  }
+  for (const std::string& w : want) EXPECT_NE(text.find(w), std::string::npos) << w << text;
+  watch.signal(SIGTERM);
+  procresult r = watch.wait();
+  EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+  std::string promtool = findinpath("promtool");
+  if (promtool.empty()) GTEST_SKIP() << "promtool (Debian's prometheus) is not installed";
+  r = runproc({.argv = {promtool, "check", "metrics"},
+               .stdinkind = procspec::file,
+               .stdinpath = dir.file("watch.prom")});
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.out + r.err, "");
 }
 
 }  // namespace

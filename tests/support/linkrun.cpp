@@ -143,11 +143,3 @@ std::map<std::string, std::string> readmetrics(const std::string& path) {
   return samples;
 }
 
-std::string findinpath(const std::string& name) {
-  std::istringstream path(getenv("PATH") ? getenv("PATH") : "");
-  for (std::string folder; std::getline(path, folder, ':');) {
-    std::string candidate = folder + "/" + name;
-    if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
-  }
-  return "";
-}

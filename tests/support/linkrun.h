@@ -56,6 +56,3 @@ size_t linecount(const std::string& text);
 // The samples of a metrics file in the Prometheus text format: each
 // series as written (name and labels) and its value.
 std::map<std::string, std::string> readmetrics(const std::string& path);
-
-// The path of a program found in PATH; empty when there is none.
-std::string findinpath(const std::string& name);

@@ -430,3 +430,12 @@ procresult runproc(const procspec& job, const std::string& input, int timeout_ms
   }
   return child.waituntil(deadline, timeout_ms);
 }
+
+std::string findinpath(const std::string& name) {
+  std::istringstream path(getenv("PATH") ? getenv("PATH") : "");
+  for (std::string folder; std::getline(path, folder, ':');) {
+    std::string candidate = folder + "/" + name;
+    if (!folder.empty() && access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return "";
+}

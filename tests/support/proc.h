@@ -24,6 +24,9 @@ std::string inchild(const std::function<std::string()>& work);
 // How many times needle occurs in text, not overlapping.
 int occurrences(const std::string& text, const std::string& needle);
 
+// The path of a program found in PATH; empty when there is none.
+std::string findinpath(const std::string& name);
+
 // How a program ended and what it wrote.
 struct procresult {
   bool exited = false;  // ended by exit; `code` is its status

@@ -55,6 +55,7 @@ const char* watchrules(const cdroptions& o) {
   if (o.rules.empty()) return "watch needs --rules";
   if (o.follow && o.inputs.size() != 1) return "watch --follow follows one store";
   if (!o.follow && !o.state.empty()) return "--state goes with --follow";
+  if (!o.follow && !o.metrics.empty()) return "--metrics goes with --follow";
   return nullptr;
 }
 
@@ -127,8 +128,16 @@ const cdrcommand table[] = {
      "  --directory FILE    the departments a rule's department= names\n"
      "  --follow            follow the store: each new call checked as it is stored\n"
      "  --state FILE        where --follow keeps how far it read and the rules' state,\n"
-     "                      to go on from there after a restart\n",
-     opt_rules | opt_json | opts_price | opt_follow | opt_state, nullptr, watchrules},
+     "                      to go on from there after a restart\n"
+     "  --exec COMMAND      run COMMAND by /bin/sh -c for each alarm, the alarm on its\n"
+     "                      standard input and in PKTAV_ALARM_* variables\n"
+     "  --exec-timeout SECONDS  end a command still running after this (default 30)\n"
+     "  --metrics FILE      with --follow, write the watch's metrics to FILE in the\n"
+     "                      Prometheus text format, at least every 15 s\n"
+     "  --site NAME         the label site of the metrics\n",
+     opt_rules | opt_json | opts_price | opt_follow | opt_state | opt_exec | opt_metrics |
+         opt_site,
+     nullptr, watchrules},
     {"check", runcheck, "[--tariff FILE] [--directory FILE] [--rules FILE]",
      "Checks a tariff, a station directory and the rules of watch: every error and\n"
      "every rate that can never be chosen, with its line; exit 0 when sound, 1 with\n"

@@ -42,6 +42,8 @@ class outbuf {
   // Writes out what is buffered; false once any write has failed.
   bool flush();
   int error() const { return error_; }
+  // What is buffered and not written yet.
+  std::string_view buffered() const { return {buf_.data(), used_}; }
 
  private:
   void drain(size_t need);

@@ -5,7 +5,7 @@
 #include <algorithm>
 #include <ctime>
 
-#include "cdr/alarmout.h"
+#include "cdr/alarmhook.h"
 #include "cdr/commands.h"
 #include "cdr/exits.h"
 #include "cdr/sinks.h"
@@ -25,14 +25,18 @@ int runwatch(const cdroptions& o) {
   if (o.follow) return followwatch(o, zone, sel, prices, rules);
 
   outbuf out(STDOUT_FILENO);
-  alarmwriter writer(out, zone, o.json);
-  alarmwatch watch(rules, prices, zone, writer);
+  alarmhook hook(out, zone, o.json, o.exec, static_cast<int>(o.exectimeout));
+  alarmwatch watch(rules, prices, zone, hook);
   if (sel.from) watch.start(*sel.from);
-  selectsink sink(sel, [&](const readcall& c) { watch.call(c); });
+  selectsink sink(sel, [&](const readcall& c) {
+    watch.call(c);
+    hook.run();
+  });
   readinputs(o, zone, sel, sink);
   // The period ends at --to, or now if that is sooner: what has not
   // happened yet raises nothing. Without --to, at the latest call.
   if (sel.to) watch.clock(std::min<int64_t>(*sel.to, time(nullptr)));
+  hook.run();
   if (!flushed(out)) return exit_trouble;
   return exitcode(sink, static_cast<long>(watch.raised()) + sink.problems);
 }

@@ -11,12 +11,14 @@
 #include <set>
 #include <sstream>
 
-#include "cdr/alarmout.h"
+#include "cdr/alarmhook.h"
 #include "cdr/diag.h"
 #include "cdr/exits.h"
 #include "cdr/loadedfile.h"
 #include "cdr/positions.h"
 #include "cdr/storefollow.h"
+#include "cdr/watchmetrics.h"
+#include "tools/common/metricsfile.h"
 #include "tools/common/replacefile.h"
 #include "tools/common/signals.h"
 
@@ -36,11 +38,15 @@ class watchfollower : public alarmsink {
       : o_(o),
         zone_(zone),
         sel_(sel),
-        writer_(out_, zone, o.json),
+        rules_(rules),
+        hook_(out_, zone, o.json, o.exec, static_cast<int>(o.exectimeout)),
         watch_(rules, prices, zone, *this),
         reader_(zone, o.strictdst),
         root_(o.inputs[0]),
-        store_(root_, zone, sel.from ? sel.firstfile(zone) : firsthour, lasthour) {}
+        store_(root_, zone, sel.from ? sel.firstfile(zone) : firsthour, lasthour),
+        metrics_(o.metrics) {
+    counts_.raised.resize(rules.rules().size());
+  }
   int run();
   void take(const watchalarm& a) override;
 
@@ -53,12 +59,14 @@ class watchfollower : public alarmsink {
   void letgo();
   void handed();
   void once(const std::string& path, const char* what);
+  void showmetrics(bool now);
 
   const cdroptions& o_;
   tzone& zone_;
   const selection& sel_;
   outbuf out_{STDOUT_FILENO};
-  alarmwriter writer_;
+  const watchrules& rules_;
+  alarmhook hook_;
   alarmwatch watch_;
   callreader reader_;
   std::string root_;
@@ -70,6 +78,8 @@ class watchfollower : public alarmsink {
   bool moved_ = false;     // positions moved since the state was saved
   std::string failing_;    // why the state cannot be saved, told once
   std::set<std::string> named_;
+  metricsfile metrics_;
+  watchcounts counts_;
   int code_ = exit_ok;
 };
 
@@ -81,6 +91,9 @@ class watchfollower::filesink : public callsink {
   void call(const readcall& c) override {
     if (!advance()) return;
     if (!w_.sel_.matches(c)) return;
+    ++w_.counts_.calls;
+    w_.counts_.lastcall = std::max(w_.counts_.lastcall, c.end);
+    w_.metrics_.changed();
     w_.watch_.call(c);
     w_.handed();
   }
@@ -111,18 +124,24 @@ void watchfollower::once(const std::string& path, const char* what) {
 
 void watchfollower::take(const watchalarm& a) {
   if (quiet_) return;
-  writer_.take(a);
+  hook_.take(a);
   ++pending_;
+  if (a.state == alarmstate::raised) ++counts_.raised[static_cast<size_t>(a.rule - rules_.rules().data())];
 }
 
-// The alarms of a call or of the clock are out: the state that follows them saved.
+// The alarms of a call or of the clock are out: the state that follows
+// them saved, then their commands run.
 void watchfollower::handed() {
   if (!pending_) return;
-  if (!out_.flush()) {
-    stampedwarnx("standard output: %s", strerror(out_.error()));
-    code_ = exit_trouble;
-  }
+  if (!hook_.flush()) code_ = exit_trouble;
   savestate();
+  metrics_.changed();
+  hook_.run();
+}
+
+void watchfollower::showmetrics(bool now) {
+  counts_.active = watch_.active();
+  metrics_.update([&] { return watchexposition(counts_, rules_, o_.site); }, now);
 }
 
 void watchfollower::savestate() {
@@ -256,6 +275,7 @@ void watchfollower::pass() {
   handed();
   quiet_ = false;
   if (moved_) savestate();
+  showmetrics(false);
 }
 
 int watchfollower::run() {
@@ -273,9 +293,11 @@ int watchfollower::run() {
   stampedwarnx("watching %s", root_.c_str());
   while (code_ == exit_ok && !*signalnoted()) {
     pass();
-    if (!store_.wait(wakems)) break;
+    int ms = metrics_.timeout(std::chrono::steady_clock::now());
+    if (!store_.wait(ms < 0 ? wakems : std::min(wakems, ms))) break;
   }
-  if (code_ == exit_ok && !out_.flush()) code_ = exit_trouble;
+  showmetrics(true);
+  if (code_ == exit_ok && !hook_.flush()) code_ = exit_trouble;
   return code_;
 }
 

@@ -7,7 +7,9 @@
 // rules are kept in FILE, replaced whole after each alarm is handed over
 // and after each pass that read anything, so that a watch started again
 // goes on where the last one stopped: no call is looked at twice, no
-// episode raised again. Without a state to go on from, the calls since
+// episode raised again. With --exec, each alarm's command runs once it is
+// out and kept (alarmhook.h); with --metrics, the counts are written as
+// watchmetrics.h tells. Without a state to go on from, the calls since
 // --from are checked; without --from, those already stored only fill the
 // rules' windows and raise nothing.
 #pragma once

@@ -57,6 +57,10 @@ pid_t spawn(const spawnspec& s, int* err) {
   sigfillset(&all);
   posix_spawnattr_setsigdefault(&attr, &all);
   short flags = POSIX_SPAWN_SETSIGDEF;
+  if (s.newgroup) {
+    posix_spawnattr_setpgroup(&attr, 0);
+    flags |= POSIX_SPAWN_SETPGROUP;
+  }
   if (s.mask) {
     posix_spawnattr_setsigmask(&attr, s.mask);
     flags |= POSIX_SPAWN_SETSIGMASK;
@@ -67,8 +71,23 @@ pid_t spawn(const spawnspec& s, int* err) {
   std::vector<char*> args;
   for (std::string& a : copy) args.push_back(a.data());
   args.push_back(nullptr);
+  // Our environment but for the names given, then those.
+  std::vector<std::string> env;
+  for (char** e = environ; *e; ++e) {
+    std::string_view entry(*e);
+    std::string_view name = entry.substr(0, entry.find('='));
+    bool over = false;
+    for (const std::string& x : s.env)
+      over = over || (x.size() > name.size() && x.compare(0, name.size(), name) == 0 &&
+                      x[name.size()] == '=');
+    if (!over) env.emplace_back(entry);
+  }
+  env.insert(env.end(), s.env.begin(), s.env.end());
+  std::vector<char*> envp;
+  for (std::string& e : env) envp.push_back(e.data());
+  envp.push_back(nullptr);
   pid_t pid = -1;
-  *err = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), environ);
+  *err = posix_spawnp(&pid, args[0], &actions, &attr, args.data(), envp.data());
   posix_spawn_file_actions_destroy(&actions);
   posix_spawnattr_destroy(&attr);
   return *err == 0 ? pid : -1;

@@ -13,6 +13,8 @@ struct spawnspec {
   int fds[3] = {-1, -1, -1};       // its standard input, output and error; -1: ours
   std::string dir;                 // its working directory; empty: ours
   const sigset_t* mask = nullptr;  // its signal mask; null: ours
+  std::vector<std::string> env;    // "NAME=value": put in its environment, over ours
+  bool newgroup = false;           // in a process group of its own, to be ended whole
 };
 
 // Starts the program; returns its process id, or -1 with the error number
