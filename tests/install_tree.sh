@@ -34,7 +34,7 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 	echo "$sysconf/pktav/example.conf"
 	echo "$sysconf/logrotate.d/pktav"
 	for doc in README.md copyright changelog.gz examples/neax.smdr examples/md110.smdr examples/kelvo \
-		examples/tariff.csv examples/stations.csv; do
+		examples/tariff.csv examples/stations.csv examples/alarm-mail; do
 		echo "$prefix/share/doc/pktav/$doc"
 	done
 	echo "$prefix/share/lintian/overrides/pktav"
