@@ -103,6 +103,8 @@ bool alarmhook::flush() {
 }
 
 void alarmhook::run() {
+  if (jobs_.empty()) return;
+  flush();  // the alarms are out before their commands run
   std::vector<job> jobs;
   jobs.swap(jobs_);
   for (const job& j : jobs) runone(j);

@@ -129,7 +129,7 @@ const cdrcommand table[] = {
      "  --follow            follow the store: each new call checked as it is stored\n"
      "  --state FILE        where --follow keeps how far it read and the rules' state,\n"
      "                      to go on from there after a restart\n"
-     "  --exec COMMAND      run COMMAND by /bin/sh -c for each alarm, the alarm on its\n"
+     "  --exec COMMAND      run COMMAND by the shell for each alarm, the alarm on its\n"
      "                      standard input and in PKTAV_ALARM_* variables\n"
      "  --exec-timeout SECONDS  end a command still running after this (default 30)\n"
      "  --metrics FILE      with --follow, write the watch's metrics to FILE in the\n"

@@ -36,7 +36,6 @@ class watchfollower : public alarmsink {
   watchfollower(const cdroptions& o, tzone& zone, const selection& sel, const pricing& prices,
                 const watchrules& rules)
       : o_(o),
-        zone_(zone),
         sel_(sel),
         rules_(rules),
         hook_(out_, zone, o.json, o.exec, static_cast<int>(o.exectimeout)),
@@ -62,7 +61,6 @@ class watchfollower : public alarmsink {
   void showmetrics(bool now);
 
   const cdroptions& o_;
-  tzone& zone_;
   const selection& sel_;
   outbuf out_{STDOUT_FILENO};
   const watchrules& rules_;
