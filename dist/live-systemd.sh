@@ -11,7 +11,8 @@
 #   - the raw log moved and reopened as logrotate does;
 #   - the nightly audit unit reads the store;
 #   - the package upgraded (the site restarts), removed (the site and the
-#     audit timer stop) and purged (the calls and their user stay).
+#     audit timer stop) and purged (the calls, their user and the site's
+#     options file stay).
 #
 #   dist/live-systemd.sh DEB [WORKDIR]
 #
@@ -157,7 +158,12 @@ say "upgrade, remove and purge"
 inside systemctl start pktav-link@live
 main=$(inside systemctl show -p MainPID --value pktav-link@live)
 inside dpkg -i /root/pktav.deb >/dev/null || fail "the package does not install over itself"
-now=$(inside systemctl show -p MainPID --value pktav-link@live)
+# The restart of pktav.target has stopped the site; its start may follow.
+for _ in $(seq 100); do
+	now=$(inside systemctl show -p MainPID --value pktav-link@live)
+	[ "$now" != 0 ] && [ "$now" != "$main" ] && break
+	sleep 0.1
+done
 if [ "$now" = 0 ] || [ "$now" = "$main" ]; then fail "the upgrade did not restart the running site"; fi
 inside dpkg -r pktav >/dev/null || fail "the package does not remove"
 for unit in pktav-link@live.service "$audit.timer"; do
@@ -168,7 +174,9 @@ inside dpkg -P pktav >/dev/null 2>&1 || fail "the package does not purge"
 left=$(find "$root/etc/systemd/system" -name '*pktav*')
 [ -z "$left" ] || fail "left after purge: $left"
 inside getent passwd pktav >/dev/null || fail "the user pktav went, though the store holds calls"
+[ -f "$root/etc/pktav/live.conf" ] || fail "purge took the site's options file"
+[ ! -e "$root/etc/pktav/example.conf" ] || fail "purge left the package's example.conf"
 [ -n "$(find "$root/var/lib/pktav/live" -type f -size +0 | head -n 1)" ] ||
 	fail "the store went with the package"
-say "an upgrade restarts the site; remove stops it and the audit timer; purge keeps the calls"
+say "an upgrade restarts the site; remove stops it and the audit timer; purge keeps the calls and the options file"
 say "all passed"

@@ -1,10 +1,9 @@
 #!/bin/sh
 # Installs a build into a scratch DESTDIR and checks that exactly the
 # expected tree arrives: every program of build/bin in bindir, a build of the
-# packer for every module, pktav-site in sbindir, every man page of man/
-# compressed into its section and an alias of pktav(8) for every build, the
-# units, the options file, the logrotate snippet, the documentation, and
-# nothing else.
+# packer for every module, pktav-site in sbindir, every man page of man/ into
+# its section and an alias of pktav(8) for every build, the units, the
+# options file, the logrotate snippet, the documentation, and nothing else.
 # The two units of a site differ only in how they run it.
 #
 #   install_tree.sh builddir sourcedir prefix sysconfdir unitdir "module..."
@@ -19,25 +18,25 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 	for program in "$build"/bin/*; do echo "$prefix/bin/${program##*/}"; done
 	for module in $modules; do
 		echo "$prefix/bin/pktav-$module"
-		echo "$prefix/share/man/man8/pktav-$module.8.gz"
+		echo "$prefix/share/man/man8/pktav-$module.8"
 	done
 	echo "$prefix/sbin/pktav-site"
 	for page in "$source"/man/*.[1-9]; do
 		name=${page##*/}
-		echo "$prefix/share/man/man${name##*.}/$name.gz"
+		echo "$prefix/share/man/man${name##*.}/$name"
 	done
 	echo "$unitdir/pktav@.service"
 	echo "$unitdir/pktav-link@.service"
+	echo "$unitdir/pktav.target"
 	for unit in pktav-cdr-audit@.service pktav-cdr-audit@.timer pktav-cdr-audit-mail@.service; do
 		echo "$unitdir/$unit"
 	done
 	echo "$sysconf/pktav/example.conf"
 	echo "$sysconf/logrotate.d/pktav"
-	for doc in README.md copyright changelog.gz examples/neax.smdr examples/md110.smdr examples/kelvo \
+	for doc in README.md LICENSE examples/neax.smdr examples/md110.smdr examples/kelvo \
 		examples/tariff.csv examples/stations.csv examples/alarm-mail; do
 		echo "$prefix/share/doc/pktav/$doc"
 	done
-	echo "$prefix/share/lintian/overrides/pktav"
 } | sort -u >"$dest.want"
 (cd "$dest" && find . ! -type d | sed 's/^\.//' | sort) >"$dest.got"
 status=0
@@ -47,13 +46,13 @@ rm -f "$dest.want" "$dest.got"
 # The pages arrive whole, and the programs can be run.
 for page in "$source"/man/*.[1-9]; do
 	name=${page##*/}
-	gzip -dc "$dest$prefix/share/man/man${name##*.}/$name.gz" | cmp -s - "$page" || {
+	cmp -s "$dest$prefix/share/man/man${name##*.}/$name" "$page" || {
 		echo "$name: installed page differs"
 		status=1
 	}
 done
 for module in $modules; do
-	[ "$(gzip -dc "$dest$prefix/share/man/man8/pktav-$module.8.gz")" = ".so man8/pktav.8" ] || {
+	[ "$(cat "$dest$prefix/share/man/man8/pktav-$module.8")" = ".so man8/pktav.8" ] || {
 		echo "pktav-$module.8: not an alias of pktav(8)"
 		status=1
 	}
