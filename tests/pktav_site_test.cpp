@@ -113,6 +113,8 @@ TEST_F(Site, WrongOptionsFilesAreRefusedWithTheSettingNamed) {
       {"PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\":4001\"\n", "host:port needs a host"},
       {"PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"in.smdr\"\n", "absolute path or host:port"},
       {ok + "PKTAV_SPEED=\"fast\"\n", "PKTAV_SPEED"},
+      {ok + "PKTAV_OPTIONS=\"-vK\"\n", "PKTAV_OPTIONS: deviroz7e refuses them: " + bindir +
+                                            "/pktav-deviroz7e: invalid option -- 'K'"},
       {ok + "PKTAV_FRAME=\"9N1\"\n", "PKTAV_FRAME"},
       {ok + "PKTAV_FRAME=\"8X1\"\n", "PKTAV_FRAME"},
       {ok + "PKTAV_RAWLOG=\"maybe\"\n", "PKTAV_RAWLOG"},
@@ -210,20 +212,22 @@ TEST_F(Site, WrongLinkSettingsAreRefusedWithTheSettingNamed) {
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"termsrv:\"\n", "host:port needs a port"},
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"" + dir_.file("in.smdr") + "\"\n",
        "PKTAV_INPUT: pktav-link would read the file again"},
+      // pktav-link's own refusals, passed on with the value it names.
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/dev/ttyS0\"\nPKTAV_SPEED=\"110\"\n",
-       "PKTAV_SPEED: pktav-link sets 300"},
-      {tcp + "PKTAV_LINKOPTIONS=\"--allow 127.0.0.1\"\n", "--allow is for a listen: source"},
+       "pktav-link refuses the settings: bad value: 110"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--allow 127.0.0.1\"\n",
+       "pktav-link refuses the settings: --allow is for a listen: source"},
+      {listen + "PKTAV_LINKOPTIONS=\"--allow pbx.example\"\n", "pbx.example"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--retry-min -3\"\n", "-3"},
+      {tcp + "PKTAV_LINKOPTIONS=\"--retry-max=86400.5\"\n", "86400.5"},
+      // The settings this script writes itself, and an option whose
+      // argument would be taken from them.
       {listen + "PKTAV_LINKOPTIONS=\"--allow\"\n", "--allow needs an argument"},
-      {listen + "PKTAV_LINKOPTIONS=\"--allow pbx.example\"\n", "--allow needs an address"},
       {tcp + "PKTAV_LINKOPTIONS=\"--speed 9600\"\n", "--speed is not for a service"},
       {tcp + "PKTAV_LINKOPTIONS=\"--line=8N1\"\n", "--line is not for a service"},
       {tcp + "PKTAV_LINKOPTIONS=\"--end-byte 0a\"\n", "--end-byte is not for a service"},
       {tcp + "PKTAV_LINKOPTIONS=\"--retry 5\"\n", "--retry is none of --allow"},
       {tcp + "PKTAV_LINKOPTIONS=\"termsrv:4002\"\n", "termsrv:4002 is none of --allow"},
-      {tcp + "PKTAV_LINKOPTIONS=\"--retry-min 0\"\n", "--retry-min needs seconds"},
-      {tcp + "PKTAV_LINKOPTIONS=\"--retry-max=86400.5\"\n", "--retry-max needs seconds"},
-      {tcp + "PKTAV_LINKOPTIONS=\"--retry-max 1.2.3\"\n", "--retry-max needs seconds"},
-      {tcp + "PKTAV_LINKOPTIONS=\"--dead-after 1.5\"\n", "--dead-after needs whole seconds"},
       {tcp + "PKTAV_LINKOPTIONS=\"--metrics=hq.prom\"\n", "--metrics needs the absolute path"},
       {tcp + "PKTAV_LINKOPTIONS=\"--site north\"\n", "--site is not for a service"},
       {tcp + "PKTAV_OPTIONS=\"-i /dev/ttyS1\"\n", "-i is not for a service"},
@@ -237,8 +241,7 @@ TEST_F(Site, WrongLinkSettingsAreRefusedWithTheSettingNamed) {
       EXPECT_NE(r.err.find(c.message), std::string::npos) << c.conf << r.err;
     }
   }
-  // The limits are inclusive.
-  conf(tcp + "PKTAV_LINKOPTIONS=\"--retry-min 0.001 --retry-max 086400.0 --dead-after 1\"\n");
+  conf(tcp + "PKTAV_LINKOPTIONS=\"--retry-min 0.5 --retry-max 86400 --dead-after 1\"\n");
   procresult r = runproc(linked("check"));
   EXPECT_EQ(r.code, 0) << describe(r);
   // A listen: source needs the link.
@@ -248,6 +251,54 @@ TEST_F(Site, WrongLinkSettingsAreRefusedWithTheSettingNamed) {
   EXPECT_NE(r.err.find("PKTAV_INPUT: a listen: source is read through pktav-link"),
             std::string::npos)
       << r.err;
+}
+
+// Settings that a check used to pass and the service then failed on at
+// every start (pktav-link's or the packer's usage error, stty's refusal),
+// and the same mended: the check, and the run the unit makes, end with 78
+// (the unit's RestartPreventExitStatus=) and name the fault.
+TEST_F(Site, CheckRefusesWhatTheServiceWouldFailOn) {
+  const std::string deviroz7e = "PKTAV_BUILD=\"deviroz7e\"\n";
+  const std::string listen = deviroz7e + "PKTAV_INPUT=\"listen:0.0.0.0:2001\"\n";
+  const std::string serial = deviroz7e + "PKTAV_INPUT=\"/dev/ttyS0\"\n";
+  struct {
+    bool linked;
+    std::string conf, message;  // no message: the settings pass
+  } cases[] = {
+      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 10.1.2\"\n", "bad value: 10.1.2"},
+      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 10.1.2.0/24\"\n", ""},
+      {true, deviroz7e + "PKTAV_INPUT=\"listen:0.0.0.0:99999\"\n", "listen:0.0.0.0:99999"},
+      {true, deviroz7e + "PKTAV_INPUT=\"listen:[::]:65536\"\n", "listen:[::]:65536"},
+      {true, deviroz7e + "PKTAV_INPUT=\"listen:0.0.0.0:65535\"\n", ""},
+      {true, deviroz7e + "PKTAV_INPUT=\"termsrv:99999\"\n", "termsrv:99999"},
+      {false, serial + "PKTAV_SPEED=\"12345\"\n", "PKTAV_SPEED must be a speed"},
+      {false, serial + "PKTAV_SPEED=\"0\"\n", "PKTAV_SPEED must be a speed"},
+      {false, serial + "PKTAV_SPEED=\"921600\"\n", ""},
+      {true, serial + "PKTAV_SPEED=\"921600\"\n", "bad value: 921600"},
+      {false, serial + "PKTAV_OPTIONS=\"-Z\"\n", "invalid option -- 'Z'"},
+      {true, listen + "PKTAV_OPTIONS=\"-Z\"\n", "invalid option -- 'Z'"},
+      {false, serial + "PKTAV_OPTIONS=\"-x -MQ\"\n", "invalid option -- 'Q'"},
+      // Every option a service may give, as the packer reads them.
+      {false, serial + "PKTAV_OPTIONS=\"-xXt -c -m -vMsp -H /dev/cua1 -e15 -l 000100 -h000199\"\n",
+       ""},
+      {true, listen + "PKTAV_OPTIONS=\"-v -M -e 15\"\n", ""},
+  };
+  for (const auto& c : cases) {
+    conf(c.conf);
+    auto command = [&](const char* name) { return c.linked ? linked(name) : site(name); };
+    if (c.message.empty()) {
+      // Good settings are only checked: their run would wait for the exchange.
+      procresult r = runproc(command("check"));
+      EXPECT_EQ(r.code, 0) << c.conf << describe(r);
+      continue;
+    }
+    for (const char* name : {"check", "run"}) {
+      procresult r = runproc(command(name));
+      EXPECT_EQ(r.code, ex_config) << c.conf << name << describe(r);
+      EXPECT_EQ(r.err.rfind("pktav-site: hq: ", 0), 0u) << c.conf << r.err;
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << c.conf << r.err;
+    }
+  }
 }
 
 // A pseudo-terminal stands in for the serial line; it starts in the
@@ -275,6 +326,33 @@ class SerialSite : public Site {
   int master_ = -1, slavefd_ = -1;
   std::string slave_;
 };
+
+// The check takes the speeds stty can set the line to, and no other.
+TEST_F(SerialSite, CheckTakesTheSpeedsTheLineCanBeSetTo) {
+  const struct {
+    std::string speed;
+    bool valid;
+  } cases[] = {{"50", true},     {"134", true},       {"1800", true},      {"9600", true},
+               {"460800", true}, {"500000", true},    {"4000000", true},   {"0", false},
+               {"7200", false},  {"12345", false},    {"4000001", false},  {"9600.0", false},
+               {"09600", false}, {"B9600", false}};
+  for (const auto& c : cases) {
+    conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"" + slave_ + "\"\nPKTAV_SPEED=\"" + c.speed + "\"\n");
+    procresult r = runproc(site("check"));
+    if (c.valid) {
+      EXPECT_EQ(r.code, 0) << c.speed << describe(r);
+      r = runproc(site("line"));
+      EXPECT_EQ(r.code, 0) << c.speed << describe(r);
+      r = runproc({.argv = {"/bin/stty", "-F", slave_, "speed"}});
+      EXPECT_EQ(r.out, c.speed + "\n") << describe(r);
+    } else {
+      EXPECT_EQ(r.code, ex_config) << c.speed << describe(r);
+      EXPECT_NE(r.err.find("PKTAV_SPEED"), std::string::npos) << r.err;
+      r = runproc({.argv = {"/bin/stty", "-F", slave_, c.speed}});
+      EXPECT_NE(r.code, 0) << c.speed << " is a speed stty sets";
+    }
+  }
+}
 
 TEST_F(SerialSite, LineSetsRawModeSpeedAndFrame) {
   termios t;
