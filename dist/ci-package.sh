@@ -44,6 +44,10 @@ installed=$(pktav-deviroz7e -v -M -i "$sample" 2>/dev/null)
 built=$("$build/bin/pktav-deviroz7e" -v -M -i examples/neax.smdr 2>/dev/null)
 [ -n "$installed" ] && [ "$installed" = "$built" ] || fail "the installed program decodes the sample differently"
 echo "the installed pktav-deviroz7e decodes the sample as the build does"
+# The package's version (debian/changelog) is the project's (CMakeLists.txt).
+version=$(dpkg-deb -f "$deb" Version)
+[ "$(pktav-link --version)" = "pktav-link $version" ] ||
+	fail "package $version holds $(pktav-link --version): debian/changelog and CMakeLists.txt disagree"
 for page in man/*.[1-9]; do
 	name=${page##*/}
 	man -w "${name%.*}" >/dev/null || fail "man finds no page ${name%.*}"
