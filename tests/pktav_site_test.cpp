@@ -210,8 +210,6 @@ TEST_F(Site, WrongLinkSettingsAreRefusedWithTheSettingNamed) {
   } cases[] = {
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"listen:2001\"\n", "PKTAV_INPUT: listen: needs"},
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"termsrv:\"\n", "host:port needs a port"},
-      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"" + dir_.file("in.smdr") + "\"\n",
-       "PKTAV_INPUT: pktav-link would read the file again"},
       // pktav-link's own refusals, passed on with the value it names.
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/dev/ttyS0\"\nPKTAV_SPEED=\"110\"\n",
        "pktav-link refuses the settings: bad value: 110"},
@@ -220,6 +218,7 @@ TEST_F(Site, WrongLinkSettingsAreRefusedWithTheSettingNamed) {
       {listen + "PKTAV_LINKOPTIONS=\"--allow pbx.example\"\n", "pbx.example"},
       {tcp + "PKTAV_LINKOPTIONS=\"--retry-min -3\"\n", "-3"},
       {tcp + "PKTAV_LINKOPTIONS=\"--retry-max=86400.5\"\n", "86400.5"},
+      {listen + "PKTAV_LINKOPTIONS=\"--give-way-after=0\"\n", "bad value: 0"},
       // The settings this script writes itself, and an option whose
       // argument would be taken from them.
       {listen + "PKTAV_LINKOPTIONS=\"--allow\"\n", "--allow needs an argument"},
@@ -261,11 +260,12 @@ TEST_F(Site, CheckRefusesWhatTheServiceWouldFailOn) {
   const std::string deviroz7e = "PKTAV_BUILD=\"deviroz7e\"\n";
   const std::string listen = deviroz7e + "PKTAV_INPUT=\"listen:0.0.0.0:2001\"\n";
   const std::string serial = deviroz7e + "PKTAV_INPUT=\"/dev/ttyS0\"\n";
+  writefile(dir_.file("in.smdr"), neaxcalls(0, 1));
   struct {
     bool linked;
     std::string conf, message;  // no message: the settings pass
   } cases[] = {
-      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 10.1.2\"\n", "bad value: 10.1.2"},
+      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 10.1.2\"\n", "10.1.2"},
       {true, listen + "PKTAV_LINKOPTIONS=\"--allow 10.1.2.0/24\"\n", ""},
       {true, deviroz7e + "PKTAV_INPUT=\"listen:0.0.0.0:99999\"\n", "listen:0.0.0.0:99999"},
       {true, deviroz7e + "PKTAV_INPUT=\"listen:[::]:65536\"\n", "listen:[::]:65536"},
@@ -282,6 +282,9 @@ TEST_F(Site, CheckRefusesWhatTheServiceWouldFailOn) {
       {false, serial + "PKTAV_OPTIONS=\"-xXt -c -m -vMsp -H /dev/cua1 -e15 -l 000100 -h000199\"\n",
        ""},
       {true, listen + "PKTAV_OPTIONS=\"-v -M -e 15\"\n", ""},
+      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 127.0.0.2 --give-way-after 30\"\n", ""},
+      // pktav-link reads a file once and ends, as pktav does.
+      {true, deviroz7e + "PKTAV_INPUT=\"" + dir_.file("in.smdr") + "\"\n", ""},
   };
   for (const auto& c : cases) {
     conf(c.conf);
