@@ -7,12 +7,14 @@
 #     100 records, cutting every second drop's record in half and resetting
 #     every third: the store must hold every call of a whole record once,
 #     in order, as an unbroken run would, once the unit is stopped;
+#   - the loader unit follows the store into an SQLite database: the
+#     audit of the database against the store finds every call once;
 #   - pktav killed: the unit is started again;
 #   - the raw log moved and reopened as logrotate does;
 #   - the nightly audit unit reads the store;
-#   - the package upgraded (the site restarts), removed (the site and the
-#     audit timer stop) and purged (the calls, their user and the site's
-#     options file stay).
+#   - the package upgraded (the site restarts), removed (the site, the
+#     loader and the audit timer stop) and purged (the calls, the database,
+#     their user and the site's options file stay).
 #
 #   dist/live-systemd.sh DEB [WORKDIR]
 #
@@ -93,9 +95,10 @@ PKTAV_INPUT="listen:127.0.0.1:2601"
 PKTAV_RAWLOG="yes"
 PKTAV_OPTIONS="-M"
 PKTAV_LINKOPTIONS="--allow 127.0.0.1"
+PKTAV_DATABASE="/var/lib/pktav-cdr/live.sqlite"
 EOF
 inside pktav-site -l check live >/dev/null || fail "pktav-site -l check live"
-inside systemctl enable --now pktav-link@live 2>/dev/null
+inside systemctl enable --now pktav-link@live pktav-cdr-load@live 2>/dev/null
 for _ in $(seq 50); do
 	inside journalctl -u pktav-link@live --no-pager 2>/dev/null | grep -q 'listening on' && break
 	sleep 0.1
@@ -114,6 +117,15 @@ cmp -s "$work/expected" "$work/stored" ||
 drops=$(inside journalctl -u pktav-link@live --no-pager | grep -c 'link down') || true
 [ "$drops" -ge 29 ] || fail "$drops drops seen, not 29"
 say "$(wc -l <"$work/stored") calls stored once each, in order, across $drops dropped links"
+
+say "the loader"
+# It loads new lines within seconds; until then the audit names them.
+for _ in $(seq 150); do
+	out=$(inside pktav-cdr audit --db /var/lib/pktav-cdr/live.sqlite /var/lib/pktav/live 2>&1) && break
+	sleep 0.2
+done
+[ -z "$out" ] || fail "the database is not the store: $out$(inside journalctl -u pktav-cdr-load@live --no-pager | tail -n 5)"
+say "pktav-cdr-load@live holds every stored call once"
 
 say "pktav killed"
 inside systemctl start pktav-link@live
@@ -166,7 +178,7 @@ for _ in $(seq 100); do
 done
 if [ "$now" = 0 ] || [ "$now" = "$main" ]; then fail "the upgrade did not restart the running site"; fi
 inside dpkg -r pktav >/dev/null || fail "the package does not remove"
-for unit in pktav-link@live.service "$audit.timer"; do
+for unit in pktav-link@live.service pktav-cdr-load@live.service "$audit.timer"; do
 	state=$(inside systemctl is-active "$unit") || true
 	[ "$state" = inactive ] || fail "$unit is $state after remove"
 done
@@ -178,5 +190,6 @@ inside getent passwd pktav >/dev/null || fail "the user pktav went, though the s
 [ ! -e "$root/etc/pktav/example.conf" ] || fail "purge left the package's example.conf"
 [ -n "$(find "$root/var/lib/pktav/live" -type f -size +0 | head -n 1)" ] ||
 	fail "the store went with the package"
-say "an upgrade restarts the site; remove stops it and the audit timer; purge keeps the calls and the options file"
+[ -s "$root/var/lib/pktav-cdr/live.sqlite" ] || fail "the database went with the package"
+say "an upgrade restarts the site; remove stops it, the loader and the audit timer; purge keeps the calls, the database and the options file"
 say "all passed"

@@ -27,6 +27,7 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 	done
 	echo "$unitdir/pktav@.service"
 	echo "$unitdir/pktav-link@.service"
+	echo "$unitdir/pktav-cdr-load@.service"
 	echo "$unitdir/pktav.target"
 	for unit in pktav-cdr-audit@.service pktav-cdr-audit@.timer pktav-cdr-audit-mail@.service; do
 		echo "$unitdir/$unit"

@@ -92,6 +92,12 @@ TEST_F(Site, CheckShowsTheLineSettingsAndTheCommandLine) {
        bindir + "/pktav-deviroz7e -i termsrv:4001" + store + "\n"},
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/srv/in.smdr\"\nPKTAV_CDRDIR=\"/srv/cdr\"\n",
        bindir + "/pktav-md11bc12 -i /srv/in.smdr -o /srv/cdr\n"},
+      // The loader's line follows when the calls go to a database.
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/srv/in.smdr\"\nPKTAV_CDRDIR=\"/srv/cdr\"\n"
+       "PKTAV_DATABASE=\"host=db dbname=cdr\"\nPKTAV_LOADOPTIONS=\"--tz Europe/Berlin --batch=500\"\n",
+       bindir + "/pktav-md11bc12 -i /srv/in.smdr -o /srv/cdr\n" + bindir +
+           "/pktav-cdr load --follow --site hq --tz Europe/Berlin --batch=500 host=db dbname=cdr "
+           "/srv/cdr\n"},
   };
   for (const auto& c : cases) {
     conf(c.conf);
@@ -124,6 +130,15 @@ TEST_F(Site, WrongOptionsFilesAreRefusedWithTheSettingNamed) {
       {ok + "PKTAV_OPTIONS=\"-Rraw\"\n", "-R is not for a service"},
       {ok + "PKTAV_OPTIONS=\"-e 15 -i /dev/ttyS1\"\n", "-i is not for a service"},
       {ok + "PKTAV_OPTIONS=\"-v -l\"\n", "-l needs an argument"},
+      {ok + "PKTAV_DATABASE=\"cdr.sqlite\"\n", "PKTAV_DATABASE must be the absolute path"},
+      {ok + "PKTAV_DATABASE=\"/x.sqlite\"\nPKTAV_LOADOPTIONS=\"--follow\"\n",
+       "PKTAV_LOADOPTIONS: --follow is not for a service"},
+      {ok + "PKTAV_DATABASE=\"/x.sqlite\"\nPKTAV_LOADOPTIONS=\"--site=b\"\n",
+       "PKTAV_LOADOPTIONS: --site is not for a service"},
+      {ok + "PKTAV_DATABASE=\"/x.sqlite\"\nPKTAV_LOADOPTIONS=\"--strict-dst --tz\"\n",
+       "PKTAV_LOADOPTIONS: --tz needs an argument"},
+      {ok + "PKTAV_DATABASE=\"/x.sqlite\"\nPKTAV_LOADOPTIONS=\"--to 2026\"\n",
+       "PKTAV_LOADOPTIONS: --to is none of"},
   };
   for (const auto& c : cases) {
     conf(c.conf);
@@ -151,7 +166,7 @@ TEST_F(Site, ABadCommandLineShowsTheUsage) {
                                              {PKTAV_SITE, "check", "hq", "more"}}) {
     procresult r = runproc({.argv = argv});
     EXPECT_EQ(r.code, ex_usage) << describe(r);
-    EXPECT_NE(r.err.find("Usage: pktav-site [-c confdir] [-l] check|line|run|respawn|rawlog site"),
+    EXPECT_NE(r.err.find("Usage: pktav-site [-c confdir] [-l] check|line|run|respawn|rawlog|load site"),
               std::string::npos)
         << r.err;
   }
@@ -413,6 +428,38 @@ TEST_F(Site, RunNeedsAStoreItCanWrite) {
   EXPECT_NE(r.err.find("the store " + dir_.file("nosuch") + " is not a directory"),
             std::string::npos)
       << r.err;
+}
+
+// load follows the store into the site's database until SIGTERM: the
+// database's audit against the store finds every call once, the late ones
+// too. Without a database there is nothing to load into.
+TEST_F(Site, LoadFollowsTheStoreIntoTheDatabase) {
+  const std::string input = dir_.file("in.smdr"), db = dir_.file("hq.sqlite");
+  const std::string base =
+      "PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"" + input + "\"\nPKTAV_OPTIONS=\"-v\"\n";
+  conf(base);
+  procresult r = runproc(site("load"));
+  EXPECT_EQ(r.code, ex_config) << describe(r);
+  EXPECT_NE(r.err.find("PKTAV_DATABASE names no database"), std::string::npos) << r.err;
+
+  conf(base + "PKTAV_DATABASE=\"" + db + "\"\nPKTAV_LOADOPTIONS=\"--batch 7\"\n");
+  auto audited = [&] {
+    procresult a = runproc({.argv = {bindir + "/pktav-cdr", "audit", "--db", db, "--site", "hq",
+                                     dir_.file("store")},
+                            .env = {"TZ=UTC"}});
+    return a.code == 0 && a.out.empty();
+  };
+  writefile(input, neaxcalls(0, 25));
+  ASSERT_EQ(runproc(site("run")).code, 0);
+  childproc loader(site("load"));
+  EXPECT_TRUE(waitfor(audited, 20000));
+  writefile(input, neaxcalls(25, 30));
+  ASSERT_EQ(runproc(site("run")).code, 0);
+  EXPECT_EQ(stored(), neaxlines(0, 55));
+  EXPECT_TRUE(waitfor(audited, 20000));
+  loader.signal(SIGTERM);
+  r = loader.wait();
+  EXPECT_EQ(r.code, 0) << describe(r);
 }
 
 // A listener on 127.0.0.1 that serves one connection at a time.
