@@ -94,10 +94,11 @@ TEST_F(Site, CheckShowsTheLineSettingsAndTheCommandLine) {
        bindir + "/pktav-md11bc12 -i /srv/in.smdr -o /srv/cdr\n"},
       // The loader's line follows when the calls go to a database.
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/srv/in.smdr\"\nPKTAV_CDRDIR=\"/srv/cdr\"\n"
-       "PKTAV_DATABASE=\"host=db dbname=cdr\"\nPKTAV_LOADOPTIONS=\"--tz Europe/Berlin --batch=500\"\n",
+       "PKTAV_DATABASE=\"host=db dbname=cdr\"\n"
+       "PKTAV_LOADOPTIONS=\"--tz Europe/Berlin --batch=500 --tariff /etc/t.csv\"\n",
        bindir + "/pktav-md11bc12 -i /srv/in.smdr -o /srv/cdr\n" + bindir +
-           "/pktav-cdr load --follow --site hq --tz Europe/Berlin --batch=500 host=db dbname=cdr "
-           "/srv/cdr\n"},
+           "/pktav-cdr load --follow --site hq --tz Europe/Berlin --batch=500 --tariff /etc/t.csv "
+           "host=db dbname=cdr /srv/cdr\n"},
   };
   for (const auto& c : cases) {
     conf(c.conf);
