@@ -77,7 +77,8 @@ say "booting it"
 # scope: the container stays in this process's cgroup.
 setsid systemd-nspawn -D "$root" -M "$machine" --register=no --keep-unit --private-network \
 	--boot >"$work/console.log" 2>&1 </dev/null &
-for _ in $(seq 300); do
+# A few minutes at most: a busy machine boots it slowly.
+for _ in $(seq 900); do
 	nspawn=$(pgrep -f "systemd-nspawn -D $root -M $machine" | head -n 1) || true
 	if [ -n "$nspawn" ] && [ -z "$leader" ]; then leader=$(pgrep -P "$nspawn" | head -n 1) || true; fi
 	state=''
@@ -85,7 +86,7 @@ for _ in $(seq 300); do
 	case $state in running | degraded) break ;; esac
 	sleep 0.2
 done
-case ${state:-} in running | degraded) ;; *) cannot "the container did not boot: $(tail -n 5 "$work/console.log")" ;; esac
+case ${state:-} in running | degraded) ;; *) cannot "the container did not boot (systemd ${state:-not reached}): $(tail -n 5 "$work/console.log")" ;; esac
 say "systemd is $state"
 
 inside dpkg -i /root/pktav.deb >/dev/null || fail "the package does not install"
