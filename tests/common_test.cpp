@@ -102,7 +102,7 @@ TEST(Address, PeerNames) {
     const char* name;
     const char* host;
   } cases[] = {
-      {"10.1.2.3", "10.1.2.3:4000", "10.1.2.3"},
+      {"127.1.2.3", "127.1.2.3:4000", "127.1.2.3"},
       {"::1", "[::1]:4000", "::1"},
       {"2001:db8::7", "[2001:db8::7]:4000", "2001:db8::7"},
       // An IPv4 peer reaching an IPv6 socket is shown as IPv4.
