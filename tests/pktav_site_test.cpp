@@ -433,11 +433,13 @@ TEST_F(Site, RunNeedsAStoreItCanWrite) {
 
 // load follows the store into the site's database until SIGTERM: the
 // database's audit against the store finds every call once, the late ones
-// too. Without a database there is nothing to load into.
+// too. Without a database there is nothing to load into. The loader's unit
+// names its own state folder, which is not the site's store.
 TEST_F(Site, LoadFollowsTheStoreIntoTheDatabase) {
   const std::string input = dir_.file("in.smdr"), db = dir_.file("hq.sqlite");
-  const std::string base =
-      "PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"" + input + "\"\nPKTAV_OPTIONS=\"-v\"\n";
+  const std::string base = "PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"" + input +
+                           "\"\nPKTAV_OPTIONS=\"-v\"\nPKTAV_CDRDIR=\"" + dir_.file("store") +
+                           "\"\n";
   conf(base);
   procresult r = runproc(site("load"));
   EXPECT_EQ(r.code, ex_config) << describe(r);
@@ -452,7 +454,10 @@ TEST_F(Site, LoadFollowsTheStoreIntoTheDatabase) {
   };
   writefile(input, neaxcalls(0, 25));
   ASSERT_EQ(runproc(site("run")).code, 0);
-  childproc loader(site("load"));
+  procspec load = site("load");
+  std::replace(load.env.begin(), load.env.end(), "STATE_DIRECTORY=" + dir_.file("store"),
+               "STATE_DIRECTORY=" + dir_.file("run"));
+  childproc loader(load);
   EXPECT_TRUE(waitfor(audited, 20000));
   writefile(input, neaxcalls(25, 30));
   ASSERT_EQ(runproc(site("run")).code, 0);
