@@ -58,7 +58,7 @@ id -nG pktav | grep -qw dialout || fail "pktav is not in the group dialout"
 [ "$(stat -c %U:%G:%a /var/lib/pktav)" = pktav:pktav:750 ] || fail "/var/lib/pktav: $(stat -c %U:%G:%a /var/lib/pktav)"
 
 step "systemd-analyze verify"
-for unit in pktav@ci.service pktav-link@ci.service pktav-cdr-load@ci.service pktav.target pktav-cdr-audit@var-lib-pktav-ci.service \
+for unit in pktav@ci.service pktav-link@ci.service pktav-cdr-load@ci.service pktav-cdr-watch@ci.service pktav.target pktav-cdr-audit@var-lib-pktav-ci.service \
 	pktav-cdr-audit@var-lib-pktav-ci.timer; do
 	out=$(systemd-analyze verify "$unit" 2>&1) || fail "verify: $out"
 	[ -z "$out" ] || fail "verify: $out"
@@ -113,7 +113,8 @@ DEBIAN_FRONTEND=noninteractive apt-get purge -y -qq pktav >/dev/null
 rm -r /etc/pktav
 for path in /etc/logrotate.d/pktav /var/lib/pktav /var/log/pktav /usr/share/doc/pktav \
 	/lib/systemd/system/pktav@.service /lib/systemd/system/pktav-link@.service \
-	/lib/systemd/system/pktav-cdr-load@.service /usr/sbin/pktav-site \
+	/lib/systemd/system/pktav-cdr-load@.service /lib/systemd/system/pktav-cdr-watch@.service \
+	/usr/share/pktav/alarm-mail /usr/sbin/pktav-site \
 	/usr/share/man/man8/pktav.8.gz /usr/lib/sysusers.d/pktav.conf /usr/lib/tmpfiles.d/pktav.conf; do
 	[ ! -e "$path" ] || fail "$path is left after purge"
 done

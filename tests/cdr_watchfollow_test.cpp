@@ -184,7 +184,7 @@ TEST(CdrWatchMetrics, PromtoolReadsThem) {
       "pktav_watch_alarms_total" + site + ",rule=\"premium\"} 2\n",
       // Calls stored late count their silence from when they came.
       "pktav_watch_alarms_total" + site + ",rule=\"quiet\"} 0\n",
-      "pktav_watch_active_alarms" + site + "} 0\n",
+      "pktav_watch_active_alarms" + site + ",rule=\"quiet\"} 0\n",
       "pktav_watch_last_call_timestamp_seconds" + site + "} " + std::to_string(t0 - 2400) + "\n"};
   std::string text;
   for (int i = 0; i < 1000; ++i, usleep(10000)) {

@@ -28,14 +28,16 @@ DESTDIR=$dest cmake --install "$build" >/dev/null
 	echo "$unitdir/pktav@.service"
 	echo "$unitdir/pktav-link@.service"
 	echo "$unitdir/pktav-cdr-load@.service"
+	echo "$unitdir/pktav-cdr-watch@.service"
 	echo "$unitdir/pktav.target"
 	for unit in pktav-cdr-audit@.service pktav-cdr-audit@.timer pktav-cdr-audit-mail@.service; do
 		echo "$unitdir/$unit"
 	done
+	echo "$prefix/share/pktav/alarm-mail"
 	echo "$sysconf/pktav/example.conf"
 	echo "$sysconf/logrotate.d/pktav"
 	for doc in README.md LICENSE examples/neax.smdr examples/md110.smdr examples/kelvo \
-		examples/tariff.csv examples/stations.csv examples/alarm-mail; do
+		examples/tariff.csv examples/stations.csv; do
 		echo "$prefix/share/doc/pktav/$doc"
 	done
 } | sort -u >"$dest.want"

@@ -99,7 +99,16 @@ TEST_F(Site, CheckShowsTheLineSettingsAndTheCommandLine) {
        bindir + "/pktav-md11bc12 -i /srv/in.smdr -o /srv/cdr\n" + bindir +
            "/pktav-cdr load --follow --site hq --tz Europe/Berlin --batch=500 --tariff /etc/t.csv "
            "host=db dbname=cdr /srv/cdr\n"},
+      // And the watch's, its state in the loader's folder, not in the store.
+      {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"/srv/in.smdr\"\nPKTAV_CDRDIR=\"/srv/cdr\"\n"
+       "PKTAV_RULES=\"" + dir_.file("rules") + "\"\nPKTAV_ALARMEXEC=\"PKTAV_MAILTO=ops mailer\"\n"
+       "PKTAV_WATCHOPTIONS=\"--json --tz UTC\"\n",
+       bindir + "/pktav-md11bc12 -i /srv/in.smdr -o /srv/cdr\n" + bindir +
+           "/pktav-cdr watch --follow --site hq --rules " + dir_.file("rules") +
+           " --state /var/lib/pktav-cdr/hq.watch.state --exec 'PKTAV_MAILTO=ops mailer' --json "
+           "--tz UTC /srv/cdr\n"},
   };
+  writefile(dir_.file("rules"), "long long over=2h\n");
   for (const auto& c : cases) {
     conf(c.conf);
     procresult r = runproc(site("check"));
@@ -131,15 +140,6 @@ TEST_F(Site, WrongOptionsFilesAreRefusedWithTheSettingNamed) {
       {ok + "PKTAV_OPTIONS=\"-Rraw\"\n", "-R is not for a service"},
       {ok + "PKTAV_OPTIONS=\"-e 15 -i /dev/ttyS1\"\n", "-i is not for a service"},
       {ok + "PKTAV_OPTIONS=\"-v -l\"\n", "-l needs an argument"},
-      {ok + "PKTAV_DATABASE=\"cdr.sqlite\"\n", "PKTAV_DATABASE must be the absolute path"},
-      {ok + "PKTAV_DATABASE=\"/x.sqlite\"\nPKTAV_LOADOPTIONS=\"--follow\"\n",
-       "PKTAV_LOADOPTIONS: --follow is not for a service"},
-      {ok + "PKTAV_DATABASE=\"/x.sqlite\"\nPKTAV_LOADOPTIONS=\"--site=b\"\n",
-       "PKTAV_LOADOPTIONS: --site is not for a service"},
-      {ok + "PKTAV_DATABASE=\"/x.sqlite\"\nPKTAV_LOADOPTIONS=\"--strict-dst --tz\"\n",
-       "PKTAV_LOADOPTIONS: --tz needs an argument"},
-      {ok + "PKTAV_DATABASE=\"/x.sqlite\"\nPKTAV_LOADOPTIONS=\"--to 2026\"\n",
-       "PKTAV_LOADOPTIONS: --to is none of"},
   };
   for (const auto& c : cases) {
     conf(c.conf);
@@ -158,6 +158,59 @@ TEST_F(Site, WrongOptionsFilesAreRefusedWithTheSettingNamed) {
   EXPECT_EQ(r.code, ex_config) << describe(r);
 }
 
+// The loader's and the watch's settings are refused by check and by the
+// loader and the watch; the site itself runs on whatever they say.
+TEST_F(Site, WrongLoaderAndWatchSettingsAreRefusedButLeaveTheSiteRunning) {
+  const std::string ok = "PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"/dev/null\"\n";
+  const std::string db = ok + "PKTAV_DATABASE=\"/x.sqlite\"\n", rules = dir_.file("rules");
+  const std::string watch = ok + "PKTAV_RULES=\"" + rules + "\"\n";
+  writefile(rules, "long long over=2h\n");
+  struct {
+    std::string conf, command, message;
+  } cases[] = {
+      {ok + "PKTAV_DATABASE=\"cdr.sqlite\"\n", "load", "PKTAV_DATABASE must be the absolute path"},
+      {db + "PKTAV_LOADOPTIONS=\"--follow\"\n", "load",
+       "PKTAV_LOADOPTIONS: --follow is not for a service"},
+      {db + "PKTAV_LOADOPTIONS=\"--site=b\"\n", "load",
+       "PKTAV_LOADOPTIONS: --site is not for a service"},
+      {db + "PKTAV_LOADOPTIONS=\"--strict-dst --tz\"\n", "load",
+       "PKTAV_LOADOPTIONS: --tz needs an argument"},
+      {db + "PKTAV_LOADOPTIONS=\"--to 2026\"\n", "load", "PKTAV_LOADOPTIONS: --to is none of"},
+      {ok + "PKTAV_RULES=\"rules\"\n", "watch", "PKTAV_RULES must be the absolute path"},
+      {ok + "PKTAV_RULES=\"" + dir_.file("nosuch") + "\"\n", "watch",
+       "PKTAV_RULES: " + dir_.file("nosuch")},
+      {watch + "PKTAV_WATCHOPTIONS=\"--state /s\"\n", "watch",
+       "PKTAV_WATCHOPTIONS: --state is not for a service"},
+      {watch + "PKTAV_WATCHOPTIONS=\"--exec=true\"\n", "watch",
+       "the command for each alarm is PKTAV_ALARMEXEC"},
+      {watch + "PKTAV_WATCHOPTIONS=\"--json --metrics\"\n", "watch",
+       "PKTAV_WATCHOPTIONS: --metrics needs an argument"},
+      {watch + "PKTAV_WATCHOPTIONS=\"--batch 5\"\n", "watch",
+       "PKTAV_WATCHOPTIONS: --batch is none of"},
+      // The rules as check reads them, with the tariff they name.
+      {watch + "PKTAV_WATCHOPTIONS=\"--tariff " + dir_.file("nosuch.csv") + "\"\n", "watch",
+       "nosuch.csv"},
+  };
+  for (const auto& c : cases) {
+    conf(c.conf);
+    for (const std::string& command : {std::string("check"), c.command}) {
+      procresult r = runproc(site(command));
+      EXPECT_EQ(r.code, ex_config) << c.conf << command << describe(r);
+      EXPECT_EQ(r.err.rfind("pktav-site: hq: ", 0), 0u) << c.conf << r.err;
+      EXPECT_NE(r.err.find(c.message), std::string::npos) << c.conf << r.err;
+    }
+    procresult r = runproc(site("run"));
+    EXPECT_EQ(r.code, 0) << c.conf << describe(r);
+  }
+  writefile(rules, "long long over=2x\n");
+  conf(watch);
+  procresult r = runproc(site("watch"));
+  EXPECT_EQ(r.code, ex_config) << describe(r);
+  EXPECT_NE(r.err.find("PKTAV_RULES: " + rules + ":1: over \"2x\": not a duration"),
+            std::string::npos)
+      << r.err;
+}
+
 TEST_F(Site, ABadCommandLineShowsTheUsage) {
   for (const auto& argv :
        std::vector<std::vector<std::string>>{{PKTAV_SITE},
@@ -167,7 +220,7 @@ TEST_F(Site, ABadCommandLineShowsTheUsage) {
                                              {PKTAV_SITE, "check", "hq", "more"}}) {
     procresult r = runproc({.argv = argv});
     EXPECT_EQ(r.code, ex_usage) << describe(r);
-    EXPECT_NE(r.err.find("Usage: pktav-site [-c confdir] [-l] check|line|run|respawn|rawlog|load site"),
+    EXPECT_NE(r.err.find("Usage: pktav-site [-c confdir] [-l] check|line|run|respawn|rawlog|load|watch site"),
               std::string::npos)
         << r.err;
   }
@@ -466,6 +519,39 @@ TEST_F(Site, LoadFollowsTheStoreIntoTheDatabase) {
   loader.signal(SIGTERM);
   r = loader.wait();
   EXPECT_EQ(r.code, 0) << describe(r);
+}
+
+// watch checks each call the site stores against its rules until SIGTERM,
+// each alarm on standard output and handed to PKTAV_ALARMEXEC; started
+// again, it goes on from its state in its own folder (not in the store),
+// raising nothing twice.
+TEST_F(Site, WatchHandsEachAlarmOverOnceAcrossARestart) {
+  const std::string input = dir_.file("in.smdr"), rules = dir_.file("rules");
+  const std::string handed = dir_.file("handed");
+  writefile(rules, "far destination prefix=555 stations=4203-4227\n");
+  writefile(dir_.file("hook"), "echo \"$PKTAV_ALARM_STATION\" >>" + handed + "\n");
+  conf("PKTAV_BUILD=\"deviroz7e\"\nPKTAV_INPUT=\"" + input + "\"\nPKTAV_OPTIONS=\"-v\"\nPKTAV_CDRDIR=\"" +
+       dir_.file("store") + "\"\nPKTAV_RULES=\"" + rules + "\"\nPKTAV_ALARMEXEC=\"sh " +
+       dir_.file("hook") + "\"\nPKTAV_WATCHOPTIONS=\"--tz UTC\"\n");
+  procspec watch = site("watch");
+  std::replace(watch.env.begin(), watch.env.end(), "STATE_DIRECTORY=" + dir_.file("store"),
+               "STATE_DIRECTORY=" + dir_.file("run"));
+  auto round = [&](int first, int count, const std::string& want) {
+    childproc watcher(watch);
+    EXPECT_TRUE(watcher.waitfor_err("watching")) << watcher.err();
+    writefile(input, neaxcalls(first, count));
+    EXPECT_EQ(runproc(site("run")).code, 0);
+    EXPECT_TRUE(waitfor([&] { return readfile(handed) == want; })) << readfile(handed);
+    watcher.signal(SIGTERM);
+    procresult r = watcher.wait();
+    EXPECT_EQ(r.code, 0) << describe(r);
+    return r.out;
+  };
+  std::string out = round(0, 5, "4203\n4204\n4205\n");
+  EXPECT_NE(out.find("far"), std::string::npos) << out;
+  EXPECT_TRUE(fs::exists(dir_.file("run/hq.watch.state")));
+  round(25, 3, "4203\n4204\n4205\n4226\n4227\n");
+  EXPECT_EQ(stored(), neaxlines(0, 5) + neaxlines(25, 3));
 }
 
 // A listener on 127.0.0.1 that serves one connection at a time.

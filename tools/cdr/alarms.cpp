@@ -49,10 +49,8 @@ void alarmwatch::start(int64_t t) {
   }
 }
 
-uint64_t alarmwatch::active() const {
-  uint64_t n = 0;
-  for (size_t i = 0; i < rules_.size(); ++i) n += bursts_[i].active + silences_[i].raised;
-  return n;
+uint64_t alarmwatch::active(size_t rule) const {
+  return bursts_[rule].active + silences_[rule].raised;
 }
 
 std::string alarmwatch::when(int64_t t) {

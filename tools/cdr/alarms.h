@@ -57,9 +57,9 @@ class alarmwatch {
   void clock(int64_t now);
 
   int64_t now() const { return now_; }
-  // Alarms raised so far, and those raised and not cleared.
+  // Alarms raised so far, and those of a rule raised and not cleared.
   uint64_t raised() const { return raised_; }
-  uint64_t active() const;
+  uint64_t active(size_t rule) const;
 
   // The state of the rules as text, one line each thing (alarmsave.cpp),
   // and back: for a watch that goes on after a restart where it stopped.

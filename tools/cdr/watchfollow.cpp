@@ -138,7 +138,8 @@ void watchfollower::handed() {
 }
 
 void watchfollower::showmetrics(bool now) {
-  counts_.active = watch_.active();
+  counts_.active.resize(rules_.rules().size());
+  for (size_t i = 0; i < counts_.active.size(); ++i) counts_.active[i] = watch_.active(i);
   metrics_.update([&] { return watchexposition(counts_, rules_, o_.site); }, now);
 }
 

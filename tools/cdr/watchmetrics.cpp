@@ -11,8 +11,9 @@ std::string watchexposition(const watchcounts& c, const watchrules& rules,
   for (size_t i = 0; i < rules.rules().size(); ++i)
     e.sample(i < c.raised.size() ? c.raised[i] : 0, {{"rule", rules.rules()[i].name}});
   e.metric("pktav_watch_active_alarms", "gauge",
-           "Alarms raised and not cleared yet (bursts and silences).");
-  e.sample(c.active);
+           "Alarms raised and not cleared yet (bursts and silences), by rule.");
+  for (size_t i = 0; i < rules.rules().size(); ++i)
+    e.sample(i < c.active.size() ? c.active[i] : 0, {{"rule", rules.rules()[i].name}});
   e.metric("pktav_watch_last_call_timestamp_seconds", "gauge",
            "The end of the latest call checked, in seconds since 1970; 0 before the first.");
   e.sample(static_cast<double>(c.lastcall));
