@@ -9,6 +9,9 @@
 #     in order, as an unbroken run would, once the unit is stopped;
 #   - the loader unit follows the store into an SQLite database: the
 #     audit of the database against the store finds every call once;
+#   - the watch unit checks each new call against a rule that every call
+#     trips, and hands each alarm to alarm-mail: the system's mail server
+#     (exim, Debian's own) delivers one mail for each call;
 #   - pktav killed: the unit is started again;
 #   - the raw log moved and reopened as logrotate does;
 #   - the nightly audit unit reads the store;
@@ -68,7 +71,7 @@ say "making a minimal Debian 12 in $root"
 # With what the package depends on, from the same mirror, as apt would bring
 # it: the first of each set of alternatives, without its version.
 needs=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/|.*//; s/(.*)//; s/[[:space:]]//g' | grep -v '^$' | sort -u | paste -sd, -)
-debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,procps${needs:+,$needs} bookworm "$root" \
+debootstrap --variant=minbase --include=systemd,systemd-sysv,dbus,procps,exim4-daemon-light${needs:+,$needs} bookworm "$root" \
 	http://deb.debian.org/debian >"$work/debootstrap.log" 2>&1 || cannot "debootstrap: $(tail -n 3 "$work/debootstrap.log")"
 cp "$deb" "$root/root/pktav.deb"
 
@@ -145,6 +148,20 @@ say "started again after RestartSec"
 # At once, as logrotate may: the rawlog command waits for a site that is
 # still starting to become its program.
 
+say "the watch, and a mail for each alarm"
+echo 'every destination prefix=0,1,2,3,4,5,6,7,8,9' >"$root/etc/pktav/live.rules"
+cat >>"$root/etc/pktav/live.conf" <<'EOF'
+PKTAV_RULES="/etc/pktav/live.rules"
+PKTAV_ALARMEXEC="PKTAV_MAILTO=pktav /usr/share/pktav/alarm-mail"
+EOF
+inside pktav-site -l check live >/dev/null || fail "pktav-site -l check live, with the watch"
+inside systemctl enable --now pktav-cdr-watch@live 2>/dev/null
+for _ in $(seq 100); do
+	inside journalctl -u pktav-cdr-watch@live --no-pager 2>/dev/null | grep -q 'watching' && break
+	sleep 0.1
+done
+before=$(find "$root/var/lib/pktav/live" -type f -exec cat {} + | wc -l)
+
 say "the raw log moved and reopened"
 inside mv /var/log/pktav/live.raw /var/log/pktav/live.raw.1
 inside pktav-site -l rawlog live
@@ -152,6 +169,22 @@ inside pabxsim -n 20 -s 9 --connect 127.0.0.1:2601 >/dev/null 2>&1
 sleep 1
 [ -s "$root/var/log/pktav/live.raw" ] || fail "no new raw log after the rawlog command"
 inside systemctl stop pktav-link@live
+
+# Every call stored since the watch started is an alarm, and a mail.
+new=$(($(find "$root/var/lib/pktav/live" -type f -exec cat {} + | wc -l) - before))
+[ "$new" -gt 0 ] || fail "no call stored while the watch ran"
+alarms=0 mails=0
+for _ in $(seq 300); do
+	alarms=$(inside journalctl -u pktav-cdr-watch@live --no-pager -o cat | grep -c ' every destination raised ') || true
+	mails=$(grep -c '^Subject: pktav: every raised' "$root/var/mail/pktav" 2>/dev/null) || true
+	[ "$alarms" = "$new" ] && [ "$mails" = "$new" ] && break
+	sleep 0.2
+done
+[ "$alarms" = "$new" ] ||
+	fail "$alarms alarms for $new calls: $(inside journalctl -u pktav-cdr-watch@live --no-pager | tail -n 5)"
+[ "$mails" = "$new" ] ||
+	fail "$mails mails for $new alarms: $(inside journalctl -u pktav-cdr-watch@live --no-pager | tail -n 5; tail -n 5 "$root/var/log/exim4/mainlog")"
+say "$new calls, $alarms alarms in the journal, $mails mails delivered"
 
 say "the nightly audit"
 audit=pktav-cdr-audit@$(inside systemd-escape --path /var/lib/pktav/live)
@@ -175,7 +208,7 @@ for _ in $(seq 100); do
 done
 if [ "$now" = 0 ] || [ "$now" = "$main" ]; then fail "the upgrade did not restart the running site"; fi
 inside dpkg -r pktav >/dev/null || fail "the package does not remove"
-for unit in pktav-link@live.service pktav-cdr-load@live.service "$audit.timer"; do
+for unit in pktav-link@live.service pktav-cdr-load@live.service pktav-cdr-watch@live.service "$audit.timer"; do
 	state=$(inside systemctl is-active "$unit") || true
 	[ "$state" = inactive ] || fail "$unit is $state after remove"
 done
@@ -188,5 +221,5 @@ inside getent passwd pktav >/dev/null || fail "the user pktav went, though the s
 [ -n "$(find "$root/var/lib/pktav/live" -type f -size +0 | head -n 1)" ] ||
 	fail "the store went with the package"
 [ -s "$root/var/lib/pktav-cdr/live.sqlite" ] || fail "the database went with the package"
-say "an upgrade restarts the site; remove stops it, the loader and the audit timer; purge keeps the calls, the database and the options file"
+say "an upgrade restarts the site; remove stops it, the loader, the watch and the audit timer; purge keeps the calls, the database and the options file"
 say "all passed"
