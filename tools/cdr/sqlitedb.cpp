@@ -139,6 +139,9 @@ class sqlitedb : public database {
       if (!create) throw dberror(path_ + ": holds no calls loaded by pktav-cdr", false);
       if (hastable("calls"))
         throw dberror(path_ + ": holds a table calls that pktav-cdr load did not make", false);
+      // Larger pages for a new file: fewer pages to write and to step
+      // through for each row, and fewer levels above the rows.
+      exec("PRAGMA page_size = 16384");
       exec("PRAGMA journal_mode = WAL");
       exec("BEGIN IMMEDIATE");
       try {
@@ -148,6 +151,10 @@ class sqlitedb : public database {
         rollback();
         throw;
       }
+      // The page cache's size again (SQLite's 2 MiB), which the change of
+      // the page size left reckoned in pages of the old size: four times
+      // the memory.
+      exec("PRAGMA cache_size = -2000");
       version = schemaversion;
     }
     if (version > schemaversion)
