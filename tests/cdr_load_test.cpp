@@ -229,17 +229,35 @@ TEST_P(CdrLoad, PricesEachCallAsQueryDoesAndAgainWhenTheTariffChanges) {
     return queryrows(store, o);
   };
 
-  // Tables of version 1: the same without the columns of prices.
-  ASSERT_EQ(load().code, 0);
-  for (const char* column : {"destination", "billed", "cost_units", "name", "department"})
-    sql(std::string("ALTER TABLE calls DROP COLUMN ") + column);
-  sql("UPDATE pktav_schema SET version = 1");
-  std::vector<std::string> unpriced = tablerows();
-  procresult r = load(priced);
-  EXPECT_EQ(r.code, 0) << describe(r);
-  EXPECT_EQ(sql("SELECT max(version) FROM pktav_schema"), "2\n");
-  EXPECT_EQ(tablerows(), unpriced);
-  EXPECT_EQ(sql("SELECT count(*) FROM calls WHERE destination IS NOT NULL OR name IS NOT NULL"), "0\n");
+  // Tables of version 2, calls a table keyed by site, file and offset, and
+  // of version 1, the same without the columns of prices: upgraded in one
+  // go, the rows as they were.
+  procresult r;
+  for (int version : {2, 1}) {
+    SCOPED_TRACE(version);
+    if (version == 1) {
+      reset();
+      sitestore(store, dir.file("stream"), "1500", "2024-01-31T22:00", "7");
+    }
+    ASSERT_EQ(load().code, 0);
+    sql(std::string("CREATE TABLE old AS SELECT site, file, line_offset, call_end, call_start,"
+                    " duration, duration_mark, station, trunk, other_station, dialled, meter,"
+                    " charge, flags, trunk_first, class_bits, ambiguous") +
+        (version == 2 ? ", destination, billed, cost_units, name, department" : "") +
+        " FROM calls;" + (pg ? "DROP VIEW calls CASCADE; DROP FUNCTION pktav_calls_write();"
+                             : "DROP VIEW calls;") +
+        "DROP TABLE pktav_calls; DROP TABLE pktav_files; ALTER TABLE old RENAME TO calls;"
+        "UPDATE pktav_schema SET version = " + std::to_string(version));
+    std::vector<std::string> unpriced = tablerows();
+    r = load(priced);
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_EQ(sql("SELECT max(version) FROM pktav_schema"), "3\n");
+    EXPECT_EQ(tablerows(), unpriced);
+    EXPECT_EQ(sql("SELECT count(*) FROM calls WHERE destination IS NOT NULL OR name IS NOT NULL"),
+              "0\n");
+    r = audit();
+    EXPECT_EQ(r.code, 0) << describe(r);
+  }
 
   // The records carry no year: the packer gives them this one.
   std::vector<std::string> all = asloaded({});
@@ -292,7 +310,7 @@ TEST_P(CdrLoad, RefusesWhatCannotBeLoadedIntoAndWritesNothing) {
          addtostore(t.store, hourfilepath(2024, 3, 4, 10), ":4201|12||040324100736|45|3||02\n");
          return t.db();
        },
-       "its tables are of version 99, newer than this pktav-cdr knows (2): use a newer "
+       "its tables are of version 99, newer than this pktav-cdr knows (3): use a newer "
        "pktav-cdr"},
       {"a table calls of its own",
        [](loadtest& t) {

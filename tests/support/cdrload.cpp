@@ -70,7 +70,9 @@ void loadtest::reset() {
   std::filesystem::remove_all(store);
   mkdir(store.c_str(), 0755);
   if (pg)
-    pg->sql("DROP TABLE IF EXISTS calls, pktav_positions, pktav_schema");
+    pg->sql(
+        "DROP SCHEMA public CASCADE; CREATE SCHEMA public AUTHORIZATION pg_database_owner;"
+        " GRANT USAGE ON SCHEMA public TO PUBLIC");
   else
     std::filesystem::remove(db());
 }

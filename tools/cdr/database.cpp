@@ -48,3 +48,21 @@ std::string parameters(char mark, int first, int n) {
   for (int i = first; i < first + n; ++i) s += (s.empty() ? "" : ", ") + (mark + std::to_string(i));
   return s;
 }
+
+std::string rowvalues(const std::string& prefix) {
+  std::string s = prefix + "line_offset";
+  std::string_view rest = rowcolumns;
+  while (!rest.empty()) {
+    size_t comma = rest.find(',');
+    std::string_view name = rest.substr(0, comma);
+    while (name.starts_with(' ')) name.remove_prefix(1);
+    s += ", " + prefix + std::string(name);
+    rest = comma == rest.npos ? std::string_view() : rest.substr(comma + 1);
+  }
+  return s;
+}
+
+std::string callsview() {
+  return "CREATE VIEW calls AS SELECT f.site, f.file, " + rowvalues("c.") +
+         " FROM pktav_calls c JOIN pktav_files f ON f.id = c.file_id;";
+}

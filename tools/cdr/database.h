@@ -4,11 +4,18 @@
 //
 // The tables, made by the loader when they are missing:
 //
-//   calls            one row per call: site, file, line_offset (the
-//                    primary key: where its line stands in the store), the
+//   pktav_files      a number for each site and hour file whose rows are
+//                    loaded, given as they come (version 3)
+//   pktav_calls      one row per call: the number of its file and its
+//                    line's offset in it (the primary key: short, and
+//                    growing as the store is loaded in time order), the
 //                    columns of query (cdrrow.h) and, from version 2, those
 //                    of --tariff and --directory: destination, billed,
 //                    cost_units (ten-thousandths), name, department
+//   calls            a view of pktav_calls with the file's site and path
+//                    in place of its number: the table calls of versions 1
+//                    and 2, as users query it; rows put in, changed or
+//                    deleted through it go to pktav_calls
 //   pktav_positions  per site and hour file, how far it is loaded and
 //                    what identifies the part loaded (loadedfile.h)
 //   pktav_schema     the version of these tables
@@ -31,7 +38,18 @@
 #include "cdr/loadedfile.h"
 
 // The version of the tables this program makes and reads.
-inline constexpr int schemaversion = 2;
+inline constexpr int schemaversion = 3;
+
+// The columns of pktav_calls after file_id and line_offset.
+inline constexpr const char* rowcolumns =
+    "call_end, call_start, duration, duration_mark, station, trunk, other_station, dialled, meter,"
+    " charge, flags, trunk_first, class_bits, ambiguous, destination, billed, cost_units, name,"
+    " department";
+// The view calls over pktav_calls and pktav_files, the same in both kinds.
+std::string callsview();
+// The columns of pktav_calls after file_id, each after `prefix`: "NEW."
+// for a trigger's, "c." for a join's.
+std::string rowvalues(const std::string& prefix);
 
 // A failure of the database. `transient`: it went away or is not there yet
 // (a connection lost or refused, a server starting or stopping, a full

@@ -14,17 +14,19 @@
 
 namespace {
 
-const char* const schemasql =
-    "CREATE TABLE pktav_schema (version INTEGER NOT NULL);"
-    "INSERT INTO pktav_schema (version) VALUES (2);"
-    "CREATE TABLE calls ("
-    " site TEXT NOT NULL, file TEXT NOT NULL, line_offset INTEGER NOT NULL,"
+const char* const filestable =
+    "CREATE TABLE pktav_files ("
+    " id INTEGER PRIMARY KEY, site TEXT NOT NULL, file TEXT NOT NULL, UNIQUE (site, file));";
+const char* const rowstable =
+    "CREATE TABLE pktav_calls ("
+    " file_id INTEGER NOT NULL, line_offset INTEGER NOT NULL,"
     " call_end TEXT NOT NULL, call_start TEXT NOT NULL, duration INTEGER, duration_mark TEXT,"
     " station TEXT, trunk TEXT, other_station TEXT, dialled TEXT, meter INTEGER NOT NULL,"
     " charge TEXT, flags TEXT NOT NULL, trunk_first INTEGER NOT NULL, class_bits INTEGER NOT NULL,"
     " ambiguous INTEGER NOT NULL, destination TEXT, billed INTEGER, cost_units INTEGER,"
     " name TEXT, department TEXT,"
-    " PRIMARY KEY (site, file, line_offset)) WITHOUT ROWID;"
+    " PRIMARY KEY (file_id, line_offset)) WITHOUT ROWID;";
+const char* const positionstable =
     "CREATE TABLE pktav_positions ("
     " site TEXT NOT NULL, file TEXT NOT NULL, hour INTEGER NOT NULL,"
     " base INTEGER NOT NULL, bytes INTEGER NOT NULL, lines INTEGER NOT NULL,"
@@ -34,39 +36,77 @@ const char* const schemasql =
     " PRIMARY KEY (site, file)) WITHOUT ROWID;"
     "CREATE INDEX pktav_positions_hour ON pktav_positions (site, hour);";
 
-// What turns the tables of version i + 1 into those of version i + 2.
-const char* const upgrades[] = {
-    // 2: the columns of the tariff and the directory, NULL in the rows
-    // loaded before (load --reprice prices them).
-    "ALTER TABLE calls ADD COLUMN destination TEXT;"
-    "ALTER TABLE calls ADD COLUMN billed INTEGER;"
-    "ALTER TABLE calls ADD COLUMN cost_units INTEGER;"
-    "ALTER TABLE calls ADD COLUMN name TEXT;"
-    "ALTER TABLE calls ADD COLUMN department TEXT;",
-};
+// The view calls, and what puts rows in, changes and deletes them through
+// it: a change as the old row deleted and the new one put in.
+std::string callsviewsql() {
+  const std::string remove =
+      "DELETE FROM pktav_calls WHERE file_id = (SELECT id FROM pktav_files"
+      " WHERE site = OLD.site AND file = OLD.file) AND line_offset = OLD.line_offset;";
+  const std::string add =
+      "INSERT INTO pktav_files (site, file) SELECT NEW.site, NEW.file WHERE NOT EXISTS"
+      " (SELECT 1 FROM pktav_files WHERE site = NEW.site AND file = NEW.file);"
+      "INSERT INTO pktav_calls (file_id, " + rowvalues("") + ") SELECT id, " + rowvalues("NEW.") +
+      " FROM pktav_files WHERE site = NEW.site AND file = NEW.file;";
+  return callsview() + "CREATE TRIGGER pktav_calls_insert INSTEAD OF INSERT ON calls BEGIN " + add +
+         " END;CREATE TRIGGER pktav_calls_delete INSTEAD OF DELETE ON calls BEGIN " + remove +
+         " END;CREATE TRIGGER pktav_calls_update INSTEAD OF UPDATE ON calls BEGIN " + remove +
+         add + " END;";
+}
 
+std::string schemasql() {
+  return "CREATE TABLE pktav_schema (version INTEGER NOT NULL);"
+         "INSERT INTO pktav_schema (version) VALUES (" + std::to_string(schemaversion) + ");" +
+         filestable + rowstable + callsviewsql() + positionstable;
+}
+
+// What turns the tables of version i + 1 into those of version i + 2.
+std::string upgradesql(int i) {
+  switch (i) {
+    case 0:
+      // 2: the columns of the tariff and the directory, NULL in the rows
+      // loaded before (load --reprice prices them).
+      return "ALTER TABLE calls ADD COLUMN destination TEXT;"
+             "ALTER TABLE calls ADD COLUMN billed INTEGER;"
+             "ALTER TABLE calls ADD COLUMN cost_units INTEGER;"
+             "ALTER TABLE calls ADD COLUMN name TEXT;"
+             "ALTER TABLE calls ADD COLUMN department TEXT;";
+    default:
+      // 3: the rows keyed by the number of their file, the table calls
+      // become a view.
+      return std::string(filestable) +
+             "INSERT INTO pktav_files (site, file) SELECT DISTINCT site, file FROM calls"
+             " ORDER BY site, file;" +
+             rowstable + "INSERT INTO pktav_calls (file_id, " + rowvalues("") + ") SELECT f.id, " +
+             rowvalues("c.") +
+             " FROM calls c JOIN pktav_files f ON f.site = c.site AND f.file = c.file"
+             " ORDER BY f.id, c.line_offset;"
+             "DROP TABLE calls;" + callsviewsql();
+  }
+}
+
+// The insert binds the file's number as ?1.
 const char* const insertsql =
-    "INSERT INTO calls (site, file, line_offset, call_end, call_start, duration, duration_mark,"
+    "INSERT INTO pktav_calls (file_id, line_offset, call_end, call_start, duration, duration_mark,"
     " station, trunk, other_station, dialled, meter, charge, flags, trunk_first, class_bits,"
     " ambiguous, destination, billed, cost_units, name, department)"
-    " VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18,"
+    " VALUES (?1, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18,"
     " ?19, ?20, ?21, ?22)";
+// The row of site ?1, file ?2 at offset ?3, after the changes below.
+const char* const rowat =
+    " WHERE file_id = (SELECT id FROM pktav_files WHERE site = ?1 AND file = ?2)"
+    " AND line_offset = ?3";
 // The priced columns of a row: ?18 to ?20 those of the tariff, ?21 and ?22
 // those of the directory, as in the insert.
-const char* const pricesql =
-    "UPDATE calls SET destination = ?18, billed = ?19, cost_units = ?20"
-    " WHERE site = ?1 AND file = ?2 AND line_offset = ?3";
-const char* const listsql =
-    "UPDATE calls SET name = ?21, department = ?22"
-    " WHERE site = ?1 AND file = ?2 AND line_offset = ?3";
-const char* const updatesql =
-    "UPDATE calls SET call_end = ?4, call_start = ?5, ambiguous = ?17"
-    " WHERE site = ?1 AND file = ?2 AND line_offset = ?3";
+const char* const pricesql = "UPDATE pktav_calls SET destination = ?18, billed = ?19, cost_units = ?20";
+const char* const listsql = "UPDATE pktav_calls SET name = ?21, department = ?22";
+const char* const updatesql = "UPDATE pktav_calls SET call_end = ?4, call_start = ?5, ambiguous = ?17";
 const char* const rowssql =
     "SELECT line_offset, CAST(strftime('%s', call_end) AS INTEGER),"
     " CAST(strftime('%s', call_start) AS INTEGER), duration, duration_mark, station, trunk,"
     " other_station, dialled, meter, charge, flags, trunk_first, class_bits, ambiguous"
     " FROM calls WHERE site = ?1 AND file = ?2 ORDER BY line_offset";
+const char* const fileidsql = "SELECT id FROM pktav_files WHERE site = ?1 AND file = ?2";
+const char* const newfilesql = "INSERT INTO pktav_files (site, file) VALUES (?1, ?2)";
 
 // Errors that may pass: the file locked by another for too long, the disk
 // full, the file system failing for a while.
@@ -125,7 +165,8 @@ class sqlitedb : public database {
     }
   }
   ~sqlitedb() override {
-    for (sqlite3_stmt* s : {insert_, update_, price_, list_, newpos_, movepos_, positions_, rows_})
+    for (sqlite3_stmt* s : {insert_, update_, price_, list_, newpos_, movepos_, positions_, rows_,
+                           fileid_, newfile_})
       sqlite3_finalize(s);
     sqlite3_close(db_);
   }
@@ -145,7 +186,7 @@ class sqlitedb : public database {
       exec("PRAGMA journal_mode = WAL");
       exec("BEGIN IMMEDIATE");
       try {
-        exec(schemasql);
+        exec(schemasql().c_str());
         exec("COMMIT");
       } catch (...) {
         rollback();
@@ -168,9 +209,11 @@ class sqlitedb : public database {
                     false);
     if (version < schemaversion) upgrade(version);
     insert_ = statement(insertsql);
-    update_ = statement(updatesql);
-    price_ = statement(pricesql);
-    list_ = statement(listsql);
+    update_ = statement(std::string(updatesql) + rowat);
+    price_ = statement(std::string(pricesql) + rowat);
+    list_ = statement(std::string(listsql) + rowat);
+    fileid_ = statement(fileidsql);
+    newfile_ = statement(newfilesql);
     std::string cols = positioncolumns;
     newpos_ = statement("INSERT INTO pktav_positions (site, file, " + cols + ") VALUES (?1, ?2, " +
                         parameters('?', 3, positionfields) + ") ON CONFLICT DO NOTHING");
@@ -354,7 +397,7 @@ class sqlitedb : public database {
   void upgrade(int version) {
     exec("BEGIN IMMEDIATE");
     try {
-      for (int v = version; v < schemaversion; ++v) exec(upgrades[v - 1]);
+      for (int v = version; v < schemaversion; ++v) exec(upgradesql(v - 1).c_str());
       exec(("UPDATE pktav_schema SET version = " + std::to_string(schemaversion)).c_str());
       exec("COMMIT");
     } catch (...) {
@@ -363,14 +406,31 @@ class sqlitedb : public database {
     }
   }
 
+  // The number of the site's file, given it when it has none.
+  int64_t fileid(std::string_view file) {
+    bindtext(fileid_, 1, site_);
+    bindtext(fileid_, 2, file);
+    if (step(fileid_)) {
+      int64_t id = sqlite3_column_int64(fileid_, 0);
+      sqlite3_reset(fileid_);
+      return id;
+    }
+    bindtext(newfile_, 1, site_);
+    bindtext(newfile_, 2, file);
+    step(newfile_);
+    return sqlite3_last_insert_rowid(db_);
+  }
+
   // Binds the row to a statement of insertsql's parameters and runs it.
-  // The insert's site and file stay bound from one row to the next.
+  // The insert's file stays bound from one row to the next.
   void putrow(sqlite3_stmt* s, const cdrrow& r, bool all) {
     char end[32], start[32];
-    if (!all || bound_ != r.file) {
+    if (!all) {
       bindtext(s, 1, site_);
-      sqlite3_bind_text(s, 2, r.file.data(), static_cast<int>(r.file.size()), SQLITE_TRANSIENT);
-      if (all) bound_ = r.file;
+      bindtext(s, 2, r.file);
+    } else if (bound_ != r.file) {
+      sqlite3_bind_int64(s, 1, fileid(r.file));
+      bound_ = r.file;
     }
     sqlite3_bind_int64(s, 3, r.offset);
     bindtext(s, 4, std::string_view(end, isotime(end, r.endwall, r.endoffset) - end));
@@ -405,13 +465,17 @@ class sqlitedb : public database {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::string site_;
-  std::string bound_;  // the file bound to the insert
+  std::string bound_;  // the file whose number is bound to the insert
   sqlite3_stmt *insert_ = nullptr, *update_ = nullptr, *price_ = nullptr, *list_ = nullptr,
-               *newpos_ = nullptr, *movepos_ = nullptr, *positions_ = nullptr, *rows_ = nullptr;
+               *newpos_ = nullptr, *movepos_ = nullptr, *positions_ = nullptr, *rows_ = nullptr,
+               *fileid_ = nullptr, *newfile_ = nullptr;
 };
 
 }  // namespace
 
 std::unique_ptr<database> opensqlite(const std::string& path, bool create) {
+  // No count of SQLite's memory, which takes a lock at every allocation.
+  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  (void)configured;
   return std::make_unique<sqlitedb>(path, create);
 }
