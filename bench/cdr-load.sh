@@ -63,4 +63,4 @@ pg="host=$work dbname=postgres user=postgres"
 run "PostgreSQL, empty" $lines "$pg"
 run "PostgreSQL, unchanged store" 0 "$pg"
 echo "PostgreSQL: $(psql "$pg" -Atc 'SELECT count(*) FROM calls') rows," \
-  "$(psql "$pg" -Atc "SELECT pg_total_relation_size('calls') / 1048576") MB"
+  "$(psql "$pg" -Atc "SELECT (pg_total_relation_size('pktav_calls') + pg_total_relation_size('pktav_files')) / 1048576") MB"
