@@ -97,9 +97,11 @@ const char* const rowat =
     " AND line_offset = ?3";
 // The priced columns of a row: ?18 to ?20 those of the tariff, ?21 and ?22
 // those of the directory, as in the insert.
-const char* const pricesql = "UPDATE pktav_calls SET destination = ?18, billed = ?19, cost_units = ?20";
+const char* const pricesql =
+    "UPDATE pktav_calls SET destination = ?18, billed = ?19, cost_units = ?20";
 const char* const listsql = "UPDATE pktav_calls SET name = ?21, department = ?22";
-const char* const updatesql = "UPDATE pktav_calls SET call_end = ?4, call_start = ?5, ambiguous = ?17";
+const char* const updatesql =
+    "UPDATE pktav_calls SET call_end = ?4, call_start = ?5, ambiguous = ?17";
 const char* const rowssql =
     "SELECT line_offset, CAST(strftime('%s', call_end) AS INTEGER),"
     " CAST(strftime('%s', call_start) AS INTEGER), duration, duration_mark, station, trunk,"
@@ -165,8 +167,8 @@ class sqlitedb : public database {
     }
   }
   ~sqlitedb() override {
-    for (sqlite3_stmt* s : {insert_, update_, price_, list_, newpos_, movepos_, positions_, rows_,
-                           fileid_, newfile_})
+    for (sqlite3_stmt* s :
+         {insert_, update_, price_, list_, newpos_, movepos_, positions_, rows_, fileid_, newfile_})
       sqlite3_finalize(s);
     sqlite3_close(db_);
   }
@@ -474,8 +476,5 @@ class sqlitedb : public database {
 }  // namespace
 
 std::unique_ptr<database> opensqlite(const std::string& path, bool create) {
-  // No count of SQLite's memory, which takes a lock at every allocation.
-  static const int configured = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-  (void)configured;
   return std::make_unique<sqlitedb>(path, create);
 }
