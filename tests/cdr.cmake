@@ -21,8 +21,8 @@ pktav_test_program(cdr_e2e
     cdr_report_test.cpp
     cdr_watch_test.cpp
     cdr_watchfollow_test.cpp
-  LIBRARIES cdrsupport cdrtool
-  RUNS pktav-cdr pktav-deviroz7e pabxsim
+  LIBRARIES cdrsupport cdrtool linksupport
+  RUNS pktav-cdr pktav-deviroz7e pabxsim pktav-link
   DEFINITIONS EXAMPLES_DIR="${PROJECT_SOURCE_DIR}/examples")
 
 # The loader's tests: their own PostgreSQL server (support/databases.h),

@@ -1,6 +1,7 @@
 // pktav-cdr watch --follow, --exec and --metrics: calls checked as they
 // come into a store, a watch killed and started again that raises each
-// alarm once across both runs; commands for the alarms that fail, hang or
+// alarm once across both runs, and one killed at random moments while a
+// live site stores the calls; commands for the alarms that fail, hang or
 // read slowly; the metrics as promtool reads them.
 #include <gtest/gtest.h>
 
@@ -8,12 +9,17 @@
 #include <csignal>
 #include <ctime>
 #include <unistd.h>
+#include <chrono>
 #include <map>
+#include <random>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "support/cdrstore.h"
+#include "support/e2e.h"
+#include "support/linkrun.h"
 #include "support/proc.h"
 #include "support/tmpdir.h"
 
@@ -118,6 +124,92 @@ TEST(CdrWatchFollow, KilledAndStartedAgainEachAlarmOnce) {
                                    utc(t0 - 30) + "+00:00 premium raised"};
   std::sort(want.begin(), want.end());
   EXPECT_EQ(alarmsof(out), want) << out;
+}
+
+// The lines of a text.
+std::vector<std::string> linesof(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+// A live site: pabxsim drops its link every 500 records while pktav-link
+// keeps one packer storing the calls; the watch follows the store and is
+// killed at three random moments while they come, each time started again
+// from its state.
+// Its alarms, all runs together, are those of the same rules over the
+// whole store, each once: only the alarm a watch wrote just before it was
+// killed may come again, first, from the next.
+TEST(CdrWatchFollow, ALiveSiteAndAWatchKilledAtRandomRaiseEachAlarmOnce) {
+  tmpdir dir, store;
+  writefile(dir.file("rules"),
+            "mobile  destination  prefix=09 stations=4200-4299\n"
+            "long    long         over=15m\n");
+  unsigned seed = std::random_device{}();
+  SCOPED_TRACE("seed " + std::to_string(seed));
+  std::mt19937 rng(seed);
+  std::vector<std::string> watch = {"watch", "--follow", "--rules", dir.file("rules"), "--state",
+                                    dir.file("state"), "--tz", "UTC", "--from", "2024-02-01",
+                                    store.path()};
+  childproc sim(simjob({"-n", "8000", "-s", "11", "--start", "2024-02-05T10:00", "--rate", "2000",
+                        "--drop-every", "500", "--cut-every", "2", "--calls", dir.file("calls"),
+                        "--listen", "127.0.0.1:0"}));
+  int port = listeningport(sim);
+  ASSERT_GT(port, 0) << sim.err();
+  childproc link(linkjob({"--retry-min", "0.05", "--retry-max", "0.2",
+                          "127.0.0.1:" + std::to_string(port), "--", PKTAV_DEVIROZ7E, "-v", "-M",
+                          "-o", store.path()}));
+  std::vector<std::vector<std::string>> runs;
+  for (int kill = 0; kill < 3; ++kill) {
+    childproc w(cdrjob(watch));
+    ASSERT_TRUE(w.waitfor_err("watching")) << w.err();
+    // While the calls come (for about 4 s), most often in the middle of
+    // its work on them.
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(std::uniform_int_distribution<int>(200, 1200)(rng)));
+    w.signal(SIGKILL);
+    procresult r = w.wait();
+    EXPECT_EQ(r.termsig, SIGKILL) << describe(r);
+    runs.push_back(linesof(r.out));
+  }
+  procresult s = sim.wait(120000);
+  ASSERT_EQ(s.code, 0) << describe(s);
+  calllist list = readcalls(dir.file("calls"));
+  EXPECT_TRUE(waitforlines(store.path(), linecount(list.stored) - 23)) << link.err();
+  link.signal(SIGTERM);  // the packer writes the calls it held back
+  procresult l = link.wait();
+  EXPECT_TRUE(l.exited && l.code == 0) << describe(l);
+  ASSERT_EQ(readstore(store.path()), storeof(list.stored));
+
+  std::vector<std::string> want = linesof(
+      runcdr({"watch", "--rules", dir.file("rules"), "--tz", "UTC", "--from", "2024-02-01",
+              "--to", "2099-12-31", store.path()})
+          .out);
+  ASSERT_GT(want.size(), 20u);
+  {
+    childproc w(cdrjob(watch));
+    ASSERT_TRUE(w.waitfor_err("watching")) << w.err();
+    size_t had = 0;
+    for (const auto& run : runs) had += run.size();
+    for (int i = 0; i < 1500 && had + linesof(w.out()).size() < want.size(); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));  // and nothing more
+    w.signal(SIGTERM);
+    procresult r = w.wait();
+    EXPECT_TRUE(r.exited && r.code == 0) << describe(r);
+    runs.push_back(linesof(r.out));
+  }
+  std::vector<std::string> got;
+  for (size_t i = 0; i < runs.size(); ++i) {
+    auto from = runs[i].begin();
+    if (i > 0 && !runs[i - 1].empty() && from != runs[i].end() && *from == runs[i - 1].back())
+      ++from;
+    got.insert(got.end(), from, runs[i].end());
+  }
+  std::sort(got.begin(), got.end());
+  std::sort(want.begin(), want.end());
+  EXPECT_EQ(got, want);
 }
 
 // Each alarm is on standard output whatever its command does; a command

@@ -239,9 +239,15 @@ void watchfollower::visit(const hourfile& f) {
   }
   takestatus(st, &next);
   next.split = reader_.prepare(f);
+  // Until the file is read to its end, a state saved (after an alarm) holds
+  // its position with no size: a watch started again from it reads on,
+  // however the file looks by then, as the size it had now is not read.
+  int64_t size = next.size;
+  next.size = -1;
   loadedfile& pos = files_[rel] = next;
   filesink s(*this, pos);
   reader_.readfrom(f, s, next.bytes, next.lines);
+  pos.size = size;
 }
 
 // The positions of files not written for a while let go.
