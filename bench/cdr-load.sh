@@ -10,7 +10,7 @@
 #
 # Rows per second are reckoned on the wall clock (the server works beside
 # the loader); CPU time (user + system) and peak memory are the loader's,
-# from /usr/bin/time -v.
+# from /usr/bin/time -v, and the server's backend's CPU time is given too.
 set -euo pipefail
 build=$(realpath "${1:-build}")
 dir=${2:-/tmp/cdr-bench}
@@ -35,18 +35,31 @@ stop() {
 }
 trap stop EXIT
 
+# The CPU time (user + system, seconds) of the server's backends that
+# have ended, or nothing without a server.
+servercpu() {
+  [ -f "$work/pg/postmaster.pid" ] || return 0
+  awk -v t="$(getconf CLK_TCK)" '{ printf "%.2f", ($16 + $17) / t }' \
+    "/proc/$(head -n 1 "$work/pg/postmaster.pid")/stat"
+}
+
 # run WHAT ROWS DATABASE: one load, its figures on one line.
 run() {
-  local what=$1 rows=$2 db=$3
+  local what=$1 rows=$2 db=$3 before after
+  before=$(servercpu)
   /usr/bin/time -v -o "$work/time" "$build/bin/pktav-cdr" load "$db" "$dir" --tz UTC 2>"$work/err" ||
     { cat "$work/err" >&2; exit 1; }
-  awk -v w="$what" -v n="$rows" -F': ' '
+  sleep 0.5  # the backend ends after the loader
+  after=$(servercpu)
+  awk -v w="$what" -v n="$rows" -v b="$before" -v a="$after" -F': ' '
     /User time/ { user = $2 } /System time/ { sys = $2 } /Maximum resident/ { kb = $2 }
     /Elapsed/ { k = split($2, t, ":"); wall = 0; for (i = 1; i <= k; ++i) wall = wall * 60 + t[i] }
     END {
       printf "%-26s %7.2f s wall %7.2f s CPU", w, wall, user + sys
       if (n > 0) printf " %9.0f rows/s", n / wall; else printf " %16s", ""
-      printf " %6d KB peak\n", kb
+      printf " %6d KB peak", kb
+      if (a != "") printf "  server %.2f s CPU", a - b
+      printf "\n"
     }' "$work/time"
 }
 
