@@ -220,6 +220,8 @@ TEST(Link, EndsAsTheProgramEnds) {
   procresult usage = runproc(linkjob({"127.0.0.1:1"}));
   EXPECT_EQ(usage.code, 125) << describe(usage);
   EXPECT_NE(usage.err.find("Usage: pktav-link [options] SOURCE -- PROGRAM"), std::string::npos);
+  // A listening address is taken as numbers only: this one is refused
+  // without a name being looked up.
   procresult busy = runproc(linkjob({"listen:256.0.0.1:1", "--", "true"}));
   EXPECT_EQ(busy.code, 125) << describe(busy);
 }
@@ -291,8 +293,8 @@ TEST(Link, CheckTellsWhetherARunWouldStart) {
       {{"--check", "--allow", "127.0.0.1", "listen:127.0.0.1:0", "--", dir.file("program")}, 0, ""},
       {{"--check", "--speed", "9600", dir.file("no-such-device"), "--", "true"}, 0, ""},
       {{"--retry-max", "5", "--check", "127.0.0.1:2001", "--", "true"}, 0, ""},
-      {{"--check", "--allow", "10.1.2", "listen:0.0.0.0:2001", "--", "true"}, 2,
-       "pktav-link: bad value: 10.1.2\n"},
+      {{"--check", "--allow", "127.1.2", "listen:0.0.0.0:2001", "--", "true"}, 2,
+       "pktav-link: bad value: 127.1.2\n"},
       {{"--check", "listen:0.0.0.0:99999", "--", "true"}, 2,
        "pktav-link: no such port: listen:0.0.0.0:99999\n"},
       {{"--check", "--speed", "12345", "/dev/ttyS0", "--", "true"}, 2,
@@ -301,6 +303,7 @@ TEST(Link, CheckTellsWhetherARunWouldStart) {
        "pktav-link: unknown option or missing argument: --bogus\n"},
       {{"--check", "127.0.0.1:2001"}, 2,
        "pktav-link: SOURCE, -- and the program to run are needed\n"},
+      // Numbers only, as above: a name to listen on is refused, not looked up.
       {{"--check", "listen:pbx.invalid:2001", "--", "true"}, 2, "pktav-link: pbx.invalid:2001: "},
       {{"--check", "127.0.0.1:no-such-service", "--", "true"}, 2,
        "pktav-link: 127.0.0.1:no-such-service: "},

@@ -125,14 +125,14 @@ TEST(AllowList, AddressesAndNetworks) {
   allowlist a;
   sockaddr_storage anyone = address("127.9.9.9");
   EXPECT_TRUE(a.allows(reinterpret_cast<sockaddr*>(&anyone))) << "empty: everyone";
-  for (const char* e : {"192.168.7.7", "127.1.0.0/16", "2001:db8::/32", "127.0.0.1"})
+  for (const char* e : {"127.168.7.7", "127.1.0.0/16", "fd12:3456::/32", "127.0.0.1"})
     ASSERT_TRUE(a.add(e)) << e;
   struct {
     const char* peer;
     bool allowed;
   } cases[] = {
-      {"192.168.7.7", true},     {"192.168.7.8", false},     {"127.1.200.3", true},
-      {"127.2.0.1", false},       {"2001:db8:5::1", true},    {"2001:db9::1", false},
+      {"127.168.7.7", true},     {"127.168.7.8", false},     {"127.1.200.3", true},
+      {"127.2.0.1", false},       {"fd12:3456:5::1", true},   {"fd12:3457::1", false},
       {"::ffff:127.1.2.3", true}, {"::ffff:127.3.2.3", false}, {"127.0.0.1", true},
       {"127.0.0.2", false},
   };
@@ -140,8 +140,8 @@ TEST(AllowList, AddressesAndNetworks) {
     sockaddr_storage ss = address(c.peer);
     EXPECT_EQ(a.allows(reinterpret_cast<sockaddr*>(&ss)), c.allowed) << c.peer;
   }
-  for (const char* bad : {"", "10.1.0.0/33", "10.1.0.0/", "10.1.0.0/x", "example.org", "::/129",
-                          "10.1.2", "10.0.0.0/ 8", "10.0.0.0/08x"})
+  for (const char* bad : {"", "127.1.0.0/33", "127.1.0.0/", "127.1.0.0/x", "example.org", "::/129",
+                          "127.1.2", "127.0.0.0/ 8", "127.0.0.0/08x"})
     EXPECT_FALSE(a.add(bad)) << bad;
 }
 
@@ -158,10 +158,10 @@ TEST(AllowList, IPv4MappedEntriesMatchIPv4Peers) {
       {"::ffff:127.0.0.2", "127.0.0.3", false},
       {"::ffff:127.0.0.2", "::ffff:127.0.0.3", false},
       {"::ffff:0:0/96", "127.0.0.9", true},
-      {"::ffff:0:0/96", "::ffff:10.1.2.3", true},
+      {"::ffff:0:0/96", "::ffff:127.1.2.3", true},
       {"::ffff:0:0/96", "::1", false},
-      {"::ffff:10.0.0.0/104", "10.200.0.1", true},
-      {"::ffff:10.0.0.0/104", "11.0.0.1", false},
+      {"::ffff:127.0.0.0/104", "127.200.0.1", true},
+      {"::ffff:127.0.0.0/104", "128.0.0.1", false},
       {"127.0.0.2", "::ffff:127.0.0.2", true},
       {"127.0.0.2", "::127.0.0.2", false},  // IPv4-compatible, not mapped
       {"::/0", "127.0.0.1", true},
@@ -229,7 +229,7 @@ TEST(LinkOptions, CommandLine) {
   linkoptions o;
   std::string why;
   ASSERT_EQ(parse({"--retry-min", "0.5", "--retry-max", "10", "--end-byte", "03", "--allow",
-                   "10.0.0.0/8", "--metrics", "pktav.prom", "--site", "north \"A\"",
+                   "127.0.0.0/8", "--metrics", "pktav.prom", "--site", "north \"A\"",
                    "listen:0.0.0.0:2001", "--", "pktav-deviroz7e", "-o", "/var/cdr", "-x"},
                   &o, &why),
             linkparse::run)
@@ -253,7 +253,7 @@ TEST(LinkOptions, CommandLine) {
       {{"--retry-min", "0", "pbx:2001", "--", "p"}, "bad value: 0"},
       {{"--speed", "9601", "/dev/ttyS0", "--", "p"}, "bad value: 9601"},
       {{"--line", "9N1", "/dev/ttyS0", "--", "p"}, "bad value: 9N1"},
-      {{"--allow", "10.0.0.1", "pbx:2001", "--", "p"}, "--allow is for a listen: source"},
+      {{"--allow", "127.0.0.2", "pbx:2001", "--", "p"}, "--allow is for a listen: source"},
       {{"--bogus", "pbx:2001", "--", "p"}, "unknown option"},
       // Numbers are plain digits: no blank, sign, base or exponent, and no
       // wait too short to be one.
@@ -270,7 +270,7 @@ TEST(LinkOptions, CommandLine) {
       {{"--end-byte", " 3", "pbx:2001", "--", "p"}, "bad value:  3"},
       {{"--end-byte", "003", "pbx:2001", "--", "p"}, "bad value: 003"},
       {{"--give-way-after", "0", "listen:[::]:0", "--", "p"}, "bad value: 0"},
-      {{"--allow", "10.0.0.0/+8", "listen:[::]:0", "--", "p"}, "bad value: 10.0.0.0/+8"},
+      {{"--allow", "127.0.0.0/+8", "listen:[::]:0", "--", "p"}, "bad value: 127.0.0.0/+8"},
       {{"--metrics", "/var/lib/node/", "pbx:2001", "--", "p"}, "bad value: /var/lib/node/"},
       {{"--metrics", "..", "pbx:2001", "--", "p"}, "bad value: .."},
       {{"--site", "", "pbx:2001", "--", "p"}, "bad value: "},

@@ -250,8 +250,8 @@ TEST_F(Site, CheckThroughTheLinkShowsThePktavLinkCommand) {
        link + "--metrics /run/pktav.prom --end-byte 03 --site hq termsrv:4001 -- " + bindir +
            "/pktav-diziziv7" + store + "\n"},
       {"PKTAV_BUILD=\"md11bc12\"\nPKTAV_INPUT=\"listen:[::]:2001\"\n"
-       "PKTAV_LINKOPTIONS=\"--allow 10.1.2.3 --allow=2001:db8::/32\"\n",
-       link + "--allow 10.1.2.3 --allow=2001:db8::/32 --end-byte 0a listen:[::]:2001 -- " + bindir +
+       "PKTAV_LINKOPTIONS=\"--allow 127.1.2.3 --allow=fd12:3456::/32\"\n",
+       link + "--allow 127.1.2.3 --allow=fd12:3456::/32 --end-byte 0a listen:[::]:2001 -- " + bindir +
            "/pktav-md11bc12" + store + "\n"},
       // A path outside /dev (a named pipe) gets no line settings.
       {"PKTAV_BUILD=\"diziziv7\"\nPKTAV_INPUT=\"/run/pbx.fifo\"\n",
@@ -334,8 +334,8 @@ TEST_F(Site, CheckRefusesWhatTheServiceWouldFailOn) {
     bool linked;
     std::string conf, message;  // no message: the settings pass
   } cases[] = {
-      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 10.1.2\"\n", "10.1.2"},
-      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 10.1.2.0/24\"\n", ""},
+      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 127.1.2\"\n", "127.1.2"},
+      {true, listen + "PKTAV_LINKOPTIONS=\"--allow 127.1.2.0/24\"\n", ""},
       {true, deviroz7e + "PKTAV_INPUT=\"listen:0.0.0.0:99999\"\n", "listen:0.0.0.0:99999"},
       {true, deviroz7e + "PKTAV_INPUT=\"listen:[::]:65536\"\n", "listen:[::]:65536"},
       {true, deviroz7e + "PKTAV_INPUT=\"listen:0.0.0.0:65535\"\n", ""},
