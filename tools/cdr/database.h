@@ -25,7 +25,8 @@
 // new position, commit(). A claim holds only if the position in the
 // database is still the one the batch was read from: a second loader of the
 // same site, or a batch that did commit though its answer was lost, makes
-// it fail, and the batch is rolled back and read again.
+// it fail, and the batch is rolled back and read again. A unit may answer
+// the claims at once or, all together, at the commit.
 #pragma once
 
 #include <array>
@@ -102,7 +103,9 @@ class database {
   // Moves a file's position from `was` (none: the file is new to the
   // database) to `now`; false when the database's is not `was`.
   virtual bool claim(const loadedfile* was, const loadedfile& now) = 0;
-  virtual void commit() = 0;
+  // False when a claim not answered yet does not hold: the transaction is
+  // then rolled back.
+  virtual bool commit() = 0;
   // Never throws: a connection lost rolls back by itself.
   virtual void rollback() noexcept = 0;
 

@@ -139,14 +139,15 @@ void loader::forget() {
 
 void loader::flush() {
   if (!open_) return;
+  bool held = true;
   for (const claim& c : claims_)
-    if (!db_.claim(c.was ? &*c.was : nullptr, c.now)) {
-      forget();
-      throw dberror("the positions of site " + site_ +
-                        " changed under this loader: does another load the same site?",
-                    true);
-    }
-  db_.commit();
+    if (!(held = db_.claim(c.was ? &*c.was : nullptr, c.now))) break;
+  if (!held || !db_.commit()) {
+    forget();
+    throw dberror("the positions of site " + site_ +
+                      " changed under this loader: does another load the same site?",
+                  true);
+  }
   open_ = false;
   rows += batch_;
   batch_ = 0;

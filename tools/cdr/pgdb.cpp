@@ -3,10 +3,18 @@
 // transaction that then moves their files' positions: should a row be
 // there already (a second loader of the same site, or positions changed by
 // hand), its primary key refuses it and the whole batch is rolled back.
+//
+// One COPY takes a whole batch, whatever the files its rows come from: the
+// loader does not wait on the server at each new file. The numbers of the
+// files are known from their positions, and a file new to the database is
+// given one of a block taken from the sequence of pktav_files beforehand;
+// its row of pktav_files is put in once the COPY ends. The claims of a
+// batch go to the server together, as its commit comes.
 #include <libpq-fe.h>
 
 #include <cstdlib>
 #include <cstring>
+#include <unordered_map>
 #include <vector>
 
 #include "cdr/database.h"
@@ -121,12 +129,24 @@ const statement statements[] = {
      " FROM calls WHERE site = $1 AND file = $2 ORDER BY line_offset"},
     // The number of the site's file, given it when it has none; no row when
     // another gives it one at the same time.
-    {"pktav_fileid",
-     "WITH known AS (SELECT id FROM pktav_files WHERE site = $1 AND file = $2),"
-     " made AS (INSERT INTO pktav_files (site, file) SELECT $1, $2"
-     "  WHERE NOT EXISTS (SELECT 1 FROM known) ON CONFLICT DO NOTHING RETURNING id)"
-     " SELECT id FROM known UNION ALL SELECT id FROM made"},
+    {"pktav_fileid", "SELECT id FROM pktav_files WHERE site = $1 AND file = $2"},
+    // Numbers for files new to the database, $1 of them.
+    {"pktav_numbers",
+     "SELECT nextval(pg_get_serial_sequence('pktav_files', 'id')) FROM generate_series(1, $1)"},
+    // The site's files numbered in a batch ($2: the numbers, $3: the
+    // files); those that had a number already are not in what it returns.
+    {"pktav_newfiles",
+     "INSERT INTO pktav_files (id, site, file) SELECT g.id, $1, g.file"
+     " FROM unnest($2::integer[], $3::text[]) AS g(id, file) ON CONFLICT (site, file) DO NOTHING"
+     " RETURNING file"},
+    {"pktav_renumber", "UPDATE pktav_calls SET file_id = $2 WHERE file_id = $1"},
 };
+
+// Files' numbers held at most, from the positions of the months read.
+constexpr size_t mostnumbers = 8192;
+// Numbers taken from the sequence at a time: a block grows from the
+// first to the last as files keep coming.
+constexpr int firstblock = 16, lastblock = 1024;
 
 // libpq's message on one line.
 std::string oneline(const char* msg) {
@@ -150,6 +170,16 @@ bool transientstate(const char* state) {
 }
 
 std::string number(int64_t v) { return std::to_string(v); }
+
+// An element of an array's text, quoted.
+void putelement(std::string& out, std::string_view s) {
+  out += out.size() > 1 ? ",\"" : "\"";
+  for (char c : s) {
+    if (c == '"' || c == '\\') out += '\\';
+    out += c;
+  }
+  out += '"';
+}
 
 // Appends integers in network order, and fields of the binary format.
 void putint(std::string& out, uint64_t v, int bytes) {
@@ -256,42 +286,37 @@ class pgdb : public database {
       transaction(sql + "UPDATE pktav_schema SET version = " + std::to_string(schemaversion));
     }
     for (const statement& s : statements) define(s.name, s.sql);
-    std::string cols = positioncolumns;
-    define("pktav_newpos", "INSERT INTO pktav_positions (site, file, " + cols +
-                                ") VALUES ($1, $2, " + parameters('$', 3, positionfields) +
-                                ") ON CONFLICT DO NOTHING");
-    define("pktav_movepos", "UPDATE pktav_positions SET (" + cols + ") = (" +
-                                 parameters('$', 3, positionfields) +
-                                 ") WHERE site = $1 AND file = $2 AND (" + cols + ") = (" +
-                                 parameters('$', 3 + positionfields, positionfields) + ")");
-    define("pktav_positions", "SELECT file, " + cols +
-                                   " FROM pktav_positions WHERE site = $1 AND hour BETWEEN $2 AND $3");
+    define("pktav_positions",
+           std::string("SELECT p.file, f.id, ") + positioncolumns +
+               " FROM pktav_positions p LEFT JOIN pktav_files f ON f.site = p.site AND f.file = p.file"
+               " WHERE p.site = $1 AND p.hour BETWEEN $2 AND $3");
   }
 
   void positions(const std::string& site, int64_t lo, int64_t hi,
                  const std::function<void(const loadedfile&)>& each) override {
     endcopy();  // a batch that crosses into a month whose positions are not read yet
     result r(run("pktav_positions", {site, number(lo), number(hi)}, PGRES_TUPLES_OK));
+    if (site != numbered_ || ids_.size() > mostnumbers) ids_.clear();
+    numbered_ = site;
     for (int i = 0, n = PQntuples(r.get()); i < n; ++i) {
       std::array<int64_t, positionfields> v;
-      for (int k = 0; k < positionfields; ++k) v[k] = r.integer(i, 1 + k);
+      for (int k = 0; k < positionfields; ++k) v[k] = r.integer(i, 2 + k);
+      if (!r.null(i, 1)) ids_[std::string(r.text(i, 0))] = r.integer(i, 1);
       each(positionof(r.text(i, 0), v));
     }
   }
 
   void begin(const std::string& site) override {
-    site_ = site;
+    if (site != numbered_) ids_.clear();
+    numbered_ = site_ = site;
     bound_.clear();
     result(exec("BEGIN", PGRES_COMMAND_OK));
   }
 
   void add(const cdrrow& r) override {
     if (bound_ != r.file) {
-      // Its number, asked for between two COPYs.
-      endcopy();
-      int64_t id = fileid(r.file);
+      boundid_ = numberof(r.file);
       bound_ = r.file;
-      boundid_ = id;
     }
     if (!copying_) {
       result(exec(copysql, PGRES_COPY_IN));
@@ -355,25 +380,49 @@ class pgdb : public database {
     return found;
   }
 
+  // Answered by commit(), all the batch's claims in one message.
   bool claim(const loadedfile* was, const loadedfile& now) override {
-    endcopy();
-    std::vector<std::string> p = {site_, now.file};
-    for (int64_t v : positionvalues(now)) p.push_back(number(v));
-    if (was)
-      for (int64_t v : positionvalues(*was)) p.push_back(number(v));
-    result r(run(was ? "pktav_movepos" : "pktav_newpos", p, PGRES_COMMAND_OK));
-    return strcmp(PQcmdTuples(r.get()), "1") == 0;
+    auto values = [](std::string& sql, const loadedfile& f) {
+      for (int64_t v : positionvalues(f)) sql.append(", ").append(number(v));
+      sql += ")";
+    };
+    std::string key = "(" + literal(site_) + ", " + literal(now.file);
+    if (was) {
+      claims_ += std::string("UPDATE pktav_positions SET (site, file, ") + positioncolumns +
+                 ") = " + key;
+      values(claims_, now);
+      claims_ += std::string(" WHERE (site, file, ") + positioncolumns + ") = " + key;
+      values(claims_, *was);
+    } else {
+      claims_ += std::string("INSERT INTO pktav_positions (site, file, ") + positioncolumns +
+                 ") VALUES " + key;
+      values(claims_, now);
+      claims_ += " ON CONFLICT DO NOTHING";
+    }
+    claims_ += ";";
+    return true;
   }
 
-  void commit() override {
+  bool commit() override {
     endcopy();
+    if (!claimsheld()) {
+      rollback();
+      return false;
+    }
     result r(exec("COMMIT", PGRES_COMMAND_OK));
     // A transaction that failed unnoticed ends in ROLLBACK, not an error.
     if (strcmp(PQcmdStatus(r.get()), "COMMIT") != 0)
       throw dberror(name() + ": the batch was rolled back", true);
+    for (auto& [file, id] : given_) ids_[file] = id;
+    given_.clear();
+    return true;
   }
 
   void rollback() noexcept override {
+    claims_.clear();
+    given_.clear();
+    unfiled_.clear();
+    bound_.clear();
     if (PQstatus(conn_) != CONNECTION_OK) return;
     if (copying_) {
       copying_ = false;
@@ -468,13 +517,88 @@ class pgdb : public database {
     }
   }
 
-  int64_t fileid(std::string_view file) {
-    result r(run("pktav_fileid", {site_, std::string(file)}, PGRES_TUPLES_OK));
+  std::string literal(std::string_view s) {
+    char* q = PQescapeLiteral(conn_, s.data(), s.size());
+    if (!q) throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
+    std::string out = q;
+    PQfreemem(q);
+    return out;
+  }
+
+  // The number of the site's file: the one it has, or one of the block.
+  int64_t numberof(std::string_view file) {
+    std::string f(file);
+    if (auto it = ids_.find(f); it != ids_.end()) return it->second;
+    if (auto it = given_.find(f); it != given_.end()) return it->second;
+    if (spare_.empty()) {
+      endcopy();
+      int n = std::min(lastblock, firstblock << std::min(blocks_++, 6));
+      result r(run("pktav_numbers", {number(n)}, PGRES_TUPLES_OK));
+      for (int i = PQntuples(r.get()) - 1; i >= 0; --i) spare_.push_back(r.integer(i, 0));
+    }
+    int64_t id = spare_.back();
+    spare_.pop_back();
+    given_[f] = id;
+    unfiled_.push_back(f);
+    return id;
+  }
+
+  // The files numbered since the last COPY into pktav_files. One that had
+  // a number already (its rows put in through calls, or its position
+  // removed by hand) keeps it, and its rows just copied are given it.
+  void fileall() {
+    if (unfiled_.empty()) return;
+    std::string ids = "{", files = "{";
+    for (const std::string& f : unfiled_) {
+      std::string id = number(given_[f]);
+      ids += ids.size() > 1 ? "," + id : id;
+      putelement(files, f);
+    }
+    ids += "}";
+    files += "}";
+    result r(run("pktav_newfiles", {site_, ids, files}, PGRES_TUPLES_OK));
+    if (PQntuples(r.get()) != static_cast<int>(unfiled_.size())) {
+      std::unordered_map<std::string, bool> filed;
+      for (int i = 0, n = PQntuples(r.get()); i < n; ++i) filed[std::string(r.text(i, 0))] = true;
+      for (const std::string& f : unfiled_)
+        if (!filed.count(f)) renumber(f);
+    }
+    unfiled_.clear();
+  }
+
+  void renumber(const std::string& file) {
+    result r(run("pktav_fileid", {site_, file}, PGRES_TUPLES_OK));
     if (PQntuples(r.get()) != 1)
-      throw dberror(name() + ": the file " + std::string(file) + " of site " + site_ +
-                        " was given its number by another loader at the same time",
+      throw dberror(name() + ": the file " + file + " of site " + site_ +
+                        " was given its number by another at the same time",
                     true);
-    return r.integer(0, 0);
+    std::string id(r.text(0, 0));
+    result(run("pktav_renumber", {number(given_[file]), id}, PGRES_COMMAND_OK));
+    given_[file] = r.integer(0, 0);
+    if (bound_ == file) bound_.clear();
+  }
+
+  // Sends the claims, and says whether all held.
+  bool claimsheld() {
+    if (claims_.empty()) return true;
+    std::string sql;
+    sql.swap(claims_);
+    if (!PQsendQuery(conn_, sql.c_str()))
+      throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
+    bool held = true;
+    std::string failure;
+    PGresult* bad = nullptr;
+    while (PGresult* got = PQgetResult(conn_)) {
+      if (PQresultStatus(got) == PGRES_COMMAND_OK)
+        held = held && strcmp(PQcmdTuples(got), "1") == 0;
+      else if (!bad) {
+        bad = got;
+        continue;
+      }
+      PQclear(got);
+    }
+    if (bad) check(bad, PGRES_COMMAND_OK);
+    return held;
   }
 
   void sendcopy() {
@@ -484,15 +608,19 @@ class pgdb : public database {
     copy_.clear();
   }
 
+  // Ends the COPY in flight: its rows are in, and their files in
+  // pktav_files.
   void endcopy() {
-    if (!copying_) return;
-    putint(copy_, static_cast<uint16_t>(-1), 2);
-    sendcopy();
-    copying_ = false;
-    if (PQputCopyEnd(conn_, nullptr) != 1)
-      throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
-    result r(check(PQgetResult(conn_), PGRES_COMMAND_OK));
-    while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+    if (copying_) {
+      putint(copy_, static_cast<uint16_t>(-1), 2);
+      sendcopy();
+      copying_ = false;
+      if (PQputCopyEnd(conn_, nullptr) != 1)
+        throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
+      result r(check(PQgetResult(conn_), PGRES_COMMAND_OK));
+      while (PGresult* more = PQgetResult(conn_)) PQclear(more);
+    }
+    fileall();
   }
 
   PGconn* conn_ = nullptr;
@@ -501,6 +629,13 @@ class pgdb : public database {
   std::string copy_;  // rows not yet sent
   std::string bound_;  // the file of the rows in copy_, and its number
   int64_t boundid_ = 0;
+  std::string numbered_;  // the site whose files' numbers are held
+  std::unordered_map<std::string, int64_t> ids_;    // as committed
+  std::unordered_map<std::string, int64_t> given_;  // in the transaction in flight
+  std::vector<std::string> unfiled_;  // given, and not yet in pktav_files
+  std::vector<int64_t> spare_;        // taken from the sequence, not given
+  int blocks_ = 0;
+  std::string claims_;  // their SQL, sent at the commit
 };
 
 }  // namespace

@@ -279,7 +279,10 @@ class sqlitedb : public database {
     return sqlite3_changes(db_) == 1;
   }
 
-  void commit() override { exec("COMMIT"); }
+  bool commit() override {
+    exec("COMMIT");
+    return true;  // the claims are answered as they are made
+  }
 
   void rollback() noexcept override {
     if (!sqlite3_get_autocommit(db_)) sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
