@@ -141,6 +141,46 @@ TEST_P(CdrLoadPostgres, ServerStoppedAndStartedWhileFollowingLosesAndDoublesNoth
   EXPECT_EQ(tablerows(), queryrows(store));
 }
 
+// A large batch goes to the server over two connections, over one for a
+// role the server allows only one, and for a role granted only the tables
+// (that may not take numbers from their sequence): the rows of query once
+// each, every way.
+TEST_P(CdrLoadPostgres, ALargeBatchOverTwoConnectionsOrOneLoadsEachLineOnce) {
+  constexpr long lines = 20000;
+  procresult m = runproc({.argv = {MKCDRSTORE, store, "--from", "2024-01-01", "--days", "2",
+                                   "--lines", std::to_string(lines), "--stations", "40"}});
+  ASSERT_EQ(m.code, 0) << describe(m);
+  sql("CREATE ROLE lone LOGIN CONNECTION LIMIT 1");
+  sql("CREATE DATABASE lonedb OWNER lone");
+  std::vector<std::string> rows = queryrows(store);
+  ASSERT_EQ(rows.size(), static_cast<size_t>(lines));
+  for (const std::string& database : {db(), pg->conninfo("lonedb", "lone")}) {
+    SCOPED_TRACE(database);
+    procresult r = runcdr({"load", database, store, "--tz", "UTC", "--batch", "100000"});
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_EQ(r.err, "");
+    r = runcdr({"audit", "--db", database, store, "--tz", "UTC"});
+    EXPECT_EQ(r.code, 0) << describe(r);
+    EXPECT_EQ(r.out, "");
+  }
+  EXPECT_EQ(tablerows(), rows);
+  std::string each = std::to_string(lines) + "|" + std::to_string(lines) + "\n";
+  EXPECT_EQ(pg->sql("SELECT count(*), count(DISTINCT (file, line_offset)) FROM calls", "lonedb"),
+            each);
+  // The head office's role, as pktav-cdr(1) grants it, loading a second site.
+  sql("CREATE ROLE adder LOGIN");
+  sql("GRANT SELECT, INSERT, UPDATE ON pktav_calls, pktav_files, pktav_positions TO adder");
+  sql("GRANT SELECT ON pktav_schema, calls TO adder");
+  std::string adder = pg->conninfo("postgres", "adder");
+  procresult r = runcdr({"load", adder, store, "--site", "two", "--tz", "UTC", "--batch", "100000"});
+  EXPECT_EQ(r.code, 0) << describe(r);
+  r = runcdr({"audit", "--db", adder, store, "--site", "two", "--tz", "UTC"});
+  EXPECT_EQ(r.code, 0) << describe(r);
+  EXPECT_EQ(r.out, "");
+  EXPECT_EQ(sql("SELECT count(*), count(DISTINCT (file, line_offset)) FROM calls WHERE site = 'two'"),
+            each);
+}
+
 INSTANTIATE_TEST_SUITE_P(Server, CdrLoadPostgres, ::testing::Values(dbkind::postgres), dbname);
 
 using CdrLoadFollow = loadtest;

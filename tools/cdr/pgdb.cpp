@@ -9,16 +9,16 @@
 // files are known from their positions, and a file new to the database is
 // given one of a block taken from the sequence of pktav_files beforehand;
 // its row of pktav_files is put in once the COPY ends. The claims of a
-// batch go to the server together, as its commit comes.
-#include <libpq-fe.h>
-
-#include <cstdlib>
-#include <cstring>
+// batch go to the server together, as its commit comes. A large batch is
+// shared between two connections (lanes, below): the server's work on a
+// row is some four times the loader's, and two of its processes take it.
+#include <memory>
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
 #include "cdr/database.h"
-#include "tools/common/diag.h"
+#include "cdr/pglink.h"
 
 namespace {
 
@@ -92,19 +92,6 @@ std::string upgradesql(int i) {
   }
 }
 
-const char* const copysql =
-    "COPY pktav_calls (file_id, line_offset, call_end, call_start, duration, duration_mark,"
-    " station, trunk, other_station, dialled, meter, charge, flags, trunk_first, class_bits,"
-    " ambiguous, destination, billed, cost_units, name, department)"
-    " FROM STDIN (FORMAT binary)";
-// COPY's binary format: a signature, flags and the length of an extension
-// of the header, then per row the number of fields and each field's length
-// and bytes (-1: NULL), integers in network order; -1 at the end.
-const char copyheader[19] = {'P', 'G', 'C', 'O', 'P', 'Y', '\n', '\377', '\r', '\n', 0};
-constexpr int16_t copyfields = 21;
-// A timestamptz: microseconds since 2000-01-01 00:00 UTC.
-constexpr int64_t pgepoch = 946684800;
-
 struct statement {
   const char* name;
   const char* sql;
@@ -127,9 +114,15 @@ const statement statements[] = {
      " extract(epoch FROM call_start)::bigint, duration, duration_mark, station, trunk,"
      " other_station, dialled, meter, charge, flags, trunk_first, class_bits, ambiguous"
      " FROM calls WHERE site = $1 AND file = $2 ORDER BY line_offset"},
-    // The number of the site's file, given it when it has none; no row when
-    // another gives it one at the same time.
     {"pktav_fileid", "SELECT id FROM pktav_files WHERE site = $1 AND file = $2"},
+    // The number of the site's file, given it when it has none; no row when
+    // another gives it one at the same time. For a role that may not take
+    // numbers from the sequence.
+    {"pktav_newfile",
+     "WITH known AS (SELECT id FROM pktav_files WHERE site = $1 AND file = $2),"
+     " made AS (INSERT INTO pktav_files (site, file) SELECT $1, $2"
+     "  WHERE NOT EXISTS (SELECT 1 FROM known) ON CONFLICT DO NOTHING RETURNING id)"
+     " SELECT id FROM known UNION ALL SELECT id FROM made"},
     // Numbers for files new to the database, $1 of them.
     {"pktav_numbers",
      "SELECT nextval(pg_get_serial_sequence('pktav_files', 'id')) FROM generate_series(1, $1)"},
@@ -148,26 +141,10 @@ constexpr size_t mostnumbers = 8192;
 // first to the last as files keep coming.
 constexpr int firstblock = 16, lastblock = 1024;
 
-// libpq's message on one line.
-std::string oneline(const char* msg) {
-  std::string s = msg ? msg : "";
-  while (!s.empty() && (s.back() == '\n' || s.back() == ' ')) s.pop_back();
-  for (size_t i; (i = s.find("\n")) != s.npos;) {
-    size_t j = i + 1;
-    while (j < s.size() && (s[j] == '\t' || s[j] == ' ')) ++j;
-    s.replace(i, j - i, " ");
-  }
-  return s;
-}
-
-// Failures that may pass: a connection lost, a server shutting down or
-// starting, out of room or connections, a lock or serialization conflict.
-bool transientstate(const char* state) {
-  if (!state) return false;
-  std::string s = state;
-  return s.starts_with("08") || s.starts_with("53") || s.starts_with("57P") || s == "40001" ||
-         s == "40P01" || s == "55P03";
-}
+// A batch is spread over a second connection once it holds this many
+// rows, so that two of the server's processes take it: a loader following
+// its store, whose batches are small, keeps to one.
+constexpr long spreadrows = 2000;
 
 std::string number(int64_t v) { return std::to_string(v); }
 
@@ -181,87 +158,40 @@ void putelement(std::string& out, std::string_view s) {
   out += '"';
 }
 
-// Appends integers in network order, and fields of the binary format.
-void putint(std::string& out, uint64_t v, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out += static_cast<char>(v >> (8 * i));
-}
-void putfield(std::string& out, std::string_view s, bool nullable) {
-  if (s.empty() && nullable) return putint(out, static_cast<uint32_t>(-1), 4);
-  putint(out, s.size(), 4);
-  out.append(s);
-}
-void putfield(std::string& out, int64_t v, int bytes) {
-  putint(out, static_cast<uint64_t>(bytes), 4);
-  putint(out, static_cast<uint64_t>(v), bytes);
-}
-// A number that is NULL when negative.
-void putcount(std::string& out, int64_t v, int bytes) {
-  if (v < 0) return putint(out, static_cast<uint32_t>(-1), 4);
-  putfield(out, v, bytes);
-}
-
 uint8_t hexbyte(std::string_view s) {
   auto digit = [](char c) { return c >= 'a' ? c - 'a' + 10 : c - '0'; };
   return s.size() == 2 ? static_cast<uint8_t>(digit(s[0]) * 16 + digit(s[1])) : 0;
 }
 
-class result {
- public:
-  explicit result(PGresult* r) : r_(r) {}
-  ~result() { PQclear(r_); }
-  result(const result&) = delete;
-  result& operator=(const result&) = delete;
-  PGresult* get() const { return r_; }
-  std::string_view text(int row, int col) const {
-    return {PQgetvalue(r_, row, col), static_cast<size_t>(PQgetlength(r_, row, col))};
-  }
-  int64_t integer(int row, int col) const { return strtoll(PQgetvalue(r_, row, col), nullptr, 10); }
-  bool null(int row, int col) const { return PQgetisnull(r_, row, col); }
+void define(pglink& l) {
+  for (const statement& s : statements) l.define(s.name, s.sql);
+  l.define("pktav_positions",
+           std::string("SELECT p.file, f.id, ") + positioncolumns +
+               " FROM pktav_positions p LEFT JOIN pktav_files f ON f.site = p.site AND f.file = p.file"
+               " WHERE p.site = $1 AND p.hour BETWEEN $2 AND $3");
+}
 
- private:
-  PGresult* r_;
-};
-
+// The rows of a batch go to one connection or two (its lanes), each file's
+// to one. Each lane's transaction holds its files' rows and positions:
+// should one commit and the other fail, the database still holds each file
+// with its position or not at all, and the loader reads the positions
+// again.
 class pgdb : public database {
  public:
-  explicit pgdb(const std::string& conninfo) {
-    char* err = nullptr;
-    PQconninfoOption* parsed = PQconninfoParse(conninfo.c_str(), &err);
-    if (!parsed) {
-      std::string why = err ? oneline(err) : "out of memory";
-      PQfreemem(err);
-      throw dberror("not a PostgreSQL connection string: " + why, false);
-    }
-    PQconninfoFree(parsed);
-    conn_ = PQconnectdb(conninfo.c_str());
-    if (PQstatus(conn_) != CONNECTION_OK) {
-      // No destructor runs for an object whose constructor throws.
-      dberror e(name() + ": " + oneline(PQerrorMessage(conn_)), true);
-      PQfinish(conn_);
-      throw e;
-    }
-    // The server's notices (a shutdown coming) are no failures; a failure
-    // that follows says what happened.
-    PQsetNoticeProcessor(conn_, [](void*, const char*) {}, nullptr);
+  explicit pgdb(const std::string& conninfo) : conninfo_(conninfo) {
+    lanes_.push_back(std::make_unique<pglink>(conninfo));
   }
-  ~pgdb() override { PQfinish(conn_); }
 
-  std::string name() const override {
-    const char* db = PQdb(conn_);
-    const char* host = PQhost(conn_);
-    std::string s = "PostgreSQL database ";
-    s += db && *db ? db : "(default)";
-    if (host && *host) s += std::string(" on ") + host;
-    return s;
-  }
+  std::string name() const override { return first().name(); }
 
   void prepare(bool create) override {
-    result r(exec("SELECT to_regclass('pktav_schema') IS NOT NULL,"
-                  " to_regclass('calls') IS NOT NULL",
-                  PGRES_TUPLES_OK));
+    pglink& l = first();
+    pgresult r(l.exec("SELECT to_regclass('pktav_schema') IS NOT NULL,"
+                      " to_regclass('calls') IS NOT NULL",
+                      PGRES_TUPLES_OK));
     int version = 0;
     if (r.text(0, 0) == "t") {
-      result v(exec("SELECT max(version) FROM pktav_schema", PGRES_TUPLES_OK));
+      pgresult v(l.exec("SELECT max(version) FROM pktav_schema", PGRES_TUPLES_OK));
       version = static_cast<int>(v.integer(0, 0));
     }
     if (version == 0) {
@@ -285,20 +215,22 @@ class pgdb : public database {
       for (int v = version; v < schemaversion; ++v) sql += upgradesql(v - 1);
       transaction(sql + "UPDATE pktav_schema SET version = " + std::to_string(schemaversion));
     }
-    for (const statement& s : statements) define(s.name, s.sql);
-    define("pktav_positions",
-           std::string("SELECT p.file, f.id, ") + positioncolumns +
-               " FROM pktav_positions p LEFT JOIN pktav_files f ON f.site = p.site AND f.file = p.file"
-               " WHERE p.site = $1 AND p.hour BETWEEN $2 AND $3");
+    define(l);
+    // A role granted only its tables, as loaders were before, may not take
+    // numbers from the sequence: it asks for each new file's, between COPYs.
+    pgresult may(l.exec("SELECT has_sequence_privilege(pg_get_serial_sequence('pktav_files', 'id'),"
+                        " 'USAGE')",
+                        PGRES_TUPLES_OK));
+    blockwise_ = may.text(0, 0) == "t";
   }
 
   void positions(const std::string& site, int64_t lo, int64_t hi,
                  const std::function<void(const loadedfile&)>& each) override {
-    endcopy();  // a batch that crosses into a month whose positions are not read yet
-    result r(run("pktav_positions", {site, number(lo), number(hi)}, PGRES_TUPLES_OK));
+    settle(0);  // a batch that crosses into a month whose positions are not read yet
+    pgresult r(first().run("pktav_positions", {site, number(lo), number(hi)}, PGRES_TUPLES_OK));
     if (site != numbered_ || ids_.size() > mostnumbers) ids_.clear();
     numbered_ = site;
-    for (int i = 0, n = PQntuples(r.get()); i < n; ++i) {
+    for (int i = 0, n = r.rows(); i < n; ++i) {
       std::array<int64_t, positionfields> v;
       for (int k = 0; k < positionfields; ++k) v[k] = r.integer(i, 2 + k);
       if (!r.null(i, 1)) ids_[std::string(r.text(i, 0))] = r.integer(i, 1);
@@ -310,56 +242,32 @@ class pgdb : public database {
     if (site != numbered_) ids_.clear();
     numbered_ = site_ = site;
     bound_.clear();
-    result(exec("BEGIN", PGRES_COMMAND_OK));
+    first().begin();
   }
 
   void add(const cdrrow& r) override {
     if (bound_ != r.file) {
-      boundid_ = numberof(r.file);
-      bound_ = r.file;
+      std::string f(r.file);
+      boundlane_ = laneof(f);
+      boundid_ = numberof(f, boundlane_);
+      bound_ = f;
     }
-    if (!copying_) {
-      result(exec(copysql, PGRES_COPY_IN));
-      copying_ = true;
-      copy_.assign(copyheader, sizeof copyheader);
-    }
-    putint(copy_, copyfields, 2);
-    putfield(copy_, boundid_, 4);
-    putfield(copy_, r.offset, 8);
-    putfield(copy_, (r.end - pgepoch) * 1000000, 8);
-    putfield(copy_, (r.start - pgepoch) * 1000000, 8);
-    putcount(copy_, r.duration, 4);
-    for (std::string_view s : {r.mark, r.station, r.trunk, r.otherstation, r.dialled})
-      putfield(copy_, s, true);
-    putfield(copy_, r.meter, 4);
-    putfield(copy_, r.charge, true);
-    static const char digits[] = "0123456789abcdef";
-    const char flags[] = {digits[r.flags >> 4], digits[r.flags & 15]};
-    putfield(copy_, std::string_view(flags, 2), false);
-    putfield(copy_, r.trunkfirst, 1);
-    putfield(copy_, r.classbits, 2);
-    putfield(copy_, r.ambiguous, 1);
-    putfield(copy_, r.destination, true);
-    putcount(copy_, r.billed, 4);
-    putcount(copy_, r.cost, 8);
-    putfield(copy_, r.name, true);
-    putfield(copy_, r.department, true);
-    if (copy_.size() >= (1 << 16)) sendcopy();
+    if (lanes_[boundlane_]->copy(r, boundid_)) flow(lanes_, *lanes_[boundlane_]);
   }
 
   void update(const cdrrow& r) override {
-    endcopy();
     char end[32], start[32];
-    result(run("pktav_update",
-               {site_, std::string(r.file), number(r.offset),
-                std::string(end, isotime(end, r.endwall, r.endoffset)),
-                std::string(start, isotime(start, r.startwall, r.startoffset)),
-                r.ambiguous ? "t" : "f"},
-               PGRES_COMMAND_OK));
+    pglink& l = settled(r.file);
+    pgresult(l.run("pktav_update",
+                   {site_, std::string(r.file), number(r.offset),
+                    std::string(end, isotime(end, r.endwall, r.endoffset)),
+                    std::string(start, isotime(start, r.startwall, r.startoffset)),
+                    r.ambiguous ? "t" : "f"},
+                   PGRES_COMMAND_OK));
   }
 
   bool reprice(const cdrrow& r, bool tariff, bool directory) override {
-    endcopy();
+    pglink& l = settled(r.file);
     bool found = true;
     std::string offset = number(r.offset);
     auto set = [&](const char* stmt, std::initializer_list<std::string> fields) {
@@ -368,10 +276,10 @@ class pgdb : public database {
       // An empty field is NULL.
       std::vector<const char*> v;
       for (const std::string& s : p) v.push_back(s.empty() ? nullptr : s.c_str());
-      result res(check(PQexecPrepared(conn_, stmt, static_cast<int>(v.size()), v.data(), nullptr,
-                                      nullptr, 0),
-                       PGRES_COMMAND_OK));
-      found = strcmp(PQcmdTuples(res.get()), "1") == 0 && found;
+      pgresult res(l.check(PQexecPrepared(l.conn(), stmt, static_cast<int>(v.size()), v.data(),
+                                          nullptr, nullptr, 0),
+                           PGRES_COMMAND_OK));
+      found = res.one() && found;
     };
     auto count = [](int64_t v) { return v < 0 ? std::string() : number(v); };
     if (tariff)
@@ -380,86 +288,103 @@ class pgdb : public database {
     return found;
   }
 
-  // Answered by commit(), all the batch's claims in one message.
+  // Answered by commit(), each lane's claims in one message.
   bool claim(const loadedfile* was, const loadedfile& now) override {
     auto values = [](std::string& sql, const loadedfile& f) {
       for (int64_t v : positionvalues(f)) sql.append(", ").append(number(v));
       sql += ")";
     };
-    std::string key = "(" + literal(site_) + ", " + literal(now.file);
+    size_t lane = routed(now.file);
+    std::string& sql = claims_[lane];
+    std::string key = "(" + first().literal(site_) + ", " + first().literal(now.file);
     if (was) {
-      claims_ += std::string("UPDATE pktav_positions SET (site, file, ") + positioncolumns +
-                 ") = " + key;
-      values(claims_, now);
-      claims_ += std::string(" WHERE (site, file, ") + positioncolumns + ") = " + key;
-      values(claims_, *was);
+      sql += std::string("UPDATE pktav_positions SET (site, file, ") + positioncolumns + ") = " + key;
+      values(sql, now);
+      sql += std::string(" WHERE (site, file, ") + positioncolumns + ") = " + key;
+      values(sql, *was);
     } else {
-      claims_ += std::string("INSERT INTO pktav_positions (site, file, ") + positioncolumns +
-                 ") VALUES " + key;
-      values(claims_, now);
-      claims_ += " ON CONFLICT DO NOTHING";
+      sql += std::string("INSERT INTO pktav_positions (site, file, ") + positioncolumns +
+             ") VALUES " + key;
+      values(sql, now);
+      sql += " ON CONFLICT DO NOTHING";
     }
-    claims_ += ";";
+    sql += ";";
     return true;
   }
 
   bool commit() override {
-    endcopy();
-    if (!claimsheld()) {
+    bool spread = lanes_.size() > 1 && lanes_[1]->open();
+    for (auto& l : lanes_) l->endcopy();
+    for (size_t i = 0; i < lanes_.size(); ++i) settle(i);
+    std::vector<size_t> sent;
+    for (size_t i = 0; i < lanes_.size(); ++i)
+      if (!claims_[i].empty()) {
+        lanes_[i]->send(claims_[i]);
+        claims_[i].clear();
+        sent.push_back(i);
+      }
+    bool held = true;
+    for (size_t i : sent) held = lanes_[i]->eachone() && held;
+    if (!held) {
       rollback();
       return false;
     }
-    result r(exec("COMMIT", PGRES_COMMAND_OK));
-    // A transaction that failed unnoticed ends in ROLLBACK, not an error.
-    if (strcmp(PQcmdStatus(r.get()), "COMMIT") != 0)
-      throw dberror(name() + ": the batch was rolled back", true);
+    for (auto& l : lanes_)
+      if (l->open()) l->send("COMMIT");
+    std::optional<dberror> failed;
+    for (auto& l : lanes_)
+      if (l->open()) try {
+          l->committed();
+        } catch (const dberror& e) {
+          if (!failed) failed = e;
+        }
+    if (failed) throw *failed;
     for (auto& [file, id] : given_) ids_[file] = id;
     given_.clear();
+    route_.clear();
+    if (!spread && lanes_.size() > 1) lanes_.pop_back();  // batches small again
     return true;
   }
 
   void rollback() noexcept override {
-    claims_.clear();
+    for (auto& l : lanes_) l->rollback();
+    for (auto& c : claims_) c.clear();
+    for (auto& u : unfiled_) u.clear();
     given_.clear();
-    unfiled_.clear();
+    route_.clear();
     bound_.clear();
-    if (PQstatus(conn_) != CONNECTION_OK) return;
-    if (copying_) {
-      copying_ = false;
-      copy_.clear();
-      if (PQputCopyEnd(conn_, "rolled back") == 1)
-        while (PGresult* r = PQgetResult(conn_)) PQclear(r);
-    }
-    if (PQtransactionStatus(conn_) != PQTRANS_IDLE) PQclear(PQexec(conn_, "ROLLBACK"));
   }
 
   void rows(const std::string& site, const std::string& file,
             const std::function<void(const cdrrow&)>& each) override {
-    endcopy();
+    settle(0);
+    pglink& l = first();
     const char* values[] = {site.c_str(), file.c_str()};
-    if (!PQsendQueryPrepared(conn_, "pktav_rows", 2, values, nullptr, nullptr, 0) ||
-        !PQsetSingleRowMode(conn_))
-      throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
+    if (!PQsendQueryPrepared(l.conn(), "pktav_rows", 2, values, nullptr, nullptr, 0) ||
+        !PQsetSingleRowMode(l.conn()))
+      l.fail();
     cdrrow row;
     row.file = file;
-    std::string failure;
-    bool transient = false;
-    while (PGresult* got = PQgetResult(conn_)) {
-      result r(got);
-      ExecStatusType st = PQresultStatus(got);
-      if (st == PGRES_SINGLE_TUPLE) {
-        if (failure.empty()) each(rowat(r, &row));
-      } else if (st != PGRES_TUPLES_OK && failure.empty()) {
-        failure = oneline(PQresultErrorMessage(got));
-        const char* state = PQresultErrorField(got, PG_DIAG_SQLSTATE);
-        transient = PQstatus(conn_) != CONNECTION_OK || !state || transientstate(state);
+    std::optional<dberror> failed;
+    while (PGresult* got = PQgetResult(l.conn())) {
+      if (PQresultStatus(got) == PGRES_SINGLE_TUPLE) {
+        pgresult r(got);
+        if (!failed) each(rowat(r, &row));
+      } else if (PQresultStatus(got) == PGRES_TUPLES_OK || failed) {
+        PQclear(got);
+      } else {
+        try {
+          l.check(got, PGRES_TUPLES_OK);
+        } catch (const dberror& e) {
+          failed = e;
+        }
       }
     }
-    if (!failure.empty()) throw dberror(name() + ": " + failure, transient);
+    if (failed) throw *failed;
   }
 
  private:
-  static const cdrrow& rowat(const result& r, cdrrow* row) {
+  static const cdrrow& rowat(const pgresult& r, cdrrow* row) {
     row->offset = r.integer(0, 0);
     row->end = r.integer(0, 1);
     row->start = r.integer(0, 2);
@@ -478,164 +403,141 @@ class pgdb : public database {
     return *row;
   }
 
-  // The result if it has the status wanted; else the failure, thrown.
-  PGresult* check(PGresult* r, ExecStatusType want) {
-    if (r && PQresultStatus(r) == want) return r;
-    std::string why = oneline(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
-    const char* detail = r ? PQresultErrorField(r, PG_DIAG_MESSAGE_DETAIL) : nullptr;
-    if (detail) why += std::string(" (") + detail + ")";
-    // No SQLSTATE: libpq's own failure, of the connection.
-    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
-    bool transient = PQstatus(conn_) != CONNECTION_OK || !state || transientstate(state);
-    PQclear(r);
-    throw dberror(name() + ": " + why, transient);
-  }
-
-  PGresult* exec(const char* sql, ExecStatusType want) { return check(PQexec(conn_, sql), want); }
-
-  PGresult* run(const char* stmt, const std::vector<std::string>& params, ExecStatusType want) {
-    std::vector<const char*> values;
-    for (const std::string& p : params) values.push_back(p.c_str());
-    return check(PQexecPrepared(conn_, stmt, static_cast<int>(values.size()), values.data(),
-                                nullptr, nullptr, 0),
-                 want);
-  }
-
-  void define(const char* name, const std::string& sql) {
-    result(check(PQprepare(conn_, name, sql.c_str(), 0, nullptr), PGRES_COMMAND_OK));
-  }
+  pglink& first() const { return *lanes_[0]; }
 
   // The statements in one transaction.
   void transaction(const std::string& sql) {
-    result(exec("BEGIN", PGRES_COMMAND_OK));
+    pglink& l = first();
+    pgresult(l.exec("BEGIN", PGRES_COMMAND_OK));
     try {
-      result(exec(sql.c_str(), PGRES_COMMAND_OK));
-      result(exec("COMMIT", PGRES_COMMAND_OK));
+      pgresult(l.exec(sql.c_str(), PGRES_COMMAND_OK));
+      pgresult(l.exec("COMMIT", PGRES_COMMAND_OK));
     } catch (...) {
-      rollback();
+      l.rollback();
       throw;
     }
   }
 
-  std::string literal(std::string_view s) {
-    char* q = PQescapeLiteral(conn_, s.data(), s.size());
-    if (!q) throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
-    std::string out = q;
-    PQfreemem(q);
-    return out;
+  // The lane of a file's rows in this transaction, given it when it has
+  // none: the first until the batch is large, then the one with fewer rows.
+  size_t laneof(const std::string& file) {
+    if (auto it = route_.find(file); it != route_.end()) return it->second;
+    size_t lane = 0;
+    if (lanes_[0]->rows >= spreadrows && !single_) {
+      if (lanes_.size() == 1) openlane();
+      if (lanes_.size() > 1 && lanes_[1]->rows < lanes_[0]->rows) lane = 1;
+    }
+    route_[file] = lane;
+    return lane;
+  }
+
+  // The lane that holds a file's rows in this transaction, else the first.
+  size_t routed(std::string_view file) const {
+    auto it = route_.find(std::string(file));
+    return it == route_.end() ? 0 : it->second;
+  }
+
+  // That lane, with its rows in and its files numbered.
+  pglink& settled(std::string_view file) {
+    size_t lane = routed(file);
+    settle(lane);
+    lanes_[lane]->begin();
+    return *lanes_[lane];
+  }
+
+  // A second connection; a server that refuses it leaves the loader with one.
+  void openlane() {
+    try {
+      auto l = std::make_unique<pglink>(conninfo_);
+      define(*l);
+      lanes_.push_back(std::move(l));
+    } catch (const dberror&) {
+      single_ = true;
+    }
   }
 
   // The number of the site's file: the one it has, or one of the block.
-  int64_t numberof(std::string_view file) {
-    std::string f(file);
-    if (auto it = ids_.find(f); it != ids_.end()) return it->second;
-    if (auto it = given_.find(f); it != given_.end()) return it->second;
+  int64_t numberof(const std::string& file, size_t lane) {
+    if (auto it = ids_.find(file); it != ids_.end()) return it->second;
+    if (auto it = given_.find(file); it != given_.end()) return it->second;
+    if (!blockwise_) {
+      settle(lane);
+      lanes_[lane]->begin();
+      pgresult r(lanes_[lane]->run("pktav_newfile", {site_, file}, PGRES_TUPLES_OK));
+      if (r.rows() != 1)
+        throw dberror(name() + ": the file " + file + " of site " + site_ +
+                          " was given its number by another loader at the same time",
+                      true);
+      return given_[file] = r.integer(0, 0);
+    }
     if (spare_.empty()) {
-      endcopy();
+      settle(lane);
       int n = std::min(lastblock, firstblock << std::min(blocks_++, 6));
-      result r(run("pktav_numbers", {number(n)}, PGRES_TUPLES_OK));
-      for (int i = PQntuples(r.get()) - 1; i >= 0; --i) spare_.push_back(r.integer(i, 0));
+      pgresult r(lanes_[lane]->run("pktav_numbers", {number(n)}, PGRES_TUPLES_OK));
+      for (int i = r.rows() - 1; i >= 0; --i) spare_.push_back(r.integer(i, 0));
     }
     int64_t id = spare_.back();
     spare_.pop_back();
-    given_[f] = id;
-    unfiled_.push_back(f);
+    given_[file] = id;
+    unfiled_[lane].push_back(file);
     return id;
   }
 
-  // The files numbered since the last COPY into pktav_files. One that had
-  // a number already (its rows put in through calls, or its position
-  // removed by hand) keeps it, and its rows just copied are given it.
-  void fileall() {
-    if (unfiled_.empty()) return;
+  // Ends the lane's COPY, and puts the files numbered for it into
+  // pktav_files. One that had a number already (its rows put in through
+  // calls, or its position removed by hand) keeps it, and its rows just
+  // copied are given it.
+  void settle(size_t lane) {
+    pglink& l = *lanes_[lane];
+    l.copyended();
+    std::vector<std::string>& unfiled = unfiled_[lane];
+    if (unfiled.empty()) return;
     std::string ids = "{", files = "{";
-    for (const std::string& f : unfiled_) {
+    for (const std::string& f : unfiled) {
       std::string id = number(given_[f]);
       ids += ids.size() > 1 ? "," + id : id;
       putelement(files, f);
     }
     ids += "}";
     files += "}";
-    result r(run("pktav_newfiles", {site_, ids, files}, PGRES_TUPLES_OK));
-    if (PQntuples(r.get()) != static_cast<int>(unfiled_.size())) {
+    pgresult r(l.run("pktav_newfiles", {site_, ids, files}, PGRES_TUPLES_OK));
+    if (r.rows() != static_cast<int>(unfiled.size())) {
       std::unordered_map<std::string, bool> filed;
-      for (int i = 0, n = PQntuples(r.get()); i < n; ++i) filed[std::string(r.text(i, 0))] = true;
-      for (const std::string& f : unfiled_)
-        if (!filed.count(f)) renumber(f);
+      for (int i = 0, n = r.rows(); i < n; ++i) filed[std::string(r.text(i, 0))] = true;
+      for (const std::string& f : unfiled)
+        if (!filed.count(f)) renumber(l, f);
     }
-    unfiled_.clear();
+    unfiled.clear();
   }
 
-  void renumber(const std::string& file) {
-    result r(run("pktav_fileid", {site_, file}, PGRES_TUPLES_OK));
-    if (PQntuples(r.get()) != 1)
+  void renumber(pglink& l, const std::string& file) {
+    pgresult r(l.run("pktav_fileid", {site_, file}, PGRES_TUPLES_OK));
+    if (r.rows() != 1)
       throw dberror(name() + ": the file " + file + " of site " + site_ +
                         " was given its number by another at the same time",
                     true);
-    std::string id(r.text(0, 0));
-    result(run("pktav_renumber", {number(given_[file]), id}, PGRES_COMMAND_OK));
+    pgresult(l.run("pktav_renumber", {number(given_[file]), std::string(r.text(0, 0))},
+                   PGRES_COMMAND_OK));
     given_[file] = r.integer(0, 0);
     if (bound_ == file) bound_.clear();
   }
 
-  // Sends the claims, and says whether all held.
-  bool claimsheld() {
-    if (claims_.empty()) return true;
-    std::string sql;
-    sql.swap(claims_);
-    if (!PQsendQuery(conn_, sql.c_str()))
-      throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
-    bool held = true;
-    std::string failure;
-    PGresult* bad = nullptr;
-    while (PGresult* got = PQgetResult(conn_)) {
-      if (PQresultStatus(got) == PGRES_COMMAND_OK)
-        held = held && strcmp(PQcmdTuples(got), "1") == 0;
-      else if (!bad) {
-        bad = got;
-        continue;
-      }
-      PQclear(got);
-    }
-    if (bad) check(bad, PGRES_COMMAND_OK);
-    return held;
-  }
-
-  void sendcopy() {
-    if (copy_.empty()) return;
-    if (PQputCopyData(conn_, copy_.data(), static_cast<int>(copy_.size())) != 1)
-      throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
-    copy_.clear();
-  }
-
-  // Ends the COPY in flight: its rows are in, and their files in
-  // pktav_files.
-  void endcopy() {
-    if (copying_) {
-      putint(copy_, static_cast<uint16_t>(-1), 2);
-      sendcopy();
-      copying_ = false;
-      if (PQputCopyEnd(conn_, nullptr) != 1)
-        throw dberror(name() + ": " + oneline(PQerrorMessage(conn_)), true);
-      result r(check(PQgetResult(conn_), PGRES_COMMAND_OK));
-      while (PGresult* more = PQgetResult(conn_)) PQclear(more);
-    }
-    fileall();
-  }
-
-  PGconn* conn_ = nullptr;
+  std::string conninfo_;
+  std::vector<std::unique_ptr<pglink>> lanes_;
+  bool single_ = false;     // the second was refused
+  bool blockwise_ = false;  // numbers taken from the sequence
   std::string site_;
-  bool copying_ = false;
-  std::string copy_;  // rows not yet sent
-  std::string bound_;  // the file of the rows in copy_, and its number
+  std::string bound_;  // the file of the rows last added, its lane and number
+  size_t boundlane_ = 0;
   int64_t boundid_ = 0;
   std::string numbered_;  // the site whose files' numbers are held
   std::unordered_map<std::string, int64_t> ids_;    // as committed
   std::unordered_map<std::string, int64_t> given_;  // in the transaction in flight
-  std::vector<std::string> unfiled_;  // given, and not yet in pktav_files
-  std::vector<int64_t> spare_;        // taken from the sequence, not given
+  std::unordered_map<std::string, size_t> route_;   // the lanes of its files
+  std::array<std::vector<std::string>, 2> unfiled_;  // given, not yet in pktav_files
+  std::array<std::string, 2> claims_;                // their SQL, sent at the commit
+  std::vector<int64_t> spare_;  // taken from the sequence, not given
   int blocks_ = 0;
-  std::string claims_;  // their SQL, sent at the commit
 };
 
 }  // namespace
