@@ -304,5 +304,5 @@ void loader::readnew(const hourfile& f, const std::string& rel,
   }
   reader_.readfrom(f, s, from, before);
   s.done();
-  if (batch_ >= batchrows) flush();
+  if (batch_ >= batchrows || claims_.size() >= batchfiles) flush();
 }

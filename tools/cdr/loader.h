@@ -3,12 +3,14 @@
 // A pass walks the hours asked for in time order and, for each hour file,
 // compares it with its position (loadedfile.h), reads the whole lines
 // after it, and adds their rows to the batch in flight. A batch ends after
-// `batchrows` rows, and at the end of the pass: its rows and the new
-// positions of its files are committed in one transaction, so that
-// whatever ends the run, the database holds either both or neither. A
-// line without its line feed is not loaded (it waits for the rest); one
-// that is not a CDR line is named on standard error and passed over, and
-// its file's position moves past it, so that it is named once.
+// `batchrows` rows, or `batchfiles` files whose positions moved (so that
+// what it keeps of its files stays small, however small they are), and at
+// the end of the pass: its rows and the new positions of its files are
+// committed in one transaction, so that whatever ends the run, the
+// database holds either both or neither. A line without its line feed is
+// not loaded (it waits for the rest); one that is not a CDR line is named
+// on standard error and passed over, and its file's position moves past
+// it, so that it is named once.
 //
 // With a tariff or a directory (`prices`), each row gets its priced
 // columns as it is added; reprice() puts those of the rows already loaded
@@ -54,6 +56,7 @@ class loader {
   long missing = 0;   // rows reprice did not find
   bool stamped = false;   // messages with the time, for a log
   long batchrows = 50000;  // rows a transaction
+  static constexpr size_t batchfiles = 1000;
   const pricing* prices = nullptr;
 
  private:
