@@ -62,7 +62,7 @@ std::string rowvalues(const std::string& prefix) {
   return s;
 }
 
-std::string callsview() {
+std::string callsview(const std::string& join) {
   return "CREATE VIEW calls AS SELECT f.site, f.file, " + rowvalues("c.") +
-         " FROM pktav_calls c JOIN pktav_files f ON f.id = c.file_id;";
+         " FROM pktav_calls c JOIN pktav_files f ON " + join + ";";
 }

@@ -11,7 +11,12 @@
 //                    growing as the store is loaded in time order), the
 //                    columns of query (cdrrow.h) and, from version 2, those
 //                    of --tariff and --directory: destination, billed,
-//                    cost_units (ten-thousandths), name, department
+//                    cost_units (ten-thousandths), name, department. In
+//                    SQLite from version 4, the key is one integer, id:
+//                    the file's number times 2^32 plus the offset, of
+//                    which file_id and line_offset are virtual columns
+//                    (offsets below 4 GiB, file numbers below 2^31; a row
+//                    beyond is refused)
 //   calls            a view of pktav_calls with the file's site and path
 //                    in place of its number: the table calls of versions 1
 //                    and 2, as users query it; rows put in, changed or
@@ -38,16 +43,20 @@
 #include "cdr/cdrrow.h"
 #include "cdr/loadedfile.h"
 
-// The version of the tables this program makes and reads.
-inline constexpr int schemaversion = 3;
+// The version of the tables this program makes and reads, of each kind:
+// versions 1 to 3 are those of both; 4, the key of SQLite's pktav_calls,
+// concerns SQLite only, and PostgreSQL's tables stay at 3, so that the
+// loaders of a head office need no upgrade of the shared tables.
+inline constexpr int sqliteschema = 4, postgresschema = 3;
 
 // The columns of pktav_calls after file_id and line_offset.
 inline constexpr const char* rowcolumns =
     "call_end, call_start, duration, duration_mark, station, trunk, other_station, dialled, meter,"
     " charge, flags, trunk_first, class_bits, ambiguous, destination, billed, cost_units, name,"
     " department";
-// The view calls over pktav_calls and pktav_files, the same in both kinds.
-std::string callsview();
+// The view calls over pktav_calls c and pktav_files f, joined where
+// `join` holds: a file's rows, found as each kind keys them.
+std::string callsview(const std::string& join);
 // The columns of pktav_calls after file_id, each after `prefix`: "NEW."
 // for a trigger's, "c." for a join's.
 std::string rowvalues(const std::string& prefix);

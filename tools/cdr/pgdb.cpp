@@ -47,7 +47,7 @@ const char* const positionstable =
 // The view calls, and what puts rows in, changes and deletes them through
 // it: a change as the old row deleted and the new one put in.
 std::string callsviewsql() {
-  return callsview() +
+  return callsview("f.id = c.file_id") +
          "CREATE FUNCTION pktav_calls_write() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
          " IF TG_OP <> 'INSERT' THEN"
          "  DELETE FROM pktav_calls WHERE file_id = (SELECT id FROM pktav_files"
@@ -66,7 +66,7 @@ std::string callsviewsql() {
 
 std::string schemasql() {
   return "CREATE TABLE pktav_schema (version integer NOT NULL);"
-         "INSERT INTO pktav_schema (version) VALUES (" + std::to_string(schemaversion) + ");" +
+         "INSERT INTO pktav_schema (version) VALUES (" + std::to_string(postgresschema) + ");" +
          filestable + rowstable + callsviewsql() + positionstable;
 }
 
@@ -199,21 +199,21 @@ class pgdb : public database {
       if (r.text(0, 1) == "t")
         throw dberror(name() + ": holds a table calls that pktav-cdr load did not make", false);
       transaction(schemasql());
-      version = schemaversion;
+      version = postgresschema;
     }
-    if (version > schemaversion)
+    if (version > postgresschema)
       throw dberror(name() + ": its tables are of version " + std::to_string(version) +
-                        ", newer than this pktav-cdr knows (" + std::to_string(schemaversion) +
+                        ", newer than this pktav-cdr knows (" + std::to_string(postgresschema) +
                         "): use a newer pktav-cdr",
                     false);
-    if (version < schemaversion && !create)
+    if (version < postgresschema && !create)
       throw dberror(name() + ": its tables are of version " + std::to_string(version) +
                         ": pktav-cdr load upgrades them",
                     false);
-    if (version < schemaversion) {
+    if (version < postgresschema) {
       std::string sql;
-      for (int v = version; v < schemaversion; ++v) sql += upgradesql(v - 1);
-      transaction(sql + "UPDATE pktav_schema SET version = " + std::to_string(schemaversion));
+      for (int v = version; v < postgresschema; ++v) sql += upgradesql(v - 1);
+      transaction(sql + "UPDATE pktav_schema SET version = " + std::to_string(postgresschema));
     }
     define(l);
     // A role granted only its tables, as loaders were before, may not take

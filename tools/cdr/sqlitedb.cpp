@@ -14,18 +14,40 @@
 
 namespace {
 
+// Each row of pktav_calls is keyed by one integer, its file's number in
+// the high 31 bits and its line's offset in the low 32 (hour files of up to
+// 4 GiB, 2^31 files): the rows of a store loaded in time order go in at the
+// right edge of one B-tree, found by an integer compare at each level.
+// file_id and line_offset are read out of it. A row that does not fit is
+// refused, never keyed in another's place.
+constexpr int offsetbits = 32;
+constexpr int64_t mostoffset = (int64_t{1} << offsetbits) - 1;
+constexpr int64_t mostfile = (int64_t{1} << (63 - offsetbits)) - 1;
+const std::string offsetmost = std::to_string(mostoffset), filemost = std::to_string(mostfile);
+const std::string shift = " << " + std::to_string(offsetbits);
+
 const char* const filestable =
     "CREATE TABLE pktav_files ("
     " id INTEGER PRIMARY KEY, site TEXT NOT NULL, file TEXT NOT NULL, UNIQUE (site, file));";
-const char* const rowstable =
-    "CREATE TABLE pktav_calls ("
-    " file_id INTEGER NOT NULL, line_offset INTEGER NOT NULL,"
+// The columns after the key, the same in version 3.
+const char* const rowcolumnsql =
     " call_end TEXT NOT NULL, call_start TEXT NOT NULL, duration INTEGER, duration_mark TEXT,"
     " station TEXT, trunk TEXT, other_station TEXT, dialled TEXT, meter INTEGER NOT NULL,"
     " charge TEXT, flags TEXT NOT NULL, trunk_first INTEGER NOT NULL, class_bits INTEGER NOT NULL,"
     " ambiguous INTEGER NOT NULL, destination TEXT, billed INTEGER, cost_units INTEGER,"
-    " name TEXT, department TEXT,"
-    " PRIMARY KEY (file_id, line_offset)) WITHOUT ROWID;";
+    " name TEXT, department TEXT";
+std::string rowstable(const char* name) {
+  return std::string("CREATE TABLE ") + name + " (id INTEGER PRIMARY KEY," +
+         " file_id INTEGER GENERATED ALWAYS AS (id >> " + std::to_string(offsetbits) + ") VIRTUAL," +
+         " line_offset INTEGER GENERATED ALWAYS AS (id & " + offsetmost + ") VIRTUAL," +
+         rowcolumnsql + ");";
+}
+// Version 3's, which the upgrade from versions 1 and 2 goes through.
+std::string rowstable3() {
+  return std::string("CREATE TABLE pktav_calls (file_id INTEGER NOT NULL,"
+                     " line_offset INTEGER NOT NULL,") +
+         rowcolumnsql + ", PRIMARY KEY (file_id, line_offset)) WITHOUT ROWID;";
+}
 const char* const positionstable =
     "CREATE TABLE pktav_positions ("
     " site TEXT NOT NULL, file TEXT NOT NULL, hour INTEGER NOT NULL,"
@@ -36,18 +58,46 @@ const char* const positionstable =
     " PRIMARY KEY (site, file)) WITHOUT ROWID;"
     "CREATE INDEX pktav_positions_hour ON pktav_positions (site, hour);";
 
+// The rows c of the file f: a range of keys, walked in the order of their
+// offsets; file_id besides, so that a number of pktav_files beyond those
+// of the keys is never taken for another.
+std::string filerows() {
+  return "c.id BETWEEN f.id" + shift + " AND (f.id" + shift + ") + " + offsetmost +
+         " AND c.file_id = f.id";
+}
+
+// The key of the row at offset `offset` of the file in pktav_files that
+// `where` picks; NULL when either does not fit.
+std::string keyof(const std::string& offset, const std::string& where) {
+  return "(SELECT CASE WHEN id BETWEEN 0 AND " + filemost + " AND " + offset + " BETWEEN 0 AND " +
+         offsetmost + " THEN (id" + shift + ") + " + offset + " END FROM pktav_files WHERE " +
+         where + ")";
+}
+
+// The columns of pktav_calls after line_offset, each after `prefix`.
+std::string afteroffset(const std::string& prefix) {
+  std::string all = rowvalues(prefix);
+  return all.substr(all.find(", ") + 2);
+}
+
 // The view calls, and what puts rows in, changes and deletes them through
 // it: a change as the old row deleted and the new one put in.
 std::string callsviewsql() {
-  const std::string remove =
-      "DELETE FROM pktav_calls WHERE file_id = (SELECT id FROM pktav_files"
-      " WHERE site = OLD.site AND file = OLD.file) AND line_offset = OLD.line_offset;";
+  const std::string file = "site = NEW.site AND file = NEW.file";
+  const std::string remove = "DELETE FROM pktav_calls WHERE id = " +
+                             keyof("OLD.line_offset", "site = OLD.site AND file = OLD.file") + ";";
   const std::string add =
+      "SELECT RAISE(ABORT, 'calls: line_offset must be a whole number from 0 to " + offsetmost +
+      "') WHERE typeof(NEW.line_offset) <> 'integer' OR NEW.line_offset NOT BETWEEN 0 AND " +
+      offsetmost + ";"
       "INSERT INTO pktav_files (site, file) SELECT NEW.site, NEW.file WHERE NOT EXISTS"
-      " (SELECT 1 FROM pktav_files WHERE site = NEW.site AND file = NEW.file);"
-      "INSERT INTO pktav_calls (file_id, " + rowvalues("") + ") SELECT id, " + rowvalues("NEW.") +
-      " FROM pktav_files WHERE site = NEW.site AND file = NEW.file;";
-  return callsview() + "CREATE TRIGGER pktav_calls_insert INSTEAD OF INSERT ON calls BEGIN " + add +
+      " (SELECT 1 FROM pktav_files WHERE " + file + ");"
+      "SELECT RAISE(ABORT, 'calls: more files than pktav_calls can number (" + filemost +
+      ")') FROM pktav_files WHERE " + file + " AND id NOT BETWEEN 0 AND " + filemost + ";"
+      "INSERT INTO pktav_calls (id, " + afteroffset("") + ") SELECT (id" + shift +
+      ") + NEW.line_offset, " + afteroffset("NEW.") + " FROM pktav_files WHERE " + file + ";";
+  return callsview(filerows()) +
+         "CREATE TRIGGER pktav_calls_insert INSTEAD OF INSERT ON calls BEGIN " + add +
          " END;CREATE TRIGGER pktav_calls_delete INSTEAD OF DELETE ON calls BEGIN " + remove +
          " END;CREATE TRIGGER pktav_calls_update INSTEAD OF UPDATE ON calls BEGIN " + remove +
          add + " END;";
@@ -55,11 +105,13 @@ std::string callsviewsql() {
 
 std::string schemasql() {
   return "CREATE TABLE pktav_schema (version INTEGER NOT NULL);"
-         "INSERT INTO pktav_schema (version) VALUES (" + std::to_string(schemaversion) + ");" +
-         filestable + rowstable + callsviewsql() + positionstable;
+         "INSERT INTO pktav_schema (version) VALUES (" + std::to_string(sqliteschema) + ");" +
+         filestable + rowstable("pktav_calls") + callsviewsql() + positionstable;
 }
 
-// What turns the tables of version i + 1 into those of version i + 2.
+// What turns the tables of version i + 1 into those of version i + 2, but
+// for the view calls of versions 3 and later, which the upgrade makes anew
+// at the end.
 std::string upgradesql(int i) {
   switch (i) {
     case 0:
@@ -70,31 +122,33 @@ std::string upgradesql(int i) {
              "ALTER TABLE calls ADD COLUMN cost_units INTEGER;"
              "ALTER TABLE calls ADD COLUMN name TEXT;"
              "ALTER TABLE calls ADD COLUMN department TEXT;";
-    default:
+    case 1:
       // 3: the rows keyed by the number of their file, the table calls
       // become a view.
       return std::string(filestable) +
              "INSERT INTO pktav_files (site, file) SELECT DISTINCT site, file FROM calls"
              " ORDER BY site, file;" +
-             rowstable + "INSERT INTO pktav_calls (file_id, " + rowvalues("") + ") SELECT f.id, " +
-             rowvalues("c.") +
+             rowstable3() + "INSERT INTO pktav_calls (file_id, " + rowvalues("") +
+             ") SELECT f.id, " + rowvalues("c.") +
              " FROM calls c JOIN pktav_files f ON f.site = c.site AND f.file = c.file"
              " ORDER BY f.id, c.line_offset;"
-             "DROP TABLE calls;" + callsviewsql();
+             "DROP TABLE calls;";
+    default:
+      // 4: the rows keyed by one integer (the rows that do not fit are
+      // refused before).
+      return rowstable("pktav_calls_4") + "INSERT INTO pktav_calls_4 (id, " + afteroffset("") +
+             ") SELECT (file_id" + shift + ") + line_offset, " + afteroffset("") +
+             " FROM pktav_calls ORDER BY file_id, line_offset;"
+             "DROP TABLE pktav_calls;"
+             "ALTER TABLE pktav_calls_4 RENAME TO pktav_calls;";
   }
 }
 
-// The insert binds the file's number as ?1.
-const char* const insertsql =
-    "INSERT INTO pktav_calls (file_id, line_offset, call_end, call_start, duration, duration_mark,"
-    " station, trunk, other_station, dialled, meter, charge, flags, trunk_first, class_bits,"
-    " ambiguous, destination, billed, cost_units, name, department)"
-    " VALUES (?1, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15, ?16, ?17, ?18,"
-    " ?19, ?20, ?21, ?22)";
+// The insert binds the row's key as ?1.
+const std::string insertsql = "INSERT INTO pktav_calls (id, " + afteroffset("") +
+                              ") VALUES (?1, " + parameters('?', 4, 19) + ")";
 // The row of site ?1, file ?2 at offset ?3, after the changes below.
-const char* const rowat =
-    " WHERE file_id = (SELECT id FROM pktav_files WHERE site = ?1 AND file = ?2)"
-    " AND line_offset = ?3";
+const std::string rowat = " WHERE id = " + keyof("?3", "site = ?1 AND file = ?2");
 // The priced columns of a row: ?18 to ?20 those of the tariff, ?21 and ?22
 // those of the directory, as in the insert.
 const char* const pricesql =
@@ -102,11 +156,16 @@ const char* const pricesql =
 const char* const listsql = "UPDATE pktav_calls SET name = ?21, department = ?22";
 const char* const updatesql =
     "UPDATE pktav_calls SET call_end = ?4, call_start = ?5, ambiguous = ?17";
-const char* const rowssql =
-    "SELECT line_offset, CAST(strftime('%s', call_end) AS INTEGER),"
-    " CAST(strftime('%s', call_start) AS INTEGER), duration, duration_mark, station, trunk,"
-    " other_station, dialled, meter, charge, flags, trunk_first, class_bits, ambiguous"
-    " FROM calls WHERE site = ?1 AND file = ?2 ORDER BY line_offset";
+const std::string rowssql =
+    "SELECT c.line_offset, CAST(strftime('%s', c.call_end) AS INTEGER),"
+    " CAST(strftime('%s', c.call_start) AS INTEGER), c.duration, c.duration_mark, c.station,"
+    " c.trunk, c.other_station, c.dialled, c.meter, c.charge, c.flags, c.trunk_first,"
+    " c.class_bits, c.ambiguous FROM pktav_files f JOIN pktav_calls c ON " + filerows() +
+    " WHERE f.site = ?1 AND f.file = ?2 ORDER BY c.id";
+// A row that version 4 cannot key.
+const std::string unkeyablesql = "SELECT file_id, line_offset FROM pktav_calls WHERE file_id NOT"
+                                 " BETWEEN 0 AND " + filemost + " OR line_offset NOT BETWEEN 0 AND " +
+                                 offsetmost + " LIMIT 1";
 const char* const fileidsql = "SELECT id FROM pktav_files WHERE site = ?1 AND file = ?2";
 const char* const newfilesql = "INSERT INTO pktav_files (site, file) VALUES (?1, ?2)";
 
@@ -198,18 +257,18 @@ class sqlitedb : public database {
       // the page size left reckoned in pages of the old size: four times
       // the memory.
       exec("PRAGMA cache_size = -2000");
-      version = schemaversion;
+      version = sqliteschema;
     }
-    if (version > schemaversion)
+    if (version > sqliteschema)
       throw dberror(path_ + ": its tables are of version " + std::to_string(version) +
-                        ", newer than this pktav-cdr knows (" + std::to_string(schemaversion) +
+                        ", newer than this pktav-cdr knows (" + std::to_string(sqliteschema) +
                         "): use a newer pktav-cdr",
                     false);
-    if (version < schemaversion && !create)
+    if (version < sqliteschema && !create)
       throw dberror(path_ + ": its tables are of version " + std::to_string(version) +
                         ": pktav-cdr load upgrades them",
                     false);
-    if (version < schemaversion) upgrade(version);
+    if (version < sqliteschema) upgrade(version);
     insert_ = statement(insertsql);
     update_ = statement(std::string(updatesql) + rowat);
     price_ = statement(std::string(pricesql) + rowat);
@@ -402,8 +461,13 @@ class sqlitedb : public database {
   void upgrade(int version) {
     exec("BEGIN IMMEDIATE");
     try {
-      for (int v = version; v < schemaversion; ++v) exec(upgradesql(v - 1).c_str());
-      exec(("UPDATE pktav_schema SET version = " + std::to_string(schemaversion)).c_str());
+      if (version >= 3) exec("DROP VIEW calls");  // its triggers with it
+      for (int v = version; v < sqliteschema; ++v) {
+        if (v == 3) refuseunkeyable();
+        exec(upgradesql(v - 1).c_str());
+      }
+      exec(callsviewsql().c_str());
+      exec(("UPDATE pktav_schema SET version = " + std::to_string(sqliteschema)).c_str());
       exec("COMMIT");
     } catch (...) {
       rollback();
@@ -411,33 +475,74 @@ class sqlitedb : public database {
     }
   }
 
+  // Refuses the tables of version 3 should a row's file number or offset
+  // not fit in the key of version 4.
+  void refuseunkeyable() {
+    sqlite3_stmt* s = statement(unkeyablesql);
+    std::string row;
+    try {
+      if (step(s))
+        row = "file number " + std::to_string(sqlite3_column_int64(s, 0)) + " at offset " +
+              std::to_string(sqlite3_column_int64(s, 1));
+      while (step(s)) {
+      }
+    } catch (...) {
+      sqlite3_finalize(s);
+      throw;
+    }
+    sqlite3_finalize(s);
+    if (!row.empty())
+      throw dberror(path_ + ": the row of " + row + " cannot be upgraded: pktav_calls keys files"
+                        " numbered 0 to " + filemost + " and offsets 0 to " + offsetmost,
+                    false);
+  }
+
   // The number of the site's file, given it when it has none.
   int64_t fileid(std::string_view file) {
     bindtext(fileid_, 1, site_);
     bindtext(fileid_, 2, file);
+    int64_t id;
     if (step(fileid_)) {
-      int64_t id = sqlite3_column_int64(fileid_, 0);
+      id = sqlite3_column_int64(fileid_, 0);
       sqlite3_reset(fileid_);
-      return id;
+    } else {
+      bindtext(newfile_, 1, site_);
+      bindtext(newfile_, 2, file);
+      step(newfile_);
+      id = sqlite3_last_insert_rowid(db_);
     }
-    bindtext(newfile_, 1, site_);
-    bindtext(newfile_, 2, file);
-    step(newfile_);
-    return sqlite3_last_insert_rowid(db_);
+    if (id < 0 || id > mostfile)
+      throw dberror(path_ + ": " + std::string(file) + " is file number " + std::to_string(id) +
+                        ", but pktav_calls keys files numbered 0 to " + filemost + " only",
+                    false);
+    return id;
+  }
+
+  // The key of a row that goes in.
+  int64_t rowkey(const cdrrow& r) {
+    if (bound_ != r.file) {
+      firstkey_ = fileid(r.file) << offsetbits;
+      bound_ = r.file;
+    }
+    if (r.offset < 0 || r.offset > mostoffset)
+      throw dberror(path_ + ": the line of " + std::string(r.file) + " at offset " +
+                        std::to_string(r.offset) + " lies beyond the " + offsetmost +
+                        " bytes of a file that pktav_calls keys",
+                    false);
+    return firstkey_ + r.offset;
   }
 
   // Binds the row to a statement of insertsql's parameters and runs it.
   // The insert's file stays bound from one row to the next.
   void putrow(sqlite3_stmt* s, const cdrrow& r, bool all) {
     char end[32], start[32];
-    if (!all) {
+    if (all) {
+      sqlite3_bind_int64(s, 1, rowkey(r));
+    } else {
       bindtext(s, 1, site_);
       bindtext(s, 2, r.file);
-    } else if (bound_ != r.file) {
-      sqlite3_bind_int64(s, 1, fileid(r.file));
-      bound_ = r.file;
+      sqlite3_bind_int64(s, 3, r.offset);
     }
-    sqlite3_bind_int64(s, 3, r.offset);
     bindtext(s, 4, std::string_view(end, isotime(end, r.endwall, r.endoffset) - end));
     bindtext(s, 5, std::string_view(start, isotime(start, r.startwall, r.startoffset) - start));
     sqlite3_bind_int(s, 17, r.ambiguous);
@@ -470,7 +575,8 @@ class sqlitedb : public database {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::string site_;
-  std::string bound_;  // the file whose number is bound to the insert
+  std::string bound_;    // the file of the last row put in
+  int64_t firstkey_ = 0;  // its key at offset 0
   sqlite3_stmt *insert_ = nullptr, *update_ = nullptr, *price_ = nullptr, *list_ = nullptr,
                *newpos_ = nullptr, *movepos_ = nullptr, *positions_ = nullptr, *rows_ = nullptr,
                *fileid_ = nullptr, *newfile_ = nullptr;
