@@ -20,6 +20,28 @@ namespace {
 
 using CdrLoad = loadtest;
 
+// The columns of calls after line_offset.
+const std::string callcolumns =
+    "call_end, call_start, duration, duration_mark, station, trunk, other_station, dialled, meter,"
+    " charge, flags, trunk_first, class_bits, ambiguous, destination, billed, cost_units, name,"
+    " department";
+
+// Puts the tables of an SQLite file back to those of version 3: pktav_calls
+// keyed by file_id and line_offset, the view calls over it, with a trigger.
+void toversion3(loadtest& t) {
+  const std::string& cols = callcolumns;
+  t.sql("CREATE TABLE old (file_id INTEGER NOT NULL, line_offset INTEGER NOT NULL, " + cols +
+        ", PRIMARY KEY (file_id, line_offset)) WITHOUT ROWID;"
+        "INSERT INTO old SELECT file_id, line_offset, " + cols + " FROM pktav_calls;"
+        "DROP VIEW calls; DROP TABLE pktav_calls; ALTER TABLE old RENAME TO pktav_calls;"
+        "CREATE VIEW calls AS SELECT f.site, f.file, line_offset, " + cols +
+        " FROM pktav_calls c JOIN pktav_files f ON f.id = c.file_id;"
+        "CREATE TRIGGER pktav_calls_delete INSTEAD OF DELETE ON calls BEGIN"
+        " DELETE FROM pktav_calls WHERE file_id = (SELECT id FROM pktav_files"
+        " WHERE site = OLD.site AND file = OLD.file) AND line_offset = OLD.line_offset; END;"
+        "UPDATE pktav_schema SET version = 3");
+}
+
 TEST_P(CdrLoad, HoldsTheRowsOfQueryOnceWhateverIsRunAgain) {
   // Across the end of a month, in one batch.
   sitestore(store, dir.file("stream"), "1500", "2024-01-31T22:00", "7");
@@ -205,6 +227,62 @@ TEST_P(CdrLoad, TheAuditOfTheDatabaseFindsEachDifference) {
                        ": 2 rows of a file the store no longer holds\n");
 }
 
+// Rows put in, changed and deleted through the view: each keeps to its
+// file and offset, up to the last offset and file number that the key of
+// SQLite's pktav_calls holds; a row beyond is refused there, never keyed
+// in another's place.
+TEST_P(CdrLoad, RowsWrittenThroughTheViewKeepToTheirFileAndOffset) {
+  std::string hour = hourfilepath(2024, 3, 4, 9);
+  addtostore(store, hour, ":4201|12|5551234|040324090736|45|3||02\n");
+  ASSERT_EQ(load().code, 0);
+  auto copy = [&](const std::string& file, const std::string& offset) {
+    return "INSERT INTO calls (site, file, line_offset, " + callcolumns + ") SELECT site, '" +
+           file + "', " + offset + ", " + callcolumns + " FROM calls WHERE file = '" + hour +
+           "' AND line_offset = 0";
+  };
+  const std::string listing = "SELECT file, line_offset FROM calls ORDER BY file, line_offset";
+  sql(copy(hour, "4294967295"));
+  sql(copy("other", "0"));
+  sql(copy("other", "1"));
+  EXPECT_EQ(sql(listing), hour + "|0\n" + hour + "|4294967295\nother|0\nother|1\n");
+  // The audit reads the file's rows by offset: the last one of the key too.
+  procresult r = audit();
+  EXPECT_EQ(r.code, 1) << describe(r);
+  EXPECT_EQ(occurrences(r.out, "\n"), 1) << r.out;
+  EXPECT_EQ(occurrences(r.out, "extra " + store + "/" + hour + ": a row at offset 4294967295 "), 1)
+      << r.out;
+  sql("UPDATE calls SET file = 'other', line_offset = 2 WHERE line_offset = 4294967295");
+  sql("DELETE FROM calls WHERE file = 'other' AND line_offset = 0");
+  const std::string rows = hour + "|0\nother|1\nother|2\n";
+  EXPECT_EQ(sql(listing), rows);
+  if (pg) return;
+
+  sql("INSERT INTO pktav_files (id, site, file) VALUES (2147483647, 'site', 'zlast')");
+  sql(copy("zlast", "4294967295"));
+  EXPECT_EQ(sql(listing), rows + "zlast|4294967295\n");
+  struct beyond {
+    const char* file;
+    const char* offset;
+    const char* message;
+  };
+  const char* const offsets = "calls: line_offset must be a whole number from 0 to 4294967295";
+  const beyond cases[] = {
+      {"other", "4294967296", offsets},
+      {"other", "-1", offsets},
+      {"other", "NULL", offsets},
+      {"other", "1.5", offsets},
+      {"other", "'7'", offsets},
+      {"next", "0", "calls: more files than pktav_calls can number (2147483647)"},
+  };
+  for (const beyond& c : cases) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.offset);
+    std::string error;
+    sqlitequery(db(), copy(c.file, c.offset), &error);
+    EXPECT_EQ(error, c.message);
+    EXPECT_EQ(sql(listing), rows + "zlast|4294967295\n");
+  }
+}
+
 // Rows priced as query prices the calls: a database of the tables before
 // prices (version 1) is upgraded in place, its rows without prices until
 // --reprice prices them; a changed tariff priced again over one month
@@ -229,29 +307,41 @@ TEST_P(CdrLoad, PricesEachCallAsQueryDoesAndAgainWhenTheTariffChanges) {
     return queryrows(store, o);
   };
 
-  // Tables of version 2, calls a table keyed by site, file and offset, and
-  // of version 1, the same without the columns of prices: upgraded in one
-  // go, the rows as they were.
+  // Tables of version 3 in SQLite, pktav_calls keyed by file and offset; of
+  // version 2, calls a table keyed by site, file and offset, and of version
+  // 1, the same without the columns of prices: upgraded in one go, the rows
+  // as they were. PostgreSQL's are those of version 3 still.
   procresult r;
-  for (int version : {2, 1}) {
+  for (int version : {3, 2, 1}) {
     SCOPED_TRACE(version);
+    if (version == 3 && pg) continue;
     if (version == 1) {
       reset();
       sitestore(store, dir.file("stream"), "1500", "2024-01-31T22:00", "7");
     }
     ASSERT_EQ(load().code, 0);
-    sql(std::string("CREATE TABLE old AS SELECT site, file, line_offset, call_end, call_start,"
-                    " duration, duration_mark, station, trunk, other_station, dialled, meter,"
-                    " charge, flags, trunk_first, class_bits, ambiguous") +
-        (version == 2 ? ", destination, billed, cost_units, name, department" : "") +
-        " FROM calls;" + (pg ? "DROP VIEW calls CASCADE; DROP FUNCTION pktav_calls_write();"
-                             : "DROP VIEW calls;") +
-        "DROP TABLE pktav_calls; DROP TABLE pktav_files; ALTER TABLE old RENAME TO calls;"
-        "UPDATE pktav_schema SET version = " + std::to_string(version));
+    if (version == 3)
+      toversion3(*this);
+    else
+      sql(std::string("CREATE TABLE old AS SELECT site, file, line_offset, call_end, call_start,"
+                      " duration, duration_mark, station, trunk, other_station, dialled, meter,"
+                      " charge, flags, trunk_first, class_bits, ambiguous") +
+          (version == 2 ? ", destination, billed, cost_units, name, department" : "") +
+          " FROM calls;" + (pg ? "DROP VIEW calls CASCADE; DROP FUNCTION pktav_calls_write();"
+                               : "DROP VIEW calls;") +
+          "DROP TABLE pktav_calls; DROP TABLE pktav_files; ALTER TABLE old RENAME TO calls;"
+          "UPDATE pktav_schema SET version = " + std::to_string(version));
     std::vector<std::string> unpriced = tablerows();
     r = load(priced);
     EXPECT_EQ(r.code, 0) << describe(r);
-    EXPECT_EQ(sql("SELECT max(version) FROM pktav_schema"), "3\n");
+    EXPECT_EQ(sql("SELECT max(version) FROM pktav_schema"), pg ? "3\n" : "4\n");
+    if (!pg) {
+      // One integer key, the view's three triggers made again.
+      EXPECT_EQ(sql("SELECT sql LIKE '%(id INTEGER PRIMARY KEY,%' FROM sqlite_master"
+                    " WHERE name = 'pktav_calls'"),
+                "1\n");
+      EXPECT_EQ(sql("SELECT count(*) FROM sqlite_master WHERE type = 'trigger'"), "3\n");
+    }
     EXPECT_EQ(tablerows(), unpriced);
     EXPECT_EQ(sql("SELECT count(*) FROM calls WHERE destination IS NOT NULL OR name IS NOT NULL"),
               "0\n");
@@ -310,8 +400,11 @@ TEST_P(CdrLoad, RefusesWhatCannotBeLoadedIntoAndWritesNothing) {
          addtostore(t.store, hourfilepath(2024, 3, 4, 10), ":4201|12||040324100736|45|3||02\n");
          return t.db();
        },
-       "its tables are of version 99, newer than this pktav-cdr knows (3): use a newer "
-       "pktav-cdr"},
+       GetParam() == dbkind::sqlite
+           ? "its tables are of version 99, newer than this pktav-cdr knows (4): use a newer "
+             "pktav-cdr"
+           : "its tables are of version 99, newer than this pktav-cdr knows (3): use a newer "
+             "pktav-cdr"},
       {"a table calls of its own",
        [](loadtest& t) {
          t.sql("CREATE TABLE calls (call_end text, station text)");
@@ -345,6 +438,26 @@ TEST_P(CdrLoad, RefusesWhatCannotBeLoadedIntoAndWritesNothing) {
                        },
                        "cdr.sqlite: the database cannot be written to"});
     }
+    cases.push_back({"a file numbered beyond the key",
+                     [](loadtest& t) {
+                       EXPECT_EQ(t.load().code, 0);
+                       t.sql("INSERT INTO pktav_files (id, site, file) VALUES (2147483647, 'b', 'x')");
+                       addtostore(t.store, hourfilepath(2024, 3, 4, 10),
+                                  ":4201|12||040324100736|45|3||02\n");
+                       return t.db();
+                     },
+                     " is file number 2147483648, but pktav_calls keys files numbered 0 to "
+                     "2147483647 only"});
+    cases.push_back({"tables of version 3 with a row beyond the key",
+                     [](loadtest& t) {
+                       EXPECT_EQ(t.load().code, 0);
+                       toversion3(t);
+                       t.sql("UPDATE pktav_calls SET line_offset = 4294967296");
+                       return t.db();
+                     },
+                     "the row of file number 1 at offset 4294967296 cannot be upgraded: "
+                     "pktav_calls keys files numbered 0 to 2147483647 and offsets 0 to "
+                     "4294967295"});
     cases.push_back({"a file of text",
                      [](loadtest& t) {
                        writefile(t.dir.file("notes"), "not a database, but long enough to be read\n");

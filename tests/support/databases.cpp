@@ -128,7 +128,7 @@ std::string pgserver::sql(const std::string& query, const std::string& dbname) {
   return out;
 }
 
-std::string sqlitequery(const std::string& path, const std::string& query) {
+std::string sqlitequery(const std::string& path, const std::string& query, std::string* error) {
   sqlite3* db = nullptr;
   std::string out;
   if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr) !=
@@ -143,8 +143,13 @@ std::string sqlitequery(const std::string& path, const std::string& query) {
       s += '\n';
       return 0;
     };
-    if (sqlite3_exec(db, query.c_str(), row, &out, &err) != SQLITE_OK)
+    if (sqlite3_exec(db, query.c_str(), row, &out, &err) == SQLITE_OK) {
+      if (error) error->clear();
+    } else if (error) {
+      *error = err ? err : "failed";
+    } else {
       ADD_FAILURE() << query << ": " << (err ? err : "");
+    }
     sqlite3_free(err);
   }
   sqlite3_close(db);

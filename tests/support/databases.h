@@ -44,5 +44,7 @@ class pgserver {
   std::unique_ptr<childproc> server_;
 };
 
-// The rows of a query of an SQLite file, as pgserver::sql gives them.
-std::string sqlitequery(const std::string& path, const std::string& query);
+// The rows of a query of an SQLite file, as pgserver::sql gives them; a
+// failure of the query is the test's, or, given `error`, put there.
+std::string sqlitequery(const std::string& path, const std::string& query,
+                        std::string* error = nullptr);
