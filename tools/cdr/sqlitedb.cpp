@@ -10,145 +10,11 @@
 #include <cstring>
 
 #include "cdr/database.h"
+#include "cdr/sqlitetables.h"
 #include "tools/common/diag.h"
 
 namespace {
 
-// Each row of pktav_calls is keyed by one integer, its file's number in
-// the high 31 bits and its line's offset in the low 32 (hour files of up to
-// 4 GiB, 2^31 files): the rows of a store loaded in time order go in at the
-// right edge of one B-tree, found by an integer compare at each level.
-// file_id and line_offset are read out of it. A row that does not fit is
-// refused, never keyed in another's place.
-constexpr int offsetbits = 32;
-constexpr int64_t mostoffset = (int64_t{1} << offsetbits) - 1;
-constexpr int64_t mostfile = (int64_t{1} << (63 - offsetbits)) - 1;
-const std::string offsetmost = std::to_string(mostoffset), filemost = std::to_string(mostfile);
-const std::string shift = " << " + std::to_string(offsetbits);
-
-const char* const filestable =
-    "CREATE TABLE pktav_files ("
-    " id INTEGER PRIMARY KEY, site TEXT NOT NULL, file TEXT NOT NULL, UNIQUE (site, file));";
-// The columns after the key, the same in version 3.
-const char* const rowcolumnsql =
-    " call_end TEXT NOT NULL, call_start TEXT NOT NULL, duration INTEGER, duration_mark TEXT,"
-    " station TEXT, trunk TEXT, other_station TEXT, dialled TEXT, meter INTEGER NOT NULL,"
-    " charge TEXT, flags TEXT NOT NULL, trunk_first INTEGER NOT NULL, class_bits INTEGER NOT NULL,"
-    " ambiguous INTEGER NOT NULL, destination TEXT, billed INTEGER, cost_units INTEGER,"
-    " name TEXT, department TEXT";
-std::string rowstable(const char* name) {
-  return std::string("CREATE TABLE ") + name + " (id INTEGER PRIMARY KEY," +
-         " file_id INTEGER GENERATED ALWAYS AS (id >> " + std::to_string(offsetbits) + ") VIRTUAL," +
-         " line_offset INTEGER GENERATED ALWAYS AS (id & " + offsetmost + ") VIRTUAL," +
-         rowcolumnsql + ");";
-}
-// Version 3's, which the upgrade from versions 1 and 2 goes through.
-std::string rowstable3() {
-  return std::string("CREATE TABLE pktav_calls (file_id INTEGER NOT NULL,"
-                     " line_offset INTEGER NOT NULL,") +
-         rowcolumnsql + ", PRIMARY KEY (file_id, line_offset)) WITHOUT ROWID;";
-}
-const char* const positionstable =
-    "CREATE TABLE pktav_positions ("
-    " site TEXT NOT NULL, file TEXT NOT NULL, hour INTEGER NOT NULL,"
-    " base INTEGER NOT NULL, bytes INTEGER NOT NULL, lines INTEGER NOT NULL,"
-    " hash INTEGER NOT NULL, head INTEGER NOT NULL, dev INTEGER NOT NULL, ino INTEGER NOT NULL,"
-    " born INTEGER NOT NULL, size INTEGER NOT NULL, mtime INTEGER NOT NULL,"
-    " split INTEGER NOT NULL,"
-    " PRIMARY KEY (site, file)) WITHOUT ROWID;"
-    "CREATE INDEX pktav_positions_hour ON pktav_positions (site, hour);";
-
-// The rows c of the file f: a range of keys, walked in the order of their
-// offsets; file_id besides, so that a number of pktav_files beyond those
-// of the keys is never taken for another.
-std::string filerows() {
-  return "c.id BETWEEN f.id" + shift + " AND (f.id" + shift + ") + " + offsetmost +
-         " AND c.file_id = f.id";
-}
-
-// The key of the row at offset `offset` of the file in pktav_files that
-// `where` picks; NULL when either does not fit.
-std::string keyof(const std::string& offset, const std::string& where) {
-  return "(SELECT CASE WHEN id BETWEEN 0 AND " + filemost + " AND " + offset + " BETWEEN 0 AND " +
-         offsetmost + " THEN (id" + shift + ") + " + offset + " END FROM pktav_files WHERE " +
-         where + ")";
-}
-
-// The columns of pktav_calls after line_offset, each after `prefix`.
-std::string afteroffset(const std::string& prefix) {
-  std::string all = rowvalues(prefix);
-  return all.substr(all.find(", ") + 2);
-}
-
-// The view calls, and what puts rows in, changes and deletes them through
-// it: a change as the old row deleted and the new one put in.
-std::string callsviewsql() {
-  const std::string file = "site = NEW.site AND file = NEW.file";
-  const std::string remove = "DELETE FROM pktav_calls WHERE id = " +
-                             keyof("OLD.line_offset", "site = OLD.site AND file = OLD.file") + ";";
-  const std::string add =
-      "SELECT RAISE(ABORT, 'calls: line_offset must be a whole number from 0 to " + offsetmost +
-      "') WHERE typeof(NEW.line_offset) <> 'integer' OR NEW.line_offset NOT BETWEEN 0 AND " +
-      offsetmost + ";"
-      "INSERT INTO pktav_files (site, file) SELECT NEW.site, NEW.file WHERE NOT EXISTS"
-      " (SELECT 1 FROM pktav_files WHERE " + file + ");"
-      "SELECT RAISE(ABORT, 'calls: more files than pktav_calls can number (" + filemost +
-      ")') FROM pktav_files WHERE " + file + " AND id NOT BETWEEN 0 AND " + filemost + ";"
-      "INSERT INTO pktav_calls (id, " + afteroffset("") + ") SELECT (id" + shift +
-      ") + NEW.line_offset, " + afteroffset("NEW.") + " FROM pktav_files WHERE " + file + ";";
-  return callsview(filerows()) +
-         "CREATE TRIGGER pktav_calls_insert INSTEAD OF INSERT ON calls BEGIN " + add +
-         " END;CREATE TRIGGER pktav_calls_delete INSTEAD OF DELETE ON calls BEGIN " + remove +
-         " END;CREATE TRIGGER pktav_calls_update INSTEAD OF UPDATE ON calls BEGIN " + remove +
-         add + " END;";
-}
-
-std::string schemasql() {
-  return "CREATE TABLE pktav_schema (version INTEGER NOT NULL);"
-         "INSERT INTO pktav_schema (version) VALUES (" + std::to_string(sqliteschema) + ");" +
-         filestable + rowstable("pktav_calls") + callsviewsql() + positionstable;
-}
-
-// What turns the tables of version i + 1 into those of version i + 2, but
-// for the view calls of versions 3 and later, which the upgrade makes anew
-// at the end.
-std::string upgradesql(int i) {
-  switch (i) {
-    case 0:
-      // 2: the columns of the tariff and the directory, NULL in the rows
-      // loaded before (load --reprice prices them).
-      return "ALTER TABLE calls ADD COLUMN destination TEXT;"
-             "ALTER TABLE calls ADD COLUMN billed INTEGER;"
-             "ALTER TABLE calls ADD COLUMN cost_units INTEGER;"
-             "ALTER TABLE calls ADD COLUMN name TEXT;"
-             "ALTER TABLE calls ADD COLUMN department TEXT;";
-    case 1:
-      // 3: the rows keyed by the number of their file, the table calls
-      // become a view.
-      return std::string(filestable) +
-             "INSERT INTO pktav_files (site, file) SELECT DISTINCT site, file FROM calls"
-             " ORDER BY site, file;" +
-             rowstable3() + "INSERT INTO pktav_calls (file_id, " + rowvalues("") +
-             ") SELECT f.id, " + rowvalues("c.") +
-             " FROM calls c JOIN pktav_files f ON f.site = c.site AND f.file = c.file"
-             " ORDER BY f.id, c.line_offset;"
-             "DROP TABLE calls;";
-    default:
-      // 4: the rows keyed by one integer (the rows that do not fit are
-      // refused before).
-      return rowstable("pktav_calls_4") + "INSERT INTO pktav_calls_4 (id, " + afteroffset("") +
-             ") SELECT (file_id" + shift + ") + line_offset, " + afteroffset("") +
-             " FROM pktav_calls ORDER BY file_id, line_offset;"
-             "DROP TABLE pktav_calls;"
-             "ALTER TABLE pktav_calls_4 RENAME TO pktav_calls;";
-  }
-}
-
-// The insert binds the row's key as ?1.
-const std::string insertsql = "INSERT INTO pktav_calls (id, " + afteroffset("") +
-                              ") VALUES (?1, " + parameters('?', 4, 19) + ")";
-// The row of site ?1, file ?2 at offset ?3, after the changes below.
-const std::string rowat = " WHERE id = " + keyof("?3", "site = ?1 AND file = ?2");
 // The priced columns of a row: ?18 to ?20 those of the tariff, ?21 and ?22
 // those of the directory, as in the insert.
 const char* const pricesql =
@@ -156,16 +22,6 @@ const char* const pricesql =
 const char* const listsql = "UPDATE pktav_calls SET name = ?21, department = ?22";
 const char* const updatesql =
     "UPDATE pktav_calls SET call_end = ?4, call_start = ?5, ambiguous = ?17";
-const std::string rowssql =
-    "SELECT c.line_offset, CAST(strftime('%s', c.call_end) AS INTEGER),"
-    " CAST(strftime('%s', c.call_start) AS INTEGER), c.duration, c.duration_mark, c.station,"
-    " c.trunk, c.other_station, c.dialled, c.meter, c.charge, c.flags, c.trunk_first,"
-    " c.class_bits, c.ambiguous FROM pktav_files f JOIN pktav_calls c ON " + filerows() +
-    " WHERE f.site = ?1 AND f.file = ?2 ORDER BY c.id";
-// A row that version 4 cannot key.
-const std::string unkeyablesql = "SELECT file_id, line_offset FROM pktav_calls WHERE file_id NOT"
-                                 " BETWEEN 0 AND " + filemost + " OR line_offset NOT BETWEEN 0 AND " +
-                                 offsetmost + " LIMIT 1";
 const char* const fileidsql = "SELECT id FROM pktav_files WHERE site = ?1 AND file = ?2";
 const char* const newfilesql = "INSERT INTO pktav_files (site, file) VALUES (?1, ?2)";
 
@@ -247,7 +103,7 @@ class sqlitedb : public database {
       exec("PRAGMA journal_mode = WAL");
       exec("BEGIN IMMEDIATE");
       try {
-        exec(schemasql().c_str());
+        exec(sqlitetables().c_str());
         exec("COMMIT");
       } catch (...) {
         rollback();
@@ -269,22 +125,22 @@ class sqlitedb : public database {
                         ": pktav-cdr load upgrades them",
                     false);
     if (version < sqliteschema) upgrade(version);
-    insert_ = statement(insertsql);
-    update_ = statement(std::string(updatesql) + rowat);
-    price_ = statement(std::string(pricesql) + rowat);
-    list_ = statement(std::string(listsql) + rowat);
+    insert_ = statement(sqliteinsert());
+    update_ = statement(std::string(updatesql) + sqliterowat());
+    price_ = statement(std::string(pricesql) + sqliterowat());
+    list_ = statement(std::string(listsql) + sqliterowat());
     fileid_ = statement(fileidsql);
     newfile_ = statement(newfilesql);
     std::string cols = positioncolumns;
     newpos_ = statement("INSERT INTO pktav_positions (site, file, " + cols + ") VALUES (?1, ?2, " +
                         parameters('?', 3, positionfields) + ") ON CONFLICT DO NOTHING");
-    movepos_ = statement("UPDATE pktav_positions SET (" + cols + ") = (" +
-                         parameters('?', 3, positionfields) +
-                         ") WHERE site = ?1 AND file = ?2 AND (" + cols + ") = (" +
-                         parameters('?', 3 + positionfields, positionfields) + ")");
+    movepos_ =
+        statement("UPDATE pktav_positions SET (" + cols + ") = (" +
+                  parameters('?', 3, positionfields) + ") WHERE site = ?1 AND file = ?2 AND (" +
+                  cols + ") = (" + parameters('?', 3 + positionfields, positionfields) + ")");
     positions_ = statement("SELECT file, " + cols +
                            " FROM pktav_positions WHERE site = ?1 AND hour BETWEEN ?2 AND ?3");
-    rows_ = statement(rowssql);
+    rows_ = statement(sqliterows());
   }
 
   void positions(const std::string& site, int64_t lo, int64_t hi,
@@ -461,12 +317,12 @@ class sqlitedb : public database {
   void upgrade(int version) {
     exec("BEGIN IMMEDIATE");
     try {
-      if (version >= 3) exec("DROP VIEW calls");  // its triggers with it
+      if (version >= 3) exec("DROP VIEW IF EXISTS calls");  // its triggers with it
       for (int v = version; v < sqliteschema; ++v) {
         if (v == 3) refuseunkeyable();
-        exec(upgradesql(v - 1).c_str());
+        exec(sqliteupgrade(v - 1).c_str());
       }
-      exec(callsviewsql().c_str());
+      exec(sqliteview().c_str());
       exec(("UPDATE pktav_schema SET version = " + std::to_string(sqliteschema)).c_str());
       exec("COMMIT");
     } catch (...) {
@@ -478,7 +334,7 @@ class sqlitedb : public database {
   // Refuses the tables of version 3 should a row's file number or offset
   // not fit in the key of version 4.
   void refuseunkeyable() {
-    sqlite3_stmt* s = statement(unkeyablesql);
+    sqlite3_stmt* s = statement(sqliteunkeyable());
     std::string row;
     try {
       if (step(s))
@@ -492,8 +348,11 @@ class sqlitedb : public database {
     }
     sqlite3_finalize(s);
     if (!row.empty())
-      throw dberror(path_ + ": the row of " + row + " cannot be upgraded: pktav_calls keys files"
-                        " numbered 0 to " + filemost + " and offsets 0 to " + offsetmost,
+      throw dberror(path_ + ": the row of " + row +
+                        " cannot be upgraded: pktav_calls keys files"
+                        " numbered 0 to " +
+                        std::to_string(mostfile) + " and offsets 0 to " +
+                        std::to_string(mostoffset),
                     false);
   }
 
@@ -513,7 +372,8 @@ class sqlitedb : public database {
     }
     if (id < 0 || id > mostfile)
       throw dberror(path_ + ": " + std::string(file) + " is file number " + std::to_string(id) +
-                        ", but pktav_calls keys files numbered 0 to " + filemost + " only",
+                        ", but pktav_calls keys files numbered 0 to " + std::to_string(mostfile) +
+                        " only",
                     false);
     return id;
   }
@@ -526,14 +386,14 @@ class sqlitedb : public database {
     }
     if (r.offset < 0 || r.offset > mostoffset)
       throw dberror(path_ + ": the line of " + std::string(r.file) + " at offset " +
-                        std::to_string(r.offset) + " lies beyond the " + offsetmost +
-                        " bytes of a file that pktav_calls keys",
+                        std::to_string(r.offset) + " is beyond the last offset pktav_calls keys (" +
+                        std::to_string(mostoffset) + ")",
                     false);
     return firstkey_ + r.offset;
   }
 
-  // Binds the row to a statement of insertsql's parameters and runs it.
-  // The insert's file stays bound from one row to the next.
+  // Binds the row to a statement of sqliteinsert()'s parameters and runs
+  // it. The file's number is looked up once for its rows in a batch.
   void putrow(sqlite3_stmt* s, const cdrrow& r, bool all) {
     char end[32], start[32];
     if (all) {
@@ -575,7 +435,7 @@ class sqlitedb : public database {
   std::string path_;
   sqlite3* db_ = nullptr;
   std::string site_;
-  std::string bound_;    // the file of the last row put in
+  std::string bound_;     // the file of the last row put in
   int64_t firstkey_ = 0;  // its key at offset 0
   sqlite3_stmt *insert_ = nullptr, *update_ = nullptr, *price_ = nullptr, *list_ = nullptr,
                *newpos_ = nullptr, *movepos_ = nullptr, *positions_ = nullptr, *rows_ = nullptr,
