@@ -90,10 +90,11 @@ TEST(Address, AListenerOnAnyPortNamesThePortItGotAndItsPeers) {
   EXPECT_EQ(why, "listen on " + self + ": Address already in use");
   close(listener);
 
-  // A listening address is numeric: no name is looked up.
-  ASSERT_EQ(parseaddress("pbx.invalid:2001", false, false, &a), addressfault::none);
+  // A listening address is numeric: no name is looked up. localhost, which
+  // /etc/hosts would give, never a name server, is refused all the same.
+  ASSERT_EQ(parseaddress("localhost:2001", false, false, &a), addressfault::none);
   EXPECT_LT(openlistener(a, false, &why), 0);
-  EXPECT_EQ(why.rfind("pbx.invalid:2001: ", 0), 0u) << why;
+  EXPECT_EQ(why.rfind("localhost:2001: ", 0), 0u) << why;
 }
 
 TEST(Address, PeerNames) {
